@@ -1,0 +1,9 @@
+#pragma once
+// One-line progress meter with a remaining-time estimate, on standard error.
+
+// n != 0: start a task of n steps and draw the empty bar; n == 0: advance one step.
+void barre(int n);
+// Writes "\n-- Type ENTER\n" on standard output and reads one character.
+int entree();
+// Writes c count times on standard error.
+void repChar(char c, int count);

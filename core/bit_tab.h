@@ -1,0 +1,32 @@
+#pragma once
+#include <cstdint>
+
+// Colour set: a set of sequence numbers in one heap byte string, either a
+// short list (dynamic form, top bit of byte 0 set, 15-bit big-endian count
+// then native uint16 members) or a bit array of SIZE_STATIC_BIT_TAB bytes
+// (static form, bit s+1 for sequence s).  The layout is read directly by the
+// position printers and the spelling engines.
+typedef unsigned char* BitTab;
+
+extern int32_t NB_SEQUENCE;
+extern int32_t SIZE_STATIC_BIT_TAB;
+extern int32_t CHANGE_LIMITE;
+
+void initBitTab(int32_t n);
+BitTab AllocBitTab();
+BitTab AllocBitTabStatic();
+BitTab ReinitBitTab(BitTab* bt);
+void CopyBitTab(BitTab* dest, BitTab src);
+void addBitTabValue(BitTab* bt, int32_t s);
+void addBitTabValueDynamic(BitTab* bt, int32_t s);
+void addBitTabValueStatic(BitTab* bt, int32_t s);
+void convertBitTab(BitTab* bt);
+void fusionneBitTab(BitTab* dest, BitTab src);
+void fusionneBitTabDynamic(BitTab* dest, BitTab src);
+void fusionneBitTabStatic(BitTab* dest, BitTab src);
+int32_t nbSequenceInBitTab(BitTab bt);
+int32_t nbSequenceInBitTabDynamic(BitTab bt);
+int32_t nbSequenceInBitTabStatic(BitTab bt);
+void printBitTab(BitTab bt);
+
+inline bool isDynamicBitTab(const unsigned char* bt) { return (bt[0] & 0x80) != 0; }

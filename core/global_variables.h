@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdint>
+
+#include "bit_tab.h"
+
+// Records of the generalised suffix tree and the process-wide tree globals.
+
+constexpr int32_t MARQUE_FEUILLE = static_cast<int32_t>(0x80000000u);
+
+struct Noeud;
+
+// Internal node (the root is one).
+struct Noeud {
+    int32_t debut;          // start of the entering edge label in Sequence[num_seq]
+    int32_t num_seq;        // sequence whose text holds the label
+    int32_t fin;            // one past the label's end; -1 = open (up to global_indice)
+    Noeud* lien_suffixe;    // suffix link (briefly the parent of a fresh split node)
+    void** fils;            // ALPHA_CARD child slots, indexed by letter number
+    BitTab bit_tab;         // colour set, filled by UpdateBit_TabForAllTree
+    int32_t nb_seq;         // cached cardinal of bit_tab
+};
+
+// Leaf: its first word is negative (debut carries MARQUE_FEUILLE).
+struct Feuille {
+    int32_t debut;           // label start | MARQUE_FEUILLE
+    int32_t num_seq;         // sequence of its newest occurrence
+    int32_t dernier_indice;  // newest cell of its chain in Liste_positions_fin, -1 = none
+    BitTab bit_tab;          // sequences that reach the leaf
+};
+
+// Active-list cell of the construction.
+struct Liste {
+    Liste* suivant;
+    void* feuille;
+};
+
+// A tree pointer is untyped; a record whose first word is negative is a leaf.
+inline bool isFeuille(const void* p) { return *static_cast<const int32_t*>(p) < 0; }
+inline int32_t labelStart(const void* p) { return *static_cast<const int32_t*>(p) & 0x7FFFFFFF; }
+
+struct ListePositions;
+
+extern unsigned char Translation_Table[256];
+extern int32_t ALPHA_CARD;
+extern char** Sequence;
+extern int32_t current_sequence;
+extern int32_t global_indice;
+extern ListePositions* Liste_positions_fin;

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstdint>
+
+#include "global_variables.h"
+
+// One place of the current model in the tree: a point on the edge that leads
+// to slot `lettre` of `noeudpere`.  A null noeudpere marks a level separator.
+struct Occ {
+    Noeud* noeudpere;
+    int32_t pos;
+    int32_t nberr;
+    int32_t longsaut;
+    int32_t nberrbloc;
+    int32_t codesaut;
+    int32_t lettre;
+};
+
+Occ* initOcc(Occ* occ);

@@ -1,0 +1,3 @@
+#include "pipeline.h"
+
+char** text = nullptr;

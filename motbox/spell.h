@@ -1,0 +1,14 @@
+#pragma once
+#include <cstdio>
+
+#include "criteres.h"
+#include "global_variables.h"
+
+// Result stream and run counters, written by keepModel and read by the driver.
+extern FILE* f;
+extern int nbmod;
+extern int maxlongmod;
+extern int* maxlongbloc;
+
+// Runs the whole extraction, writing every model to f.
+void doSpell(Criteres* cr, int nbseq, Noeud* racine);
