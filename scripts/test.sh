@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite twice: a Release build, then a
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# MOTBOX_SKIP_SANITIZE=1 runs the Release pass only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_pass() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja "$@"
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+run_pass build -DCMAKE_BUILD_TYPE=Release
+if [ "${MOTBOX_SKIP_SANITIZE:-0}" != 1 ]; then
+    run_pass build-asan -DCMAKE_BUILD_TYPE=Debug -DMOTBOX_SANITIZE=ON
+fi
