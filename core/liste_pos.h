@@ -26,7 +26,7 @@ int32_t getValue(const ListePositions* l, int32_t i);
 void setListeValue(ListePositions* l, int32_t i, int32_t v);
 // Returns the raw link; -2 for a null list; -3 for i out of range.
 int32_t getIndiceSuivant(const ListePositions* l, int32_t i);
-// Returns the oldest cell of the chain through i; -1 for a null list.
+// Returns the oldest cell of the chain through i; -1 for a null list; -3 for i out of range.
 int32_t ChercheDerniereCelluleDansListe(const ListePositions* l, int32_t i);
 void Free_ListePositions(ListePositions* l);
 

@@ -1,0 +1,135 @@
+#include "allocateurs.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "liste_pos.h"
+
+namespace {
+
+// Size of one page, the unit in which tree records are obtained and released.
+uint32_t pageSize() { return static_cast<uint32_t>(getpagesize()); }
+
+// Opens a first page for a pool that has none (a fresh run, or a use after Free_Arbre).
+void ensurePool(PoolAlloc& pool, uint32_t record_size) {
+    if (pool.courante != nullptr) return;
+    pool.premiere = pool.courante = Alloc_Alloc_Cell(record_size);
+}
+
+// Next free slot of a pool; a full page is chained to a new one.
+void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
+    ensurePool(pool, record_size);
+    CelluleAlloc* page = pool.courante;
+    if (page->nb_pris >= page->nb_max) {
+        CelluleAlloc* fresh = Alloc_Alloc_Cell(record_size);
+        page->suivante = fresh;
+        pool.courante = page = fresh;
+    }
+    void* slot = static_cast<char*>(page->bloc) + static_cast<size_t>(page->nb_pris) * record_size;
+    ++page->nb_pris;
+    return slot;
+}
+
+template <typename Record, typename ReleaseFields>
+void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
+    CelluleAlloc* page = pool.premiere;
+    while (page != nullptr) {
+        auto* records = static_cast<Record*>(page->bloc);
+        for (int32_t i = 0; i < page->nb_pris; ++i) releaseFields(records[i]);
+        CelluleAlloc* next = page->suivante;
+        free(page->bloc);
+        free(page);
+        page = next;
+    }
+    pool.premiere = pool.courante = nullptr;
+}
+
+}  // namespace
+
+void treeOutOfMemory() {
+    fputs("No Enougth space\nProgram Abord\n", stderr);
+    exit(-1);
+}
+
+void Init_Allocateurs() {
+    // A tree left over from an earlier run in this process is released first,
+    // so that a new run never hands out records from stale pages.
+    Free_Arbre();
+    ensurePool(Noeud_Alloc, sizeof(Noeud));
+    ensurePool(Feuille_Alloc, sizeof(Feuille));
+}
+
+CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
+    auto* page = static_cast<CelluleAlloc*>(malloc(sizeof(CelluleAlloc)));
+    if (page == nullptr) treeOutOfMemory();
+    page->bloc = malloc(pageSize());
+    if (page->bloc == nullptr) treeOutOfMemory();
+    page->suivante = nullptr;
+    page->nb_pris = 0;
+    page->nb_max = static_cast<int32_t>(pageSize() / record_size);
+    return page;
+}
+
+Noeud* Alloc_Noeud() {
+    auto* n = static_cast<Noeud*>(takeSlot(Noeud_Alloc, sizeof(Noeud)));
+    n->debut = 0;
+    n->num_seq = current_sequence;
+    n->fin = 0;
+    n->lien_suffixe = nullptr;
+    n->fils = static_cast<void**>(calloc(static_cast<size_t>(ALPHA_CARD), sizeof(void*)));
+    if (n->fils == nullptr && ALPHA_CARD > 0) treeOutOfMemory();
+    n->bit_tab = AllocBitTab();
+    n->nb_seq = 0;  // meaningful only after the colour propagation; zeroed to keep reads defined
+    return n;
+}
+
+Feuille* Alloc_Feuille() {
+    auto* f = static_cast<Feuille*>(takeSlot(Feuille_Alloc, sizeof(Feuille)));
+    f->debut = MARQUE_FEUILLE;
+    f->num_seq = current_sequence;
+    f->dernier_indice = -1;
+    f->bit_tab = AllocBitTab();
+    addBitTabValue(&f->bit_tab, current_sequence);
+    return f;
+}
+
+Liste* Alloc_Liste() {
+    Liste* cell = FREE_LISTE;
+    if (cell != nullptr) {
+        FREE_LISTE = cell->suivant;
+    } else {
+        cell = static_cast<Liste*>(malloc(sizeof(Liste)));
+        if (cell == nullptr) treeOutOfMemory();
+    }
+    cell->suivant = nullptr;
+    cell->feuille = nullptr;
+    return cell;
+}
+
+void Free_Liste(Liste* cell) {
+    cell->suivant = FREE_LISTE;
+    FREE_LISTE = cell;
+}
+
+void Free_All_Liste_Cell() {
+    while (FREE_LISTE != nullptr) {
+        Liste* next = FREE_LISTE->suivant;
+        free(FREE_LISTE);
+        FREE_LISTE = next;
+    }
+}
+
+void Free_Arbre() {
+    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) {
+        free(n.fils);
+        free(n.bit_tab);
+    });
+    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { free(f.bit_tab); });
+    // The position list and the recycled list cells belong to the released
+    // tree as well; dropping them lets the same process start another run.
+    Free_ListePositions(Liste_positions_fin);
+    Liste_positions_fin = nullptr;
+    Free_All_Liste_Cell();
+}

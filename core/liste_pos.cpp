@@ -1,0 +1,172 @@
+#include "liste_pos.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "allocateurs.h"
+#include "criteres.h"
+
+namespace {
+
+constexpr int32_t kGrowthStep = 50;
+
+int32_t* allocCells(int32_t n) {
+    auto* cells = static_cast<int32_t*>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(int32_t)));
+    if (cells == nullptr) treeOutOfMemory();
+    return cells;
+}
+
+int32_t* growCells(int32_t* cells, int32_t n) {
+    auto* grown = static_cast<int32_t*>(realloc(cells, static_cast<size_t>(n) * sizeof(int32_t)));
+    if (grown == nullptr) treeOutOfMemory();
+    return grown;
+}
+
+bool validCell(const ListePositions* l, int32_t i) { return i >= 0 && i < l->nb_elements; }
+
+// Walks the members of a colour set from the highest sequence of a leaf's
+// chain down to the lowest, in step with the chain's sequence groups.
+class DynamicSequenceCursor {
+public:
+    explicit DynamicSequenceCursor(BitTab bt)
+        : bt_(bt), index_(nbSequenceInBitTabDynamic(bt) - 1) {}
+
+    // Sequence of the current group; -1 once the set is exhausted (a chain
+    // with more groups than the set has members).
+    int32_t current() const {
+        if (index_ < 0) return -1;
+        uint16_t v;
+        memcpy(&v, bt_ + 2 + 2 * index_, sizeof v);
+        return v;
+    }
+    void previous() {
+        if (index_ >= 0) --index_;
+    }
+
+private:
+    const unsigned char* bt_;
+    int32_t index_;
+};
+
+class StaticSequenceCursor {
+public:
+    explicit StaticSequenceCursor(const unsigned char* bt) : bt_(bt), bit_(8 * SIZE_STATIC_BIT_TAB) {
+        previous();
+    }
+
+    int32_t current() const { return bit_ >= 1 ? bit_ - 1 : -1; }
+    // Next lower set bit; bit 0 is the form flag, never a member.
+    void previous() {
+        do {
+            --bit_;
+        } while (bit_ >= 1 && (bt_[bit_ / 8] & (0x80 >> (bit_ % 8))) == 0);
+    }
+
+private:
+    const unsigned char* bt_;
+    int32_t bit_;
+};
+
+void printSpacers(FILE* flot, const Criteres* cr, int32_t r) {
+    if (cr == nullptr || cr->nbbloc == 1) return;
+    fputc('\t', flot);
+    for (int32_t j = 0; j < cr->nbbloc - 1; ++j) fprintf(flot, "%d ", code2Sauts[r][j]);
+}
+
+template <typename Cursor>
+int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
+    const ListePositions* l = Liste_positions_fin;
+    int32_t c = leaf->dernier_indice;
+    // An empty chain is -1 in the leaf; FIN_CHAINE is accepted as well.
+    if (c == FIN_CHAINE || !validCell(l, c)) return 0;
+    const int32_t distance = l->valeurs[c] - labelStart(leaf) + d;
+    Cursor seq(leaf->bit_tab);
+    int32_t lines = 0;
+    for (;;) {
+        fprintf(flot, "Seq %5d   Pos %5d", seq.current(), l->valeurs[c] - distance);
+        printSpacers(flot, cr, r);
+        fputc('\n', flot);
+        ++lines;
+        const int32_t link = l->suivants[c];
+        if ((link & MARQUE_CHANGE_SEQ) != 0) seq.previous();
+        c = link & ~MARQUE_CHANGE_SEQ;
+        if (c == FIN_CHAINE || !validCell(l, c)) return lines;
+    }
+}
+
+}  // namespace
+
+ListePositions* Alloc_ListePositions(int32_t n) {
+    auto* l = static_cast<ListePositions*>(malloc(sizeof(ListePositions)));
+    if (l == nullptr) treeOutOfMemory();
+    l->valeurs = allocCells(n);
+    l->suivants = allocCells(n);
+    l->nb_elements = 0;
+    l->taille = n;
+    return l;
+}
+
+int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int flag) {
+    if (l == nullptr) return -2;
+    if (l->nb_elements >= l->taille) {
+        const int32_t taille = l->taille + kGrowthStep;
+        l->valeurs = growCells(l->valeurs, taille);
+        l->suivants = growCells(l->suivants, taille);
+        l->taille = taille;
+    }
+    const int32_t n = l->nb_elements;
+    l->valeurs[n] = v;
+    l->suivants[n] = FIN_CHAINE;
+    if (*head != -1) l->suivants[n] = flag != 0 ? (*head | MARQUE_CHANGE_SEQ) : *head;
+    *head = n;
+    l->nb_elements = n + 1;
+    return 1;
+}
+
+int32_t getValue(const ListePositions* l, int32_t i) {
+    if (l == nullptr) return -2;
+    if (!validCell(l, i)) return -3;
+    return l->valeurs[i];
+}
+
+void setListeValue(ListePositions* l, int32_t i, int32_t v) {
+    if (l == nullptr || !validCell(l, i)) return;
+    l->valeurs[i] = v;
+}
+
+int32_t getIndiceSuivant(const ListePositions* l, int32_t i) {
+    if (l == nullptr) return -2;
+    if (!validCell(l, i)) return -3;
+    return l->suivants[i];
+}
+
+int32_t ChercheDerniereCelluleDansListe(const ListePositions* l, int32_t i) {
+    if (l == nullptr) return -1;
+    // A cell outside the list has no chain to follow.
+    if (!validCell(l, i)) return -3;
+    for (;;) {
+        const int32_t next = l->suivants[i] & ~MARQUE_CHANGE_SEQ;
+        if (next == FIN_CHAINE || !validCell(l, next)) return i;
+        i = next;
+    }
+}
+
+void Free_ListePositions(ListePositions* l) {
+    if (l == nullptr) return;
+    free(l->valeurs);
+    free(l->suivants);
+    free(l);
+}
+
+int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
+    return isDynamicBitTab(leaf->bit_tab) ? Print_Positions_Dynamique(flot, leaf, d, cr, r)
+                                          : Print_Positions_Statique(flot, leaf, d, cr, r);
+}
+
+int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
+    return printChain<DynamicSequenceCursor>(flot, leaf, d, cr, r);
+}
+
+int32_t Print_Positions_Statique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
+    return printChain<StaticSequenceCursor>(flot, leaf, d, cr, r);
+}
