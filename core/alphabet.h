@@ -3,6 +3,10 @@
 
 // Text alphabet, models alphabet and their tables (filled once per run).
 constexpr int kAlphabetSlots = 127;
+// Models symbols a file may declare: numbers 0 to 125, the spacer symbol taking the next one.
+constexpr int kMaxModelsSymbols = kAlphabetSlots - 1;
+// Room of alphSeq: at most 95 text symbols (codes 32 to 126), then "$" and NUL.
+constexpr int kAlphSeqSize = 95 + 2;
 
 extern char alphSeq[];
 extern int nbSymbSeq;
@@ -11,14 +15,21 @@ extern int nbSymbMod;
 extern unsigned char TabSymb[kAlphabetSlots][kAlphabetSlots];
 extern char* nummod2str[kAlphabetSlots];
 extern char* alphMod[kAlphabetSlots];
-extern int type;
-extern int numJOKER;
-extern int numSAUT;
+extern int type;      // 0 nucleotides, 1 amino acids, 2 any other
+extern int numJOKER;  // -1 = no joker
+extern int numSAUT;   // spacer symbol, nbSymbMod once the file is read
 extern int comp[kAlphabetSlots];
 
+// Empties carseq2num, TabSymb and alphSeq; numJOKER and numSAUT keep their values,
+// so initAlphabet + chargeAlphabet run once per process.
 void initAlphabet();
+// Checks and upper-cases the texts, derives the text alphabet, reads the models
+// symbols; returns alphSeq.  Every failure ends the process with status 1.
 char* chargeAlphabet(FILE* file, char** texts, int nbSeq);
+// Gives the models symbols their display names and, when pal, fills comp.
 void transAlphMod(unsigned char pal);
+// 1 when a and b have the same length and every character of a occurs in b, else 0.
 int strshfl(const char* a, const char* b);
 void chercheComp(const char* a, const char* b);
+// Number of the first models symbol named exactly s, or -1.
 int str2nummod(const char* s);

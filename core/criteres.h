@@ -39,7 +39,20 @@ struct Criteres {
 extern int** code2Sauts;
 
 void allocBloc(Criteres* cr, int nb);
+// Code of spacers 0..i once spacer i takes length saut (code: that of spacers 0..i-1).
 int addSaut2Code(int code, int saut, int i, const Criteres* cr);
+// Builds code2Sauts; needs nbbloc >= 2 and spacer bounds accepted by checkSpacerBounds.
+// Writes one newline on standard output per spacer.
 void initTabSauts(Criteres* cr);
 int recFillTab(int i, Criteres* cr, int* remaining, int** table);
+// Reads the command-line tail (composition groups, then pI/J palindrome declarations).
+// A malformed tail (group announcing more pairs than remain, box number out of range,
+// palindrome argument not of the form pI/J) is refused with ">> Error: ..." and exit status 1.
 void setCompoPal(Criteres* cr, char** args, int n);
+
+// Refuses (">> Error: ..." on standard error, exit status 1) a spacer whose maximum
+// length is below its minimum; the drivers call it before any work.
+void checkSpacerBounds(const Criteres* cr);
+// First box (0-based) whose palindrome partner is not an earlier box (itself or a
+// later one), or -1 when every declared partner is earlier.
+int firstPalWithoutEarlierPartner(const Criteres* cr);

@@ -1,0 +1,295 @@
+#include "alphabet.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "global.h"
+
+char alphSeq[kAlphSeqSize];
+int nbSymbSeq = 0;
+int carseq2num[kAlphabetSlots];
+int nbSymbMod = 0;
+unsigned char TabSymb[kAlphabetSlots][kAlphabetSlots];
+char* nummod2str[kAlphabetSlots];
+char* alphMod[kAlphabetSlots];
+int type = 0;
+int numJOKER = -1;
+int numSAUT = -1;
+int comp[kAlphabetSlots];
+
+namespace {
+
+// Symbol lines are read through a 512-byte buffer: longer lines come in pieces.
+constexpr int kLineSize = 512;
+
+bool isLetterOrDigit(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool isLower(int c) { return c >= 'a' && c <= 'z'; }
+
+[[noreturn]] void exitOne() { exit(1); }
+
+// Heap copy with room for three more characters, so that transAlphMod can
+// rewrite the name in place as "[" name "]".
+char* copyName(const char* s) {
+    char* p = static_cast<char*>(malloc(strlen(s) + 4));
+    if (p == nullptr) fatalError("chargeAlphabet: cannot allocate 'nummod2str[i]'\n");
+    strcpy(p, s);
+    return p;
+}
+
+void checkTexts(char** texts, int nbSeq, bool* present) {
+    for (int s = 0; s < nbSeq; s++) {
+        char* t = texts[s];
+        for (int p = 0; t[p] != '$' && t[p] != '\0'; p++) {
+            int c = static_cast<signed char>(t[p]);
+            if (c <= 31 || c == 127) {
+                fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, c, c);
+                exitOne();
+            }
+            if (c == '*' || c == '_') {
+                fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
+                        p, c, c);
+                exitOne();
+            }
+            if (isLetterOrDigit(c)) {
+                if (isLower(c)) {
+                    c -= 32;
+                    t[p] = static_cast<char>(c);
+                }
+            } else {
+                fprintf(stderr, "> Warning: Seq %d Pos %d Non alphanumeric character '%c'\n", s, p, c);
+            }
+            present[c] = true;
+        }
+    }
+}
+
+void buildTextAlphabet(const bool* present) {
+    int k = 0;
+    for (int code = 32; code <= 126; code++) {
+        if (!present[code]) continue;
+        alphSeq[k] = static_cast<char>(code);
+        carseq2num[code] = k;
+        k++;
+    }
+    nbSymbSeq = k;
+    alphSeq[k] = '$';
+    alphSeq[k + 1] = '\0';
+    carseq2num[static_cast<int>('$')] = nbSymbSeq;
+    printf("\n** Text alphabet: %s (%d symbols + terminator) **\n", alphSeq, nbSymbSeq);
+}
+
+// Reads one symbol line (already known not to start with its line end) as symbol n.
+void readSymbolLine(char* line, int n) {
+    alphMod[n] = strdup(line);
+    if (alphMod[n] == nullptr) fatalError("alphabet: chargeAlphabet: cannot allocate 'alphMod[i]'\n");
+    for (int i = 0; line[i] != '\n' && line[i] != '\0'; i++) {
+        int c = static_cast<signed char>(line[i]);
+        if (c <= 32 || c == 127) {
+            fprintf(stderr, ">> Error: Control character '%c' in the alphabet file\n", c);
+            exitOne();
+        }
+        if (c == '*') {
+            if (i != 0 || (line[1] != '\n' && line[1] != '\0')) {
+                fprintf(stderr, ">> Error: JOKER character '%c' not alone\n", '*');
+                exitOne();
+            }
+            if (numJOKER != -1) fatalError("JOKER defined 2 times in the alphabet file\n");
+            numJOKER = n;
+            for (int k = 0; k < nbSymbSeq; k++) TabSymb[n][k] = 1;
+            // The star is the whole line and declares the joker: it is not a text symbol.
+            continue;
+        }
+        if (c == '$' || c == '_') {
+            fprintf(stderr, ">> Error: Forbidden character %d ('%c') in the alphabet file\n", c, c);
+            exitOne();
+        }
+        if (!isLetterOrDigit(c)) fprintf(stderr, "Warning: Non alphanumeric character '%c' in the alphabet file\n", c);
+        if (isLower(c)) {
+            c -= 32;
+            line[i] = static_cast<char>(c);
+        }
+        if (carseq2num[c] != -1) TabSymb[n][carseq2num[c]] = 1;
+    }
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
+    nummod2str[n] = copyName(line);
+}
+
+// Bracketed display name, written in the name's own block (allocated with room for it).
+void bracketName(char* name) {
+    size_t len = strlen(name);
+    memmove(name + 1, name, len);
+    name[0] = '[';
+    name[len + 1] = ']';
+    name[len + 2] = '\0';
+}
+
+void setOneLetter(char* name, char letter, bool star) {
+    if (star)
+        fprintf(stderr, "Symbol '%c' ->> %c\n", '*', letter);
+    else
+        fprintf(stderr, "Symbol %s ->> %c\n", name, letter);
+    name[0] = letter;
+    name[1] = '\0';
+}
+
+bool sameLettersAsAny(const char* name, const char* const* patterns) {
+    for (; *patterns; patterns++)
+        if (strshfl(name, *patterns)) return true;
+    return false;
+}
+
+void translateNucleotide(char* name) {
+    static const char* const kA[] = {"AR", "AN", "ARN", nullptr};
+    static const char* const kC[] = {"CY", "CN", "CYN", nullptr};
+    static const char* const kG[] = {"GR", "GN", "GRN", nullptr};
+    static const char* const kT[] = {"TY", "TN", "TYN", nullptr};
+    static const char* const kR[] = {"AG", "AGR", "AGN", "AGRN", nullptr};
+    static const char* const kY[] = {"CT", "CTY", "CTN", "CTYN", nullptr};
+    if (sameLettersAsAny(name, kA))
+        setOneLetter(name, 'A', false);
+    else if (sameLettersAsAny(name, kC))
+        setOneLetter(name, 'C', false);
+    else if (sameLettersAsAny(name, kG))
+        setOneLetter(name, 'G', false);
+    else if (sameLettersAsAny(name, kT))
+        setOneLetter(name, 'T', false);
+    else if (sameLettersAsAny(name, kR))
+        setOneLetter(name, 'R', false);
+    else if (sameLettersAsAny(name, kY))
+        setOneLetter(name, 'Y', false);
+    else if (strlen(name) >= 2)
+        bracketName(name);
+    else if (strcmp(name, "*") == 0)
+        setOneLetter(name, 'N', true);
+}
+
+void translateAminoAcid(char* name) {
+    if (strlen(name) >= 2)
+        bracketName(name);
+    else if (strcmp(name, "*") == 0)
+        setOneLetter(name, 'X', true);
+}
+
+void translateOther(char* name) {
+    if (strcmp(name, "*") == 0) bracketName(name);
+}
+
+int findName(const char* s) {
+    for (int m = 0; m < nbSymbMod; m++)
+        if (strcmp(nummod2str[m], s) == 0) return m;
+    return -1;
+}
+
+}  // namespace
+
+void initAlphabet() {
+    for (int i = 0; i < kAlphabetSlots; i++) carseq2num[i] = -1;
+    memset(TabSymb, 0, sizeof TabSymb);
+    alphSeq[0] = '\0';
+}
+
+char* chargeAlphabet(FILE* file, char** texts, int nbSeq) {
+    bool present[128] = {};
+    checkTexts(texts, nbSeq, present);
+    buildTextAlphabet(present);
+
+    char line[kLineSize];
+    if (fgets(line, kLineSize, file) == nullptr)
+        type = 2;
+    else if (strstr(line, "Nucleotide") != nullptr)
+        type = 0;
+    else if (strstr(line, "Protein") != nullptr)
+        type = 1;
+    else
+        type = 2;
+    static const char* const kTypeNames[] = {"Nucleotides", "Amino-acids", "unknown"};
+    fprintf(stderr, "** Models alphabet: %s **\n", kTypeNames[type]);
+
+    nbSymbMod = 0;
+    while (fgets(line, kLineSize, file) != nullptr) {
+        if (line[0] == '\n') continue;
+        // Tables hold 127 models numbers, the spacer symbol's included.
+        if (nbSymbMod >= kMaxModelsSymbols) {
+            fprintf(stderr, ">> Error: the alphabet file declares more than %d models symbols\n",
+                    kMaxModelsSymbols);
+            exitOne();
+        }
+        readSymbolLine(line, nbSymbMod);
+        nbSymbMod++;
+    }
+
+    fprintf(stderr, "Models alphabet's size: %d\n", nbSymbMod);
+    numSAUT = nbSymbMod;
+    nummod2str[numSAUT] = copyName("_");
+
+    for (int k = 0; k < nbSymbSeq; k++) {
+        bool accepted = false;
+        for (int m = 0; m < nbSymbMod && !accepted; m++) accepted = TabSymb[m][k] != 0;
+        if (!accepted)
+            fprintf(stderr, "> Warning: text symbol '%c' is not recognized by any models symbol.\n", alphSeq[k]);
+    }
+    return alphSeq;
+}
+
+int strshfl(const char* a, const char* b) {
+    if (strlen(a) != strlen(b)) return 0;
+    for (; *a; a++)
+        if (strchr(b, *a) == nullptr) return 0;
+    return 1;
+}
+
+void chercheComp(const char* a, const char* b) {
+    int i = findName(a);
+    int j = findName(b);
+    if (i != -1 && j != -1) {
+        comp[i] = j;
+        comp[j] = i;
+    } else if (i != -1 || j != -1) {
+        fprintf(stderr,
+                ">> Error: the models alphabet misses some symbols to be used with the palindromic option ('%s' "
+                "and '%s' must appear together)\n",
+                a, b);
+        exitOne();
+    }
+}
+
+int str2nummod(const char* s) { return findName(s); }
+
+void transAlphMod(unsigned char pal) {
+    for (int i = 0; i < nbSymbMod; i++) {
+        if (type == 0)
+            translateNucleotide(nummod2str[i]);
+        else if (type == 1)
+            translateAminoAcid(nummod2str[i]);
+        else
+            translateOther(nummod2str[i]);
+        for (int j = 0; j < i; j++) {
+            if (strcmp(nummod2str[i], nummod2str[j]) == 0) {
+                fprintf(stderr,
+                        ">> Error: possible confusion between symbols %s and %s of the alphabet.\nModify the "
+                        "alphabet to avoid conflict.\n",
+                        alphMod[i], alphMod[j]);
+                exitOne();
+            }
+        }
+    }
+    if (!pal) return;
+    if (type != 0) {
+        fprintf(stderr, ">> Error: palindroms can only be used with a nucleotide alphabet\n");
+        exitOne();
+    }
+    for (int m = 0; m < nbSymbMod; m++) comp[m] = -1;
+    chercheComp("A", "T");
+    chercheComp("C", "G");
+    chercheComp("R", "Y");
+    if (numJOKER != -1) comp[numJOKER] = numJOKER;
+    for (int m = 0; m < nbSymbMod; m++) {
+        if (comp[m] == -1) {
+            fprintf(stderr,
+                    ">> Error: some symbols of the models alphabet misses their complemtentary symbol, cannot use "
+                    "the palindromic option\n");
+            exitOne();
+        }
+    }
+}

@@ -1,0 +1,218 @@
+#include "libfasta.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int kBufSize = 1024;
+constexpr int kNameSize = 64;
+constexpr int kCommentSize = 512;
+
+// Line buffer of the reader; after a read that stopped on the next entry's
+// header, it holds that header and sRetained is set.
+char sBuffer[kBufSize];
+int sRetained = 0;
+// Characters of the retained header line that did not fit in sBuffer and were
+// skipped, so that the offset adjustment still measures the whole line.
+long sRetainedSkipped = 0;
+
+char sName[kNameSize];
+char sComment[kCommentSize];
+
+bool isWhite(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Removes one final line feed; returns true when there was one.
+bool chopLineFeed(char* line) {
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n') {
+        line[len - 1] = '\0';
+        return true;
+    }
+    return false;
+}
+
+// A header line longer than the buffer: skip the rest of it (up to and
+// including its line feed) so that it is not read as sequence text.
+// Returns the number of characters skipped, the line feed not counted.
+long skipRestOfLine(FILE* stream) {
+    long skipped = 0;
+    int c;
+    while ((c = getc(stream)) != EOF && c != '\n') skipped++;
+    return skipped;
+}
+
+// Reads one line into sBuffer and removes its final line feed.  When
+// isHeader and the line was longer than the buffer, the rest is skipped and
+// counted in *skipped.  Returns false at end of stream.
+bool readLine(FILE* stream, bool isHeader, long* skipped) {
+    *skipped = 0;
+    if (fgets(sBuffer, kBufSize, stream) == nullptr) return false;
+    bool hadLineFeed = chopLineFeed(sBuffer);
+    if (isHeader && !hadLineFeed && sBuffer[0] == '>') *skipped = skipRestOfLine(stream);
+    return true;
+}
+
+// Reads one entry: the header comes from sBuffer when useRetained and a
+// header is retained, else from the stream; a header of the next entry is
+// retained only when retainNext.
+int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext) {
+    s->ok = 0;
+    s->length = 0;
+    s->offset = ftell(stream);
+
+    bool haveLine;
+    long headerSkipped = 0;
+    if (useRetained && sRetained) {
+        haveLine = true;
+        headerSkipped = sRetainedSkipped;
+    } else {
+        haveLine = readLine(stream, true, &headerSkipped);
+    }
+    sRetained = 0;
+    sRetainedSkipped = 0;
+    if (!haveLine || sBuffer[0] != '>') return 0;
+
+    // The header was read ahead by the previous call: point back at its ">".
+    if (s->offset != 0) s->offset -= static_cast<long>(strlen(sBuffer)) + headerSkipped + 1;
+
+    strcpy(s->name, GetFastaName(sBuffer));
+    strcpy(s->comment, GetFastaComment(sBuffer));
+
+    for (;;) {
+        // Sequence lines are read without the header test of readLine: a
+        // line that starts with ">" is recognised below, and its overflow
+        // (if any) is skipped there.
+        if (fgets(sBuffer, kBufSize, stream) == nullptr) break;
+        bool hadLineFeed = chopLineFeed(sBuffer);
+        if (sBuffer[0] == '>') {
+            long skipped = hadLineFeed ? 0 : skipRestOfLine(stream);
+            if (retainNext) {
+                sRetained = 1;
+                sRetainedSkipped = skipped;
+            }
+            break;
+        }
+        int len = static_cast<int>(strlen(sBuffer));
+        int t = s->length + len;
+        if (t >= s->bufsize) {
+            char* grown = static_cast<char*>(realloc(s->seq, 2 * static_cast<size_t>(t) + 1));
+            if (grown == nullptr) return 1;  // ok stays 0, seq not terminated
+            s->seq = grown;
+            s->bufsize = 2 * t + 1;
+        }
+        memcpy(s->seq + s->length, sBuffer, len);
+        s->length = t;
+    }
+    s->seq[s->length] = '\0';
+    s->ok = 1;
+    return 1;
+}
+
+}  // namespace
+
+FastaSequence* NewFastaSequence() {
+    FastaSequence* s = static_cast<FastaSequence*>(malloc(sizeof(FastaSequence)));
+    if (s == nullptr) return nullptr;
+    s->seq = static_cast<char*>(malloc(kBufSize));
+    if (s->seq == nullptr) {
+        free(s);
+        return nullptr;
+    }
+    s->seq[0] = '\0';
+    s->bufsize = kBufSize;
+    s->length = 0;
+    s->offset = 0;
+    s->name[0] = '\0';
+    s->comment[0] = '\0';
+    s->ok = 1;
+    return s;
+}
+
+int FreeFastaSequence(FastaSequence* s) {
+    if (s != nullptr) {
+        free(s->seq);
+        free(s);
+    }
+    return 0;
+}
+
+int ReadFastaSequence(FILE* stream, FastaSequence* s) { return readEntry(stream, s, true, true); }
+
+int GetFastaSequence(FILE* stream, FastaSequence* s) {
+    if (fseek(stream, s->offset, SEEK_SET) != 0) return 0;
+    return readEntry(stream, s, false, false);
+}
+
+void WriteFastaSequence(FILE* stream, const FastaSequence* s, int width) {
+    fputc('>', stream);
+    fputs(s->name[0] ? s->name : "<no name>", stream);
+    fputc(' ', stream);
+    fputs(s->comment[0] ? s->comment : "<no comment>", stream);
+    fputc('\n', stream);
+    // A width of 0 or less (undefined for the format) writes the text on one line.
+    if (width <= 0) width = s->length > 0 ? s->length : 1;
+    for (int i = 0; i < s->length; i += width) {
+        int n = s->length - i < width ? s->length - i : width;
+        fwrite(s->seq + i, 1, n, stream);
+        fputc('\n', stream);
+    }
+}
+
+char* GetFastaName(const char* header) {
+    // Only the header's first 64 characters (">" included) are looked at.
+    char head[kNameSize + 1];
+    strncpy(head, header, kNameSize);
+    head[kNameSize] = '\0';
+    const char* p = head[0] ? head + 1 : head;
+    while (*p && isWhite(*p)) p++;
+    int n = 0;
+    while (p[n] && !isWhite(p[n]) && n < kNameSize - 1) n++;
+    if (n == 0) {
+        strcpy(sName, "<no Name>");
+    } else {
+        memcpy(sName, p, n);
+        sName[n] = '\0';
+    }
+    return sName;
+}
+
+char* GetFastaComment(const char* header) {
+    // Only the header's first 512 characters are looked at.
+    size_t len = strnlen(header, kCommentSize);
+    size_t i = 0;
+    while (i < len && !isWhite(header[i])) i++;
+    if (i == len) {
+        strcpy(sComment, "<no comment>");
+    } else {
+        size_t n = len - (i + 1);
+        if (n > kCommentSize - 1) n = kCommentSize - 1;
+        memcpy(sComment, header + i + 1, n);
+        sComment[n] = '\0';
+    }
+    return sComment;
+}
+
+int CountAlpha(const char* s) {
+    int n = 0;
+    for (; *s; s++)
+        if (isLetter(*s)) n++;
+    return n;
+}
+
+char* StrcpyAlpha(char* dest, const char* src) {
+    for (; *src; src++)
+        if (isLetter(*src)) *dest++ = *src;
+    *dest = '\0';
+    return dest;
+}
+
+char* NextSpace(char* s) {
+    for (; *s; s++)
+        if (isWhite(*s)) return s;
+    return nullptr;
+}
