@@ -1,0 +1,337 @@
+#include "bit_tab.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Independent encoders of the two layouts, written from the byte description
+// rather than from the module, so that the tests pin the layout itself.
+Bytes dynamicBytes(const std::vector<int>& members) {
+    const size_t k = members.size();
+    Bytes b = {static_cast<unsigned char>(0x80 | (k >> 8)), static_cast<unsigned char>(k & 0xFF)};
+    for (int m : members) {
+        uint16_t v = static_cast<uint16_t>(m);
+        unsigned char raw[2];
+        memcpy(raw, &v, 2);
+        b.push_back(raw[0]);
+        b.push_back(raw[1]);
+    }
+    return b;
+}
+
+Bytes staticBytes(const std::set<int>& members) {
+    Bytes b(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 0);
+    for (int s : members) b[(s + 1) / 8] |= static_cast<unsigned char>(0x80 >> ((s + 1) % 8));
+    return b;
+}
+
+// The bytes a set occupies, as its own header says.
+Bytes bytesOf(BitTab bt) {
+    size_t size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    if (bt[0] & 0x80) size = 2 + 2 * static_cast<size_t>(((bt[0] & 0x7F) << 8) | bt[1]);
+    return Bytes(bt, bt + size);
+}
+
+std::string printed(BitTab bt) {
+    testing::internal::CaptureStdout();
+    printBitTab(bt);
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+// Owns one set for the length of a test.
+struct Set {
+    BitTab bt;
+    explicit Set(BitTab b = AllocBitTab()) : bt(b) {}
+    ~Set() { free(bt); }
+    Set(const Set&) = delete;
+    Set& operator=(const Set&) = delete;
+    Set& add(std::initializer_list<int> values) {
+        for (int v : values) addBitTabValue(&bt, v);
+        return *this;
+    }
+};
+
+TEST(BitTabInit, SizesAndLimits) {
+    struct Case {
+        int n, size, limit;
+    };
+    const Case cases[] = {
+        {1, 1, 1},     {2, 1, 1},     {7, 1, 1},      {8, 2, 1},         {40, 6, 2},
+        {100, 13, 5},  {1000, 126, 62}, {5000, 626, 312}, {65535, 8192, 4095},
+        // The 15-bit count field bounds the dynamic form, whatever the static size.
+        {600000, 75001, 32767},
+    };
+    for (const Case& c : cases) {
+        initBitTab(c.n);
+        EXPECT_EQ(NB_SEQUENCE, c.n);
+        EXPECT_EQ(SIZE_STATIC_BIT_TAB, c.size) << "n=" << c.n;
+        EXPECT_EQ(CHANGE_LIMITE, c.limit) << "n=" << c.n;
+    }
+}
+
+TEST(BitTabLayout, TwoSequencesTurnStaticOnTheSecondMember) {
+    initBitTab(2);
+    Set s;
+    EXPECT_EQ(bytesOf(s.bt), (Bytes{0x80, 0x00}));
+    EXPECT_EQ(nbSequenceInBitTab(s.bt), 0);
+    s.add({0});
+    EXPECT_EQ(bytesOf(s.bt), dynamicBytes({0}));
+    s.add({1});
+    ASSERT_FALSE(isDynamicBitTab(s.bt));
+    EXPECT_EQ(bytesOf(s.bt), (Bytes{0x60}));
+    EXPECT_EQ(nbSequenceInBitTab(s.bt), 2);
+}
+
+TEST(BitTabLayout, StaticBitNumbering) {
+    initBitTab(100);
+    Set s(AllocBitTabStatic());
+    EXPECT_EQ(bytesOf(s.bt), Bytes(13, 0));
+    s.add({0, 7, 99});
+    Bytes expected(13, 0);
+    expected[0] = 0x40;   // sequence 0 is bit 1
+    expected[1] = 0x80;   // sequence 7 is bit 8
+    expected[12] = 0x08;  // sequence 99 is bit 100, fifth of byte 12
+    EXPECT_EQ(bytesOf(s.bt), expected);
+}
+
+TEST(BitTabLayout, DynamicKeepsInsertionOrderAndIgnoresDuplicatesBelowLimit) {
+    initBitTab(100);  // limit 5
+    Set s;
+    s.add({42, 7, 42, 0, 7});
+    EXPECT_EQ(bytesOf(s.bt), dynamicBytes({42, 7, 0}));
+    EXPECT_EQ(nbSequenceInBitTab(s.bt), 3);
+}
+
+TEST(BitTabLayout, CountHeaderIsBigEndianFifteenBits) {
+    initBitTab(5000);  // limit 312
+    Set s;
+    std::vector<int> members;
+    for (int v = 4999; v > 4999 - 300; --v) {
+        s.add({v});
+        members.push_back(v);
+    }
+    EXPECT_EQ(s.bt[0], 0x81);
+    EXPECT_EQ(s.bt[1], 0x2C);
+    EXPECT_EQ(bytesOf(s.bt), dynamicBytes(members));
+    EXPECT_EQ(nbSequenceInBitTab(s.bt), 300);
+}
+
+TEST(BitTabConversion, AtTheLimitEvenAPresentValueConverts) {
+    initBitTab(100);
+    for (int again : {3, 64}) {  // already a member, then a new one
+        Set s;
+        s.add({3, 1, 4, 15, 9});
+        ASSERT_EQ(bytesOf(s.bt), dynamicBytes({3, 1, 4, 15, 9}));
+        s.add({again});
+        std::set<int> expected = {3, 1, 4, 15, 9, again};
+        EXPECT_EQ(bytesOf(s.bt), staticBytes(expected)) << "adding " << again;
+        EXPECT_EQ(nbSequenceInBitTab(s.bt), static_cast<int>(expected.size()));
+    }
+}
+
+TEST(BitTabConversion, ConvertKeepsMembers) {
+    initBitTab(1000);
+    Set s;
+    s.add({999, 0, 500});
+    convertBitTab(&s.bt);
+    EXPECT_EQ(bytesOf(s.bt), staticBytes({0, 500, 999}));
+    Set empty;
+    convertBitTab(&empty.bt);
+    EXPECT_EQ(bytesOf(empty.bt), Bytes(126, 0));
+}
+
+TEST(BitTabConversion, NumbersBeyondSixteenBitsAreKeptStatic) {
+    initBitTab(70000);
+    Set s;
+    s.add({65535});
+    EXPECT_EQ(bytesOf(s.bt), dynamicBytes({65535}));
+    s.add({65536});
+    ASSERT_FALSE(isDynamicBitTab(s.bt));
+    EXPECT_EQ(bytesOf(s.bt), staticBytes({65535, 65536}));
+}
+
+TEST(BitTabUnion, Cases) {
+    initBitTab(100);  // limit 5
+    struct Case {
+        const char* name;
+        bool destStatic, srcStatic;
+        std::vector<int> dest, src;
+        bool resultDynamic;
+        std::vector<int> dynamicResult;  // list order when the result stays dynamic
+    };
+    const Case cases[] = {
+        {"dyn+dyn stays dynamic", false, false, {9, 2}, {2, 4, 1}, true, {9, 2, 4, 1}},
+        {"dyn+dyn overflows", false, false, {9, 2, 3}, {4, 5, 6}, false, {}},
+        {"dyn+static switches half-way", false, true, {50}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9}, false, {}},
+        {"dyn+small static stays dynamic", false, true, {50}, {9, 0}, true, {50, 0, 9}},
+        {"static+dyn", true, false, {0, 99}, {7, 0}, false, {}},
+        {"static+static", true, true, {0, 98}, {1, 98, 99}, false, {}},
+        {"empty+empty", false, false, {}, {}, true, {}},
+    };
+    for (const Case& c : cases) {
+        Set d(c.destStatic ? AllocBitTabStatic() : AllocBitTab());
+        Set s(c.srcStatic ? AllocBitTabStatic() : AllocBitTab());
+        for (int v : c.dest) addBitTabValue(&d.bt, v);
+        for (int v : c.src) addBitTabValue(&s.bt, v);
+        const Bytes srcBefore = bytesOf(s.bt);
+        fusionneBitTab(&d.bt, s.bt);
+        std::set<int> all(c.dest.begin(), c.dest.end());
+        all.insert(c.src.begin(), c.src.end());
+        if (c.resultDynamic)
+            EXPECT_EQ(bytesOf(d.bt), dynamicBytes(c.dynamicResult)) << c.name;
+        else
+            EXPECT_EQ(bytesOf(d.bt), staticBytes(all)) << c.name;
+        EXPECT_EQ(nbSequenceInBitTab(d.bt), static_cast<int>(all.size())) << c.name;
+        EXPECT_EQ(bytesOf(s.bt), srcBefore) << c.name << ": source changed";
+    }
+}
+
+TEST(BitTabUnion, WithItselfIsUnchanged) {
+    initBitTab(100);
+    Set s;
+    s.add({1, 2, 3, 4, 5});  // at the limit: a self-union must not convert or free it
+    const Bytes before = bytesOf(s.bt);
+    fusionneBitTab(&s.bt, s.bt);
+    EXPECT_EQ(bytesOf(s.bt), before);
+}
+
+TEST(BitTabCopy, Cases) {
+    initBitTab(100);
+    struct Case {
+        bool destStatic, srcStatic;
+    };
+    for (const Case c : {Case{false, false}, Case{false, true}, Case{true, false}, Case{true, true}}) {
+        Set d(c.destStatic ? AllocBitTabStatic() : AllocBitTab());
+        d.add({60, 61, 62});
+        Set s(c.srcStatic ? AllocBitTabStatic() : AllocBitTab());
+        s.add({8, 1});
+        CopyBitTab(&d.bt, s.bt);
+        const Bytes expected = c.srcStatic ? staticBytes({1, 8}) : dynamicBytes({8, 1});
+        EXPECT_EQ(bytesOf(d.bt), expected) << c.destStatic << c.srcStatic;
+        EXPECT_NE(d.bt, s.bt);
+        // The copy is independent of its source.
+        d.add({30});
+        EXPECT_EQ(bytesOf(s.bt), expected);
+    }
+    Set self;
+    self.add({5});
+    CopyBitTab(&self.bt, self.bt);
+    EXPECT_EQ(bytesOf(self.bt), dynamicBytes({5}));
+}
+
+TEST(BitTabReinit, KeepsTheForm) {
+    initBitTab(100);
+    Set dyn;
+    dyn.add({1, 2, 3});
+    EXPECT_EQ(ReinitBitTab(&dyn.bt), dyn.bt);
+    EXPECT_EQ(bytesOf(dyn.bt), (Bytes{0x80, 0x00}));
+    dyn.add({7});
+    EXPECT_EQ(bytesOf(dyn.bt), dynamicBytes({7}));
+
+    Set st(AllocBitTabStatic());
+    st.add({0, 50, 99});
+    EXPECT_EQ(ReinitBitTab(&st.bt), st.bt);
+    ASSERT_FALSE(isDynamicBitTab(st.bt));
+    EXPECT_EQ(bytesOf(st.bt), Bytes(13, 0));
+    EXPECT_EQ(nbSequenceInBitTab(st.bt), 0);
+}
+
+TEST(BitTabCount, FullSetsCountEverySequence) {
+    for (int n : {2, 100, 1000}) {
+        initBitTab(n);
+        Set s;
+        for (int v = n - 1; v >= 0; --v) s.add({v});
+        ASSERT_FALSE(isDynamicBitTab(s.bt));
+        EXPECT_EQ(nbSequenceInBitTab(s.bt), n);
+        EXPECT_EQ(nbSequenceInBitTabStatic(s.bt), n);
+        Set one;
+        one.add({n - 1});
+        EXPECT_EQ(nbSequenceInBitTabDynamic(one.bt), 1);
+    }
+}
+
+TEST(BitTabPrint, BothForms) {
+    initBitTab(100);
+    Set st(AllocBitTabStatic());
+    EXPECT_EQ(printed(st.bt), "s:");
+    st.add({9, 0});
+    EXPECT_EQ(printed(st.bt), "s:0,9,");
+    Set dyn;
+    EXPECT_EQ(printed(dyn.bt), "d:");
+    dyn.add({9, 0});
+    EXPECT_EQ(printed(dyn.bt), "d:9,0,");
+}
+
+// Reference model of one set: its form, its list order while dynamic, its members.
+struct ModelSet {
+    bool isStatic = false;
+    std::vector<int> list;
+    std::set<int> members;
+
+    void add(int s) {
+        if (!isStatic && (static_cast<int>(list.size()) == CHANGE_LIMITE || s > 0xFFFF)) isStatic = true;
+        if (!isStatic && !members.count(s)) list.push_back(s);
+        members.insert(s);
+    }
+    void unite(const ModelSet& src) {
+        if (src.isStatic)
+            for (int s : src.members) add(s);
+        else
+            for (int s : src.list) add(s);
+    }
+    void clear() {
+        list.clear();
+        members.clear();
+    }
+    Bytes bytes() const { return isStatic ? staticBytes(members) : dynamicBytes(list); }
+};
+
+TEST(BitTabRandom, MatchesReferenceModelByteForByte) {
+    std::mt19937 rng(12345);
+    for (int n : {2, 3, 17, 100, 1000, 70000}) {
+        initBitTab(n);
+        constexpr int kSets = 8;
+        std::vector<BitTab> sets;
+        std::vector<ModelSet> models(kSets);
+        for (int i = 0; i < kSets; ++i) {
+            const bool startStatic = i % 4 == 3;
+            sets.push_back(startStatic ? AllocBitTabStatic() : AllocBitTab());
+            models[i].isStatic = startStatic;
+        }
+        std::uniform_int_distribution<int> pick(0, kSets - 1), op(0, 99), value(0, n - 1);
+        for (int step = 0; step < 4000; ++step) {
+            const int a = pick(rng), b = pick(rng), o = op(rng);
+            if (o < 70) {
+                const int v = value(rng);
+                addBitTabValue(&sets[a], v);
+                models[a].add(v);
+            } else if (o < 88) {
+                if (a == b) continue;
+                fusionneBitTab(&sets[a], sets[b]);
+                models[a].unite(models[b]);
+            } else if (o < 94) {
+                CopyBitTab(&sets[a], sets[b]);
+                models[a] = models[b];
+            } else {
+                ReinitBitTab(&sets[a]);
+                models[a].clear();
+            }
+            ASSERT_EQ(bytesOf(sets[a]), models[a].bytes()) << "n=" << n << " step " << step << " op " << o;
+            ASSERT_EQ(nbSequenceInBitTab(sets[a]), static_cast<int>(models[a].members.size()));
+        }
+        for (BitTab bt : sets) free(bt);
+    }
+}
+
+}  // namespace
