@@ -1,0 +1,207 @@
+#include "allocateurs.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "bit_tab.h"
+#include "liste_pos.h"
+
+namespace {
+
+// A pool ready for a run with n sequences and an alphabet of `letters` letters,
+// released at the end of each test.
+class PoolTest : public testing::Test {
+protected:
+    void SetUp() override { start(4, 5); }
+    void TearDown() override { Free_Arbre(); }
+
+    static void start(int n, int letters) {
+        initBitTab(n);
+        ALPHA_CARD = letters;
+        current_sequence = 0;
+        Init_Allocateurs();
+    }
+
+    static int pageCount(const PoolAlloc& pool) {
+        int pages = 0;
+        for (CelluleAlloc* c = pool.premiere; c != nullptr; c = c->suivante) ++pages;
+        return pages;
+    }
+};
+
+TEST_F(PoolTest, InitOpensOneEmptyPagePerPool) {
+    for (const PoolAlloc* pool : {&Noeud_Alloc, &Feuille_Alloc}) {
+        ASSERT_NE(pool->premiere, nullptr);
+        EXPECT_EQ(pool->premiere, pool->courante);
+        EXPECT_EQ(pool->premiere->suivante, nullptr);
+        EXPECT_EQ(pool->premiere->nb_pris, 0);
+    }
+    const auto page = static_cast<uint32_t>(getpagesize());
+    EXPECT_EQ(Noeud_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Noeud)));
+    EXPECT_EQ(Feuille_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Feuille)));
+    EXPECT_EQ(FREE_LISTE, nullptr);
+}
+
+TEST_F(PoolTest, AllocCellSizesThePageByRecordSize) {
+    const auto page = static_cast<uint32_t>(getpagesize());
+    for (uint32_t size : {1u, 24u, 48u, 100u, page}) {
+        CelluleAlloc* c = Alloc_Alloc_Cell(size);
+        EXPECT_EQ(c->nb_max, static_cast<int32_t>(page / size)) << size;
+        EXPECT_EQ(c->nb_pris, 0);
+        EXPECT_EQ(c->suivante, nullptr);
+        ASSERT_NE(c->bloc, nullptr);
+        memset(c->bloc, 0xAB, page);  // the whole page is usable
+        free(c->bloc);
+        free(c);
+    }
+}
+
+TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
+    CelluleAlloc* first = Noeud_Alloc.premiere;
+    const int32_t perPage = first->nb_max;
+    std::vector<Noeud*> nodes;
+    for (int32_t i = 0; i < perPage; ++i) nodes.push_back(Alloc_Noeud());
+    for (int32_t i = 0; i < perPage; ++i)
+        EXPECT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(first->bloc) + i * sizeof(Noeud));
+    EXPECT_EQ(first->nb_pris, perPage);
+    EXPECT_EQ(Noeud_Alloc.courante, first);
+
+    Noeud* next = Alloc_Noeud();
+    CelluleAlloc* second = Noeud_Alloc.courante;
+    ASSERT_NE(second, first);
+    EXPECT_EQ(first->suivante, second);
+    EXPECT_EQ(second->nb_pris, 1);
+    EXPECT_EQ(static_cast<void*>(next), second->bloc);
+    EXPECT_EQ(Noeud_Alloc.premiere, first);
+}
+
+TEST_F(PoolTest, LeavesFillPagesTheSameWay) {
+    const int32_t perPage = Feuille_Alloc.premiere->nb_max;
+    const int total = 3 * perPage + 1;
+    std::set<Feuille*> distinct;
+    for (int i = 0; i < total; ++i) distinct.insert(Alloc_Feuille());
+    EXPECT_EQ(static_cast<int>(distinct.size()), total);
+    EXPECT_EQ(pageCount(Feuille_Alloc), 4);
+    EXPECT_EQ(Feuille_Alloc.courante->nb_pris, 1);
+    EXPECT_EQ(pageCount(Noeud_Alloc), 1);
+}
+
+TEST_F(PoolTest, NodeIsInitialised) {
+    current_sequence = 2;
+    Noeud* n = Alloc_Noeud();
+    EXPECT_EQ(n->debut, 0);
+    EXPECT_EQ(n->num_seq, 2);
+    EXPECT_EQ(n->fin, 0);
+    EXPECT_EQ(n->lien_suffixe, nullptr);
+    ASSERT_NE(n->fils, nullptr);
+    for (int k = 0; k < ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], nullptr) << k;
+    ASSERT_TRUE(isDynamicBitTab(n->bit_tab));
+    EXPECT_EQ(nbSequenceInBitTab(n->bit_tab), 0);
+    EXPECT_FALSE(isFeuille(n));
+}
+
+TEST_F(PoolTest, LeafHoldsTheCurrentSequence) {
+    current_sequence = 3;
+    Feuille* f = Alloc_Feuille();
+    EXPECT_TRUE(isFeuille(f));
+    EXPECT_EQ(f->debut, MARQUE_FEUILLE);
+    EXPECT_EQ(labelStart(f), 0);
+    EXPECT_EQ(f->num_seq, 3);
+    EXPECT_EQ(f->dernier_indice, -1);
+    ASSERT_TRUE(isDynamicBitTab(f->bit_tab));
+    uint16_t member;
+    memcpy(&member, f->bit_tab + 2, 2);
+    EXPECT_EQ(f->bit_tab[0], 0x80);
+    EXPECT_EQ(f->bit_tab[1], 0x01);
+    EXPECT_EQ(member, 3);
+}
+
+TEST_F(PoolTest, ListeCellsAreRecycledLastInFirstOut) {
+    Liste* a = Alloc_Liste();
+    Liste* b = Alloc_Liste();
+    ASSERT_NE(a, b);
+    EXPECT_EQ(a->suivant, nullptr);
+    EXPECT_EQ(a->feuille, nullptr);
+    a->feuille = b;
+    b->suivant = a;
+    Free_Liste(a);
+    Free_Liste(b);
+    EXPECT_EQ(FREE_LISTE, b);
+    Liste* again = Alloc_Liste();
+    EXPECT_EQ(again, b);
+    EXPECT_EQ(again->suivant, nullptr);
+    EXPECT_EQ(again->feuille, nullptr);
+    EXPECT_EQ(FREE_LISTE, a);
+    Liste* last = Alloc_Liste();
+    EXPECT_EQ(last, a);
+    EXPECT_EQ(last->feuille, nullptr);
+    EXPECT_EQ(FREE_LISTE, nullptr);
+    Free_Liste(again);
+    Free_Liste(last);
+    Free_All_Liste_Cell();
+    EXPECT_EQ(FREE_LISTE, nullptr);
+    Liste* fresh = Alloc_Liste();  // a new cell once the free list is empty
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(FREE_LISTE, nullptr);
+    Free_Liste(fresh);  // released with the store in TearDown
+}
+
+TEST_F(PoolTest, FreeArbreReleasesEverything) {
+    for (int i = 0; i < 500; ++i) {
+        Noeud* n = Alloc_Noeud();
+        // Colour sets of every size and form must be released with their records.
+        for (int s = 0; s < 4; s += 1 + i % 3) addBitTabValue(&n->bit_tab, s);
+        current_sequence = i % 4;
+        Alloc_Feuille();
+    }
+    Liste_positions_fin = Alloc_ListePositions(10);
+    Free_Liste(Alloc_Liste());
+    ASSERT_GT(pageCount(Noeud_Alloc), 1);
+    ASSERT_GT(pageCount(Feuille_Alloc), 1);
+
+    Free_Arbre();
+    EXPECT_EQ(Noeud_Alloc.premiere, nullptr);
+    EXPECT_EQ(Noeud_Alloc.courante, nullptr);
+    EXPECT_EQ(Feuille_Alloc.premiere, nullptr);
+    EXPECT_EQ(Feuille_Alloc.courante, nullptr);
+    EXPECT_EQ(Liste_positions_fin, nullptr);
+    EXPECT_EQ(FREE_LISTE, nullptr);
+    Free_Arbre();  // releasing an empty store is harmless
+}
+
+TEST_F(PoolTest, RepeatedRunsStartFromFreshPages) {
+    // Run after run in one process, with and without an explicit release;
+    // the sanitizer build's leak checker verifies nothing is left behind.
+    for (int run = 0; run < 20; ++run) {
+        if (run % 2 == 0) Free_Arbre();
+        start(3 + run, 2 + run % 7);
+        for (PoolAlloc* pool : {&Noeud_Alloc, &Feuille_Alloc}) {
+            ASSERT_NE(pool->premiere, nullptr);
+            EXPECT_EQ(pool->premiere, pool->courante);
+            EXPECT_EQ(pool->premiere->nb_pris, 0) << "run " << run;
+            EXPECT_EQ(pool->premiere->suivante, nullptr) << "run " << run;
+        }
+        for (int i = 0; i < 300; ++i) {
+            Noeud* n = Alloc_Noeud();
+            n->fils[ALPHA_CARD - 1] = n;  // every slot of this run's alphabet is usable
+            Alloc_Feuille();
+        }
+        Liste_positions_fin = Alloc_ListePositions(5);
+    }
+}
+
+TEST_F(PoolTest, AllocationAfterReleaseOpensANewPool) {
+    Free_Arbre();
+    Noeud* n = Alloc_Noeud();
+    Feuille* f = Alloc_Feuille();
+    ASSERT_NE(Noeud_Alloc.premiere, nullptr);
+    EXPECT_EQ(static_cast<void*>(n), Noeud_Alloc.premiere->bloc);
+    EXPECT_EQ(static_cast<void*>(f), Feuille_Alloc.premiere->bloc);
+}
+
+}  // namespace
