@@ -1,3 +1,273 @@
 #include "pipeline.h"
 
+#include <sys/times.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "alphabet.h"
+#include "barre.h"
+#include "construction.h"
+#include "global.h"
+#include "global_fonctions.h"
+
 char** text = nullptr;
+
+namespace {
+
+constexpr int kInitialEntries = 500;
+constexpr int kDefaultQuorumPercent = 70;
+constexpr int kHeaderTextBytes = kHeaderLineBytes - 1;
+
+// Enlarges the record and text arrays to newCapacity slots; false when either cannot be enlarged.
+bool growEntryArrays(LoadedSequences& loaded, int newCapacity) {
+    auto* records = static_cast<FastaSequence**>(
+        realloc(loaded.records, static_cast<size_t>(newCapacity) * sizeof(FastaSequence*)));
+    if (records == nullptr) return false;
+    loaded.records = records;
+    auto* texts = static_cast<char**>(realloc(text, static_cast<size_t>(newCapacity) * sizeof(char*)));
+    if (texts == nullptr) return false;
+    text = texts;
+    loaded.capacity = newCapacity;
+    return true;
+}
+
+// Copies an entry into a fresh text block followed by the terminator the tree needs.
+char* makeText(const FastaSequence& entry) {
+    auto* t = static_cast<char*>(malloc(static_cast<size_t>(entry.length) + 3));
+    if (t == nullptr) fatalError("main: cannot allocate 'text'\n");
+    memcpy(t, entry.seq, static_cast<size_t>(entry.length));
+    t[entry.length] = '$';
+    t[entry.length + 1] = '\0';
+    return t;
+}
+
+[[noreturn]] void refuseIncompleteEntry(int k, const FastaSequence& entry) {
+    char msg[160];
+    snprintf(msg, sizeof msg, "main: cannot allocate the text of sequence %d ('%s')", k, entry.name);
+    fatalError(msg);
+}
+
+void printBoxSection(const Criteres& cr, int box, const DriverMessages& m) {
+    printf("\nBOX %d\n", box + 1);
+    printf("Min length:                    %d\n", cr.bornesbloc[box].min);
+    if (cr.bornesbloc[box].max != 0)
+        printf("Max length:                    %d\n", cr.bornesbloc[box].max);
+    else
+        printf("Max length:                    MAX\n");
+    printf("Max number of subst.:          %d\n", cr.errbloc[box]);
+    if (box < cr.nbbloc - 1) {
+        printf("Min spacer length:             %d\n", cr.sauts[box].min);
+        printf("Max spacer length:             %d\n", cr.sauts[box].max);
+#if MOTBOX_DELTA
+        printf("Delta     :                    %d\n", cr.deltas[box]);
+#endif
+    }
+    if (cr.flagcompobloc[box]) {
+        for (int j = 0; j < nbSymbMod; j++)
+            if (cr.compobloc[box][j] != -1) printf(m.boxCompositionFormat, nummod2str[j], cr.compobloc[box][j]);
+    }
+    if (cr.palbloc[box] != -1) printf("Palindrom of box:              %d\n", cr.palbloc[box] + 1);
+}
+
+size_t summaryRoom(int blankLines) { return static_cast<size_t>(blankLines) * kHeaderLineBytes - 1; }
+
+}  // namespace
+
+void refuseRun(const RunMessage& m, const char* name) {
+    if (m.viaFatalError) fatalError(m.text);
+    fprintf(stderr, m.text, name);
+    exit(1);
+}
+
+FILE* openInputOrRefuse(const char* path, const RunMessage& onFailure) {
+    FILE* fp = fopen(path, "r");
+    if (fp == nullptr) refuseRun(onFailure, path);
+    return fp;
+}
+
+LoadedSequences loadSequences(FILE* fp, NewRecordFn newRecord, ReadRecordFn readRecord) {
+    LoadedSequences loaded;
+    loaded.records = static_cast<FastaSequence**>(malloc(kInitialEntries * sizeof(FastaSequence*)));
+    text = static_cast<char**>(malloc(kInitialEntries * sizeof(char*)));
+    if (loaded.records == nullptr || text == nullptr) fatalError("main: seq/text: cannot allocate\n");
+    loaded.capacity = kInitialEntries;
+
+    for (int k = 0;; k++) {
+        if (k == loaded.capacity && !growEntryArrays(loaded, 2 * loaded.capacity))
+            fatalError("main: seq/text: cannot reallocate\n");
+        FastaSequence* entry = newRecord();
+        if (entry == nullptr) fatalError("main: cannot allocate a FASTA record");
+        if (!readRecord(fp, entry)) {
+            // The end of the file: this last record holds nothing.
+            FreeFastaSequence(entry);
+            break;
+        }
+        loaded.records[k] = entry;
+        loaded.count = k + 1;
+        if (!entry->ok) refuseIncompleteEntry(k, *entry);
+        loaded.totalLength += entry->length;
+        if (entry->length > loaded.longest) loaded.longest = entry->length;
+        text[k] = makeText(*entry);
+    }
+    return loaded;
+}
+
+void freeFastaRecords(LoadedSequences& loaded) {
+    for (int k = 0; k < loaded.count; k++) FreeFastaSequence(loaded.records[k]);
+    free(loaded.records);
+    loaded.records = nullptr;
+}
+
+void freeTexts(int n) {
+    if (text == nullptr) return;
+    for (int k = 0; k < n; k++) free(text[k]);
+    free(text);
+    text = nullptr;
+}
+
+void checkSequenceCount(int n, const DriverMessages& m) {
+    if (n == 0) fatalError(m.noSequence);
+    if (n == 1) fatalError(m.oneSequence);
+}
+
+int computeQuorum(float percent, int n) {
+    double q;
+    if (percent == 0)
+        q = std::ceil(static_cast<double>(static_cast<long long>(kDefaultQuorumPercent) * n) / 100);
+    else
+        q = std::ceil(n * static_cast<double>(percent) / 100);
+    if (std::isnan(q)) return 0;
+    if (q >= static_cast<double>(INT_MAX)) return INT_MAX;
+    if (q <= static_cast<double>(INT_MIN)) return INT_MIN;
+    return static_cast<int>(q);
+}
+
+void checkQuorum(int quorum, const DriverMessages& m) {
+    if (quorum == 1) warning(m.quorumIsOne);
+    if (quorum < 1) fatalError(m.quorumBelowOne);
+}
+
+int windowLength(const Criteres& cr) {
+    bool noUpperLimit = cr.maxlong == 0;
+    long long boxSum = 0;
+    long long spacerSum = 0;
+    for (int b = 0; cr.nbbloc >= 2 && b < cr.nbbloc; b++) {
+        if (cr.bornesbloc[b].max == 0) noUpperLimit = true;
+        boxSum += cr.bornesbloc[b].max;
+        if (b < cr.nbbloc - 1) spacerSum += cr.sauts[b].max;
+    }
+    if (noUpperLimit) return INT_MAX;
+    long long window = std::max(boxSum, static_cast<long long>(cr.maxlong)) + spacerSum;
+    return static_cast<int>(std::clamp(window, 1LL, static_cast<long long>(INT_MAX)));
+}
+
+Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
+    fputs("** Suffix tree construction **\n", stderr);
+    barre(n);
+    Init_All(textAlphabet, 0, n);
+    Noeud* root = Construction_Arbre(text[0], window);
+    barre(0);
+    for (int i = 1; i < n; i++) {
+        root = AjouteSequence(root, text[i], window);
+        barre(0);
+    }
+    fputc('\n', stderr);
+    return root;
+}
+
+void printParameterReport(const Criteres& cr, const ReportInput& in, const DriverMessages& m) {
+    printf("Extraction is going to be made with the following parameters:\n");
+    printf("FASTA file:                    %s\n", in.fastaFile);
+    printf("Alphabet file:                 %s\n", in.alphabetFile);
+    printf("Output file:                   %s\n", in.outputFile);
+    printf("Total min length:              %d\n", cr.minlong);
+    if (cr.maxlong != 0)
+        printf("Total max length:              %d\n", cr.maxlong);
+    else
+        printf("Total max length:              MAX\n");
+    printf("Boxes:                         %d\n", cr.nbbloc);
+    printf("Total number of subst.:        %d\n", cr.maxerr);
+    printf("Quorum:                        %f%% (%d sequences in %d)\n\n", in.quorumPercent, cr.quorum, in.nbseq);
+    if (cr.flagcompo) {
+        for (int j = 0; j < nbSymbMod; j++)
+            if (cr.compo[j] != -1) printf("Total max composition in %s:    %d\n", nummod2str[j], cr.compo[j]);
+    }
+    if (cr.nbbloc >= 2) {
+        for (int b = 0; b < cr.nbbloc; b++) printBoxSection(cr, b, m);
+    }
+    fputs("\n                   ------ CHECK THESE PARAMETERS! ------\n", stderr);
+}
+
+int headerBlankLinesFor(size_t summaryLength) {
+    int lines = kDefaultHeaderBlankLines;
+    while (summaryLength > summaryRoom(lines)) lines++;
+    return lines;
+}
+
+void writeReservedHeader(FILE* f, int blankLines) {
+    char blanks[kHeaderTextBytes + 2];
+    memset(blanks, ' ', kHeaderTextBytes);
+    blanks[kHeaderTextBytes] = '\n';
+    blanks[kHeaderTextBytes + 1] = '\0';
+    char rule[kHeaderTextBytes + 2];
+    memset(rule, '=', kHeaderTextBytes);
+    rule[kHeaderTextBytes] = '\n';
+    rule[kHeaderTextBytes + 1] = '\0';
+    for (int i = 0; i < blankLines; i++) fputs(blanks, f);
+    fputs(rule, f);
+}
+
+void writeSummaryLine(FILE* f, const std::string& line, int blankLines) {
+    if (f != stdout && line.size() <= summaryRoom(blankLines)) rewind(f);
+    fputs(line.c_str(), f);
+}
+
+std::string summaryStart(const Criteres& cr, int nbseq, int reachedMax) {
+    char buf[160];
+    snprintf(buf, sizeof buf, "%%%%%% %d %d/%d %ld %d %d %d", cr.nbbloc, cr.quorum, nbseq, cr.longtext, cr.minlong,
+             reachedMax, cr.maxerr);
+    return buf;
+}
+
+void appendSummaryBox(std::string& line, int boxMin, int reached, int err) {
+    char buf[48];
+    snprintf(buf, sizeof buf, " %d %d %d", boxMin, reached, err);
+    line += buf;
+}
+
+void appendSummarySpacer(std::string& line, int low, int high) {
+    char buf[32];
+    snprintf(buf, sizeof buf, " %d %d", low, high);
+    line += buf;
+}
+
+void appendSummaryNames(std::string& line, const char* alphabetFile, const char* textAlphabet) {
+    line += ' ';
+    line += alphabetFile;
+    line += ' ';
+    line += textAlphabet;
+}
+
+int reachableLength(int limit, int longestSequence) {
+    if (limit <= 0) return longestSequence;
+    return std::min(limit, longestSequence);
+}
+
+void writeFinalCounts(FILE* f, int nbModels, float seconds) {
+    fprintf(f, "Nb models: %d\nUser time : %.2f sec.\n", nbModels, seconds);
+}
+
+float userTimeTicks() {
+    tms now{};
+    times(&now);
+    return static_cast<float>(now.tms_utime);
+}
+
+float userSecondsSince(float startTicks) {
+    return (userTimeTicks() - startTicks) / static_cast<float>(sysconf(_SC_CLK_TCK));
+}

@@ -1,0 +1,238 @@
+// motbox: extracts the structured models shared by a quorum of sequences and writes them, framed by a
+// reserved header and a summary line, to one result file (or standard output).
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "alphabet.h"
+#include "allocateurs.h"
+#include "construction.h"
+#include "criteres.h"
+#include "global.h"
+#include "pipeline.h"
+#include "spell.h"
+
+namespace {
+
+constexpr DriverMessages kMessages = {
+    {"Error: main: cannot open FASTA file '%s'\n", false},
+    "No sequence in FASTA file!\n",
+    "One sequence only in FASTA file!\n",
+    "quorum value is 1 sequence!",
+    "main: quorum value is lower than 1 sequence!",
+    {"Error: main: cannot open alphabet file '%s'\n", false},
+    "main: incorrect alphabet file format\n",
+    "Max composition in %s:          %d\n",
+};
+
+// Positions of the fixed arguments (argument 1 is the first after the program name).
+constexpr int kArgAlphabet = 1;
+constexpr int kArgFasta = 2;
+constexpr int kArgOutput = 3;
+constexpr int kArgQuorum = 4;
+constexpr int kArgBoxes = 5;
+constexpr int kArgMinLength = 6;
+constexpr int kArgMaxLength = 7;
+constexpr int kArgSubstitutions = 8;
+constexpr int kFixedArguments = 8;
+constexpr int kArgsPerBox = 3;
+constexpr int kArgsPerSpacer = 2;
+
+// User CPU time, in clock ticks, when the extraction started.
+float dust = 0;
+
+struct CommandLine {
+    const char* alphabetFile;
+    const char* fastaFile;
+    const char* outputFile;
+    float quorumPercent;  // as converted from the argument; 0 selects the default
+    int tailStart;        // argv index of the first composition or palindrome argument
+    int tailCount;
+};
+
+void printUsage() {
+    fputs(
+        "Usage: motbox ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
+        "              [BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX]]... [COMPOSITION]... [pI/J]...\n"
+        "  ALPHABET       alphabet file: a header line, then one models symbol per line\n"
+        "  FASTA          sequences in FASTA format (at least two)\n"
+        "  OUTPUT         result file, or \"stdout\"\n"
+        "  QUORUM         percentage of the sequences a model must occur in (0 = 70 %)\n"
+        "  BOXES          number of boxes B (1 to 127)\n"
+        "  MIN_LENGTH     total minimum model length, spacers not counted\n"
+        "  MAX_LENGTH     total maximum model length (0 = no limit)\n"
+        "  SUBSTITUTIONS  total maximum number of substitutions\n"
+        "  When B is 2 or more, for each box in order: BOX_MIN BOX_MAX (0 = no limit) BOX_SUBST,\n"
+        "  and after every box but the last the spacer that follows it: SPACER_MIN SPACER_MAX\n"
+        "  COMPOSITION    groups B N SYM1 VAL1 ... SYMN VALN (B = 0: whole model, else box B)\n"
+        "  pI/J           box I is the palindrome of the earlier box J\n",
+        stderr);
+}
+
+[[noreturn]] void refuseShortCommandLine(int given, int needed) {
+    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
+    printUsage();
+    exit(1);
+}
+
+// Arguments the positional layout takes for nbbloc boxes (boxes of 1 or less have no groups).
+int positionalArguments(int nbbloc) {
+    if (nbbloc < 2) return kFixedArguments;
+    return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1);
+}
+
+void readBoxGroups(char** argv, Criteres* cr) {
+    int a = kFixedArguments + 1;
+    for (int b = 0; b < cr->nbbloc; b++) {
+        cr->bornesbloc[b].min = atoi(argv[a++]);
+        cr->bornesbloc[b].max = atoi(argv[a++]);
+        cr->errbloc[b] = atoi(argv[a++]);
+        if (b < cr->nbbloc - 1) {
+            cr->sauts[b].min = atoi(argv[a++]);
+            cr->sauts[b].max = atoi(argv[a++]);
+        }
+    }
+}
+
+// Converts the positional arguments into cr, refusing a command line that the layout cannot read.
+CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
+    int given = argc - 1;
+    if (given < kFixedArguments) refuseShortCommandLine(given, kFixedArguments);
+    CommandLine cl{argv[kArgAlphabet], argv[kArgFasta], argv[kArgOutput], 0, 0, 0};
+    cl.quorumPercent = static_cast<float>(atof(argv[kArgQuorum]));
+    cr->nbbloc = static_cast<signed char>(atoi(argv[kArgBoxes]));
+    if (cr->nbbloc < 1) {
+        fprintf(stderr, ">> Error: incorrect number of boxes '%s': at least one box is needed\n",
+                argv[kArgBoxes]);
+        exit(1);
+    }
+    int needed = positionalArguments(cr->nbbloc);
+    if (given < needed) refuseShortCommandLine(given, needed);
+
+    allocBloc(cr, cr->nbbloc);
+    cr->minlong = atoi(argv[kArgMinLength]);
+    cr->maxlong = atoi(argv[kArgMaxLength]);
+    cr->maxerr = atoi(argv[kArgSubstitutions]);
+    if (cr->nbbloc >= 2) readBoxGroups(argv, cr);
+    cl.tailStart = needed + 1;
+    cl.tailCount = argc - cl.tailStart;
+    return cl;
+}
+
+// A palindromic box is spelled against the finished boxes before it, so its partner must be one of them.
+void checkPalindromes(const Criteres& cr) {
+    int box = firstPalWithoutEarlierPartner(&cr);
+    if (box == -1) return;
+    if (cr.nbbloc < 2) {
+        fputs(">> Error: palindrome declarations need a run of at least two boxes\n", stderr);
+    } else {
+        fprintf(stderr, ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
+                box + 1, cr.palbloc[box] + 1);
+    }
+    exit(1);
+}
+
+FILE* openResultStream(const char* name) {
+    if (strcmp(name, "stdout") == 0) return stdout;
+    FILE* out = fopen(name, "w");
+    if (out == nullptr) {
+        fprintf(stderr, "Error: main: cannot open output file '%s'\n", name);
+        exit(1);
+    }
+    return out;
+}
+
+// Summary line: the common start, then (several boxes only) each box's minimum, reached length and
+// substitutions with the bounds of the spacer after it, then the alphabet file and the text alphabet.
+std::string motboxSummary(const Criteres& cr, const CommandLine& cl, int nbseq, int reachedMax,
+                          const int* reachedBox, const char* textAlphabet) {
+    std::string line = summaryStart(cr, nbseq, reachedMax);
+    if (cr.nbbloc >= 2) {
+        for (int b = 0; b < cr.nbbloc; b++) {
+            appendSummaryBox(line, cr.bornesbloc[b].min, reachedBox[b], cr.errbloc[b]);
+            if (b < cr.nbbloc - 1) appendSummarySpacer(line, cr.sauts[b].min, cr.sauts[b].max);
+        }
+    }
+    appendSummaryNames(line, cl.alphabetFile, textAlphabet);
+    return line;
+}
+
+// Header blank lines for the longest summary this run can write: the reached lengths are bounded by the
+// length limits and by the longest sequence.
+int headerBlankLinesForRun(const Criteres& cr, const CommandLine& cl, int nbseq, int longest,
+                           const char* textAlphabet) {
+    std::string bound;
+    int* boxBounds = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
+    if (boxBounds == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
+    for (int b = 0; b < cr.nbbloc && cr.nbbloc >= 2; b++)
+        boxBounds[b] = reachableLength(cr.bornesbloc[b].max, longest);
+    bound = motboxSummary(cr, cl, nbseq, reachableLength(cr.maxlong, longest), boxBounds, textAlphabet);
+    free(boxBounds);
+    return headerBlankLinesFor(bound.size());
+}
+
+// A result that could not be written completely must not end with status 0.
+void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
+    if (!failedBefore && fflush(out) == 0 && !ferror(out)) return;
+    fprintf(stderr, ">> Error: main: cannot write output file '%s'\n", name);
+    exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Criteres cr{};
+    CommandLine cl = parseCommandLine(argc, argv, &cr);
+    checkSpacerBounds(&cr);
+    maxlongmod = windowLength(cr);
+
+    FILE* fasta = openInputOrRefuse(cl.fastaFile, kMessages.fastaOpen);
+    LoadedSequences loaded = loadSequences(fasta);
+    fclose(fasta);
+    int nbseq = loaded.count;
+    checkSequenceCount(nbseq, kMessages);
+    cr.longtext = loaded.totalLength;
+    cr.quorum = computeQuorum(cl.quorumPercent, nbseq);
+    checkQuorum(cr.quorum, kMessages);
+
+    FILE* alphabet = openInputOrRefuse(cl.alphabetFile, kMessages.alphabetOpen);
+    initAlphabet();
+    const char* textAlphabet = chargeAlphabet(alphabet, text, nbseq);
+    if (textAlphabet == nullptr) fatalError(kMessages.alphabetFormat);
+    fclose(alphabet);
+    setCompoPal(&cr, argv + cl.tailStart, cl.tailCount);
+    checkPalindromes(cr);
+    transAlphMod(cr.flagpal);
+
+    Noeud* root = buildSuffixTree(textAlphabet, nbseq, maxlongmod);
+    freeFastaRecords(loaded);
+    UpdateBit_TabForAllTree(root);
+
+    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq}, kMessages);
+    if (cr.nbbloc >= 2) initTabSauts(&cr);
+
+    f = openResultStream(cl.outputFile);
+    maxlongmod = 0;
+    maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
+    if (maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
+    int headerLines = headerBlankLinesForRun(cr, cl, nbseq, loaded.longest, textAlphabet);
+    writeReservedHeader(f, headerLines);
+
+    dust = userTimeTicks();
+    doSpell(&cr, nbseq, root);
+    float seconds = userSecondsSince(dust);
+
+    freeTexts(nbseq);
+    printf("\n");
+    writeFinalCounts(stdout, nbmod, seconds);
+    writeFinalCounts(f, nbmod, seconds);
+    // Rewinding flushes first and then clears the error flag, so check what was written before it.
+    bool failedBefore = fflush(f) != 0 || ferror(f);
+    writeSummaryLine(f, motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, textAlphabet), headerLines);
+    checkResultWritten(f, cl.outputFile, failedBefore);
+
+    Free_Arbre();
+    return 0;
+}
