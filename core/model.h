@@ -8,7 +8,11 @@ struct Model {
     int32_t taille;
 };
 
+// A new empty model with kModelGrowth zeroed entries; release it by freeing name, then the record.
 Model* allocModel();
+// Appends a symbol and returns it; grows name by kModelGrowth once only two entries are left.
 int32_t changeModel(Model* model, int32_t symbol);
+// Removes the last symbol, if any; storage is kept.
 void decrModel(Model* model);
+// Debugging aid: the symbol numbers on standard output.
 void AfficheModel(const Model* model);

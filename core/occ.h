@@ -15,4 +15,5 @@ struct Occ {
     int32_t lettre;
 };
 
+// Resets occ to the unused state (null noeudpere, pos/nberr/nberrbloc/lettre -1, 0 elsewhere); returns occ.
 Occ* initOcc(Occ* occ);

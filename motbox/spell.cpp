@@ -1,9 +1,411 @@
-// PLACEHOLDER until the spelling engine lands: lets the driver link.
+// Model spelling engine of motbox: a depth-first walk over the models alphabet that carries, on an
+// occurrence stack, every place of the suffix tree where the current model ends, and prunes a branch
+// as soon as those places fall in fewer sequences than the quorum.
 #include "spell.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "allocateurs.h"
+#include "alphabet.h"
+#include "barre.h"
+#include "bit_tab.h"
+#include "global.h"
+#include "global_fonctions.h"
+#include "model.h"
+#include "occ.h"
+#include "pile_occ.h"
 
 FILE* f = nullptr;
 int nbmod = 0;
 int maxlongmod = 0;
 int* maxlongbloc = nullptr;
 
-void doSpell(Criteres*, int, Noeud*) {}
+namespace {
+
+// ---- Tree access -------------------------------------------------------------------------------
+
+void* childOf(const Occ& o) { return o.noeudpere->fils[o.lettre]; }
+
+// Character i of the label of the edge that enters a tree record.
+char edgeChar(const void* record, int32_t i) {
+    const int32_t numSeq = isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
+                                             : static_cast<const Noeud*>(record)->num_seq;
+    return Sequence[numSeq][labelStart(record) + i];
+}
+
+BitTab colourSet(const void* record) {
+    return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
+                             : static_cast<const Noeud*>(record)->bit_tab;
+}
+
+// Leaves do not cache their cardinal; nodes do since the colour propagation.
+int32_t colourCount(const void* record) {
+    return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
+                             : static_cast<const Noeud*>(record)->nb_seq;
+}
+
+int32_t textSymbol(char c) { return carseq2num[static_cast<unsigned char>(c)]; }
+
+// Visits the top level of a stack newest first.  Dummies may stand inside a level (a level filled
+// by transferePile2Pile starts with the source's own dummy), so a null noeudpere ends the walk too.
+template <typename Visit>
+void forEachInTopLevel(const PileOcc* p, Visit visit) {
+    const int64_t prec = getPrecDummy(p);
+    for (int64_t i = static_cast<int64_t>(p->nbocc) - 1; i > prec && p->occ[i].noeudpere != nullptr; --i)
+        visit(p->occ[i]);
+}
+
+// ---- Spacer jumps ------------------------------------------------------------------------------
+
+// A spacer cannot be shorter than nothing: a negative minimum would send the jump back up the edge,
+// before the start of its label.
+int32_t spacerMin(const Criteres* cr, int b) { return std::max(0, cr->sauts[b].min); }
+
+int32_t sauteSymbole(Noeud* noeudpere, int32_t pos, int32_t nberr, int32_t longsaut, int32_t nberrbloc,
+                     int32_t codesaut, int32_t lettre, Model* model, PileOcc* dest, Criteres* cr, int b,
+                     int32_t lgsaut) {
+    // Along one edge the landings follow each other character by character; the recursion is kept for
+    // the branching at nodes only, so that long spacers do not make the stack deep.
+    const int32_t maxSaut = cr->sauts[b].max;
+    void* child = noeudpere->fils[lettre];
+    const int32_t longueur = seg_taille(child);
+    int32_t landings = 0;
+    for (;; ++pos, ++lgsaut) {
+        ajouteOcc2Pile(dest, noeudpere, lettre, pos, nberr, 0, longsaut + lgsaut,
+                       addSaut2Code(codesaut, lgsaut, b, cr));
+        ++landings;
+        if (maxSaut < lgsaut + 1) return landings;
+        if (pos == longueur) break;
+        if (edgeChar(child, pos) == '$') return landings;
+    }
+    if (isFeuille(child)) return landings;
+    auto* node = static_cast<Noeud*>(child);
+    for (int32_t m = 0; m < nbSymbSeq; ++m)
+        if (node->fils[m] != nullptr)
+            landings += sauteSymbole(node, 1, nberr, longsaut, nberrbloc, codesaut, m, model, dest, cr, b,
+                                     lgsaut + 1);
+    return landings;
+}
+
+// dist characters are already jumped; descends every branch to exactly the spacer's minimum, then
+// hands over to sauteSymbole for the longer jumps.
+int32_t sauteBranche(Noeud* noeudpere, int32_t pos, int32_t nberr, int32_t longsaut, int32_t nberrbloc,
+                     int32_t codesaut, int32_t lettre, Model* model, PileOcc* dest, Criteres* cr, int b,
+                     int32_t dist) {
+    const int32_t minSaut = spacerMin(cr, b);
+    const int32_t need = minSaut - dist;
+    void* child = noeudpere->fils[lettre];
+    const int32_t longueur = seg_taille(child);
+    if (pos < longueur) {
+        const int32_t rest = longueur - pos;
+        if (rest > need)
+            return sauteSymbole(noeudpere, pos + need, nberr, longsaut, nberrbloc, codesaut, lettre, model,
+                                dest, cr, b, minSaut);
+        if (edgeChar(child, longueur - 1) == '$') return 0;
+        return sauteBranche(noeudpere, longueur, nberr, longsaut, nberrbloc, codesaut, lettre, model, dest, cr,
+                            b, dist + rest);
+    }
+    if (isFeuille(child)) return 0;
+    auto* node = static_cast<Noeud*>(child);
+    int32_t landings = 0;
+    for (int32_t m = 0; m < nbSymbSeq; ++m) {
+        void* grandchild = node->fils[m];
+        if (grandchild == nullptr) continue;
+        const int32_t gL = seg_taille(grandchild);
+        if (need < gL)  // need 0 lands on the node itself, bound to edge m
+            landings += sauteSymbole(node, need, nberr, longsaut, nberrbloc, codesaut, m, model, dest, cr, b,
+                                     minSaut);
+        else if (edgeChar(grandchild, gL - 1) != '$')
+            landings += sauteBranche(node, gL, nberr, longsaut, nberrbloc, codesaut, m, model, dest, cr, b,
+                                     dist + gL);
+    }
+    return landings;
+}
+
+// Jumps the top level of source over spacer b onto a new level of dest; returns the number of
+// landings, and leaves dest as it was when there is none.
+int32_t gestionSaut(Model* model, PileOcc* dest, PileOcc* source, Criteres* cr, int b) {
+    ajouteDummy(dest);
+    int32_t landings = 0;
+    forEachInTopLevel(source, [&](const Occ& o) {
+        if (spacerMin(cr, b) != 0)
+            landings += sauteBranche(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut, o.lettre,
+                                     model, dest, cr, b, 0);
+        else
+            landings += sauteSymbole(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut, o.lettre,
+                                     model, dest, cr, b, 0);
+    });
+    if (landings == 0) depileRec(dest);
+    return landings;
+}
+
+// ---- Model output ------------------------------------------------------------------------------
+
+void keepModel(const Model* model, const PileOcc* pile, [[maybe_unused]] int32_t nbseq, int32_t nbseqmod,
+               int32_t prof, const int32_t* longbloc, const Criteres* cr) {
+    ++nbmod;
+    for (int32_t i = 0; i < model->longueur; ++i) fputs(nummod2str[model->name[i]], f);
+    fputc(' ', f);
+    for (int32_t i = 0; i < model->longueur; ++i) {
+        const int32_t symbol = model->name[i];
+        fputc(symbol == numJOKER ? '*' : symbol == numSAUT ? '-' : '0' + symbol, f);
+    }
+    fprintf(f, " %d", nbseqmod);
+    maxlongmod = std::max(maxlongmod, prof);
+    if (cr->nbbloc != 1 && maxlongbloc != nullptr && longbloc != nullptr)
+        for (int i = 0; i < cr->nbbloc; ++i) maxlongbloc[i] = std::max(maxlongbloc[i], longbloc[i]);
+    fputc('\n', f);
+    afficheLastOcc(f, pile, prof, cr);
+}
+
+// ---- Spelling recursion ------------------------------------------------------------------------
+
+// The box whose reverse complement box b spells, or -1.  Only an earlier box of a multi-box run has
+// a recorded start and length on the current path; any other declaration is treated as no partner.
+int partnerOf(const Criteres* cr, int32_t b, bool multibloc) {
+    if (!cr->flagpal || !multibloc) return -1;
+    const int p = cr->palbloc[b];
+    return p >= 0 && p < b ? p : -1;
+}
+
+bool compositionApplies(const Criteres* cr, int32_t numbloc) {
+    return cr->flagcompo || cr->flagcompobloc[numbloc];
+}
+
+// Allowances count down while a symbol is in the model; -1 (no limit) only moves further below 0.
+void takeAllowance(Criteres* cr, int32_t numbloc, int32_t s, int delta) {
+    if (!compositionApplies(cr, numbloc)) return;
+    cr->compo[s] -= delta;
+    cr->compobloc[numbloc][s] -= delta;
+}
+
+bool limitsReached(const Criteres* cr, int32_t prof, int32_t lgbloc, int32_t numbloc, bool multibloc,
+                   const int32_t* longbloc) {
+    if (cr->maxlong != 0 && prof >= cr->maxlong) return true;
+    const int32_t boxMax = cr->bornesbloc[numbloc].max;
+    if (multibloc && boxMax != 0 && lgbloc >= boxMax) return true;
+    const int p = partnerOf(cr, numbloc, multibloc);
+    return p >= 0 && longbloc[p] == lgbloc;
+}
+
+// Filters of a candidate symbol.  Records where the current box begins, for later palindromic boxes.
+bool symbolAllowed(const Criteres* cr, int32_t s, int32_t prof, int32_t lgbloc, int32_t numbloc, bool multibloc,
+                   const Model* model, const int32_t* longbloc, int32_t* posdebbloc) {
+    if (prof == 0 && s == numJOKER) return false;
+    if (compositionApplies(cr, numbloc) && (cr->compobloc[numbloc][s] == 0 || cr->compo[s] == 0)) return false;
+    if (!cr->flagpal) return true;
+    if (lgbloc == 0 && posdebbloc != nullptr) posdebbloc[numbloc] = model->longueur;
+    const int p = partnerOf(cr, numbloc, multibloc);
+    if (p < 0) return true;
+    const int32_t mirrored = model->name[posdebbloc[p] + longbloc[p] - lgbloc - 1];
+    return comp[mirrored] == s;
+}
+
+bool passesFinalTests(const Criteres* cr, int32_t prof, int32_t lgbloc, int32_t numbloc, bool multibloc,
+                      const int32_t* longbloc) {
+    if (numbloc != cr->nbbloc - 1 || prof < cr->minlong) return false;
+    if (multibloc && lgbloc < cr->bornesbloc[numbloc].min) return false;
+    const int p = partnerOf(cr, numbloc, multibloc);
+    return p < 0 || lgbloc == longbloc[p];
+}
+
+// Returns 1 when the model ends with the joker or with an empty box (such a model is not written, but
+// its caller learns that this extension reached the keep point), else 0.
+int32_t keepPoint(Model* model, PileOcc* pile, int32_t nbseq, int32_t nbseqmod, int32_t prof, int32_t lgbloc,
+                  int32_t numbloc, bool multibloc, const Criteres* cr, int32_t* longbloc) {
+    if (model->longueur == 0) return 0;  // the empty model (minimum length 0) would be every text position
+    const int32_t last = model->name[model->longueur - 1];
+    if (last == numJOKER || last == numSAUT) return 1;
+    if (multibloc) longbloc[numbloc] = lgbloc;
+    keepModel(model, pile, nbseq, nbseqmod, prof, longbloc, cr);
+    return 0;
+}
+
+// Moves one occurrence by one text character for the models symbol `symbole`.  At the end of its edge
+// (auNoeud) it enters child slot `lettre`; otherwise `lettre` is the next character on the edge.
+// Returns 1 with the moved occurrence in next, or 0 when the substitution limits refuse the move.
+int32_t avanceBranche(Occ* next, const Occ* occ, int32_t symbole, int32_t lettre, bool auNoeud,
+                      const Criteres* cr, int32_t numbloc, bool multibloc) {
+    if (auNoeud) {
+        next->noeudpere = static_cast<Noeud*>(childOf(*occ));
+        next->pos = 1;
+    } else {
+        next->noeudpere = occ->noeudpere;
+        next->pos = occ->pos + 1;
+    }
+    next->lettre = lettre;
+    next->nberr = occ->nberr;
+    next->nberrbloc = occ->nberrbloc;
+    // Limits are tested by equality, so a negative limit never refuses.
+    if (!TabSymb[symbole][lettre]) {
+        if (++next->nberr == cr->maxerr + 1) return 0;
+        if (multibloc && ++next->nberrbloc == cr->errbloc[numbloc] + 1) return 0;
+    }
+    next->longsaut = multibloc ? occ->longsaut : 0;
+    next->codesaut = multibloc ? occ->codesaut : 0;
+    return 1;
+}
+
+// Empties bt, unites into it the colour sets of the children reached by the top level of pileNext,
+// and returns its number of sequences: the exact count of the quorum test.
+int32_t sommeBTOcc(const PileOcc* pileNext, BitTab* bt) {
+    if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
+    ReinitBitTab(bt);
+    forEachInTopLevel(pileNext, [&](const Occ& o) { fusionneBitTab(bt, colourSet(childOf(o))); });
+    return nbSequenceInBitTab(*bt);
+}
+
+struct MoveResult {
+    int32_t count;  // new occurrences
+    int32_t bound;  // sum of their colour counts: an upper bound of the number of sequences
+};
+
+// Moves every occurrence of the top level of pile by symbol s onto pileNext (emptied first).
+MoveResult moveOccurrences(const PileOcc* pile, PileOcc* pileNext, Occ* next, int32_t s, const Criteres* cr,
+                           int32_t numbloc, bool multibloc) {
+    videPile(pileNext);
+    MoveResult moved{0, 0};
+    auto tryMove = [&](const Occ& o, int32_t lettre, bool auNoeud) {
+        if (!avanceBranche(next, &o, s, lettre, auNoeud, cr, numbloc, multibloc)) return;
+        ajouteOcc2Pile(pileNext, next->noeudpere, next->lettre, next->pos, next->nberr, next->nberrbloc,
+                       next->longsaut, next->codesaut);
+        ++moved.count;
+        moved.bound += colourCount(childOf(*next));
+    };
+    forEachInTopLevel(pile, [&](const Occ& o) {
+        void* child = childOf(o);
+        if (o.pos < seg_taille(child)) {
+            const char c = edgeChar(child, o.pos);
+            if (c != '$') tryMove(o, textSymbol(c), false);
+            return;
+        }
+        // A leaf ends with "$" or at the window, which the length limits never let a model pass.
+        if (isFeuille(child)) return;
+        auto* node = static_cast<Noeud*>(child);
+        for (int32_t m = 0; m < nbSymbSeq; ++m)
+            if (node->fils[m] != nullptr) tryMove(o, m, true);
+    });
+    return moved;
+}
+
+int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t prof, int32_t lgbloc,
+                    int32_t numbloc, bool multibloc, Model* model, Occ* next, BitTab* bt, int32_t nbseq,
+                    int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
+    if (prof == 3) barre(0);
+    const bool lastBox = numbloc == cr->nbbloc - 1;
+    if (limitsReached(cr, prof, lgbloc, numbloc, multibloc, longbloc))
+        return lastBox ? keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc)
+                       : 0;
+
+    // A model that explored a joker extension (or a box change) is written only if one of them
+    // reached the keep point: otherwise the joker would stand for nothing.
+    int32_t flagJoker = 0;
+    int32_t sommeRes = 0;
+    for (int32_t s = 0; s < nbSymbMod; ++s) {
+        if (!symbolAllowed(cr, s, prof, lgbloc, numbloc, multibloc, model, longbloc, posdebbloc)) continue;
+        const MoveResult moved = moveOccurrences(pile, pileNext, next, s, cr, numbloc, multibloc);
+        if (moved.count == 0) continue;
+        int32_t u = -1;
+
+        const bool boxMayEnd = multibloc && !lastBox && lgbloc + 1 >= cr->bornesbloc[numbloc].min;
+        if (boxMayEnd) {
+            if (moved.bound < cr->quorum) continue;
+            u = sommeBTOcc(pileNext, bt);
+            if (u < cr->quorum) continue;
+            if (gestionSaut(model, pile, pileNext, cr, numbloc) > 0) {
+                changeModel(model, s);
+                changeModel(model, numSAUT);
+                // pileNext is scratch for the next box: keep M+s's occurrences for the extension below.
+                ajouteDummy(pileBloc);
+                copieLastOcc(pileBloc, pileNext);
+                videPile(pileNext);
+                flagJoker = 1;
+                takeAllowance(cr, numbloc, s, 1);
+                longbloc[numbloc] = lgbloc + 1;
+                sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, 0, numbloc + 1, multibloc, model,
+                                        next, bt, nbseq, u, cr, longbloc, posdebbloc);
+                takeAllowance(cr, numbloc, s, -1);
+                decrModel(model);
+                decrModel(model);
+                videPile(pileNext);
+                copieLastOcc(pileNext, pileBloc);
+                depileRec(pileBloc);
+                depileRec(pile);
+            }
+        }
+
+        if (moved.bound < cr->quorum) continue;
+        if (u < 0) u = sommeBTOcc(pileNext, bt);
+        if (u < cr->quorum) continue;
+        if (s == numJOKER) flagJoker = 1;
+        changeModel(model, s);
+        ajouteDummy(pile);
+        transferePile2Pile(pile, pileNext);
+        takeAllowance(cr, numbloc, s, 1);
+        sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, lgbloc + 1, numbloc, multibloc, model, next,
+                                bt, nbseq, u, cr, longbloc, posdebbloc);
+        takeAllowance(cr, numbloc, s, -1);
+        depileRec(pile);
+        decrModel(model);
+    }
+
+    if (!passesFinalTests(cr, prof, lgbloc, numbloc, multibloc, longbloc)) return 0;
+    if (flagJoker && sommeRes == 0) return 0;
+    return keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc);
+}
+
+int32_t* allocInts(int n, const char* failure) {
+    auto* block = static_cast<int32_t*>(malloc(sizeof(int32_t) * std::max(n, 1)));
+    if (block == nullptr) fatalError(failure);
+    return block;
+}
+
+}  // namespace
+
+void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
+    // The super-racine reaches the root through a one-character terminator edge, so that the initial
+    // occurrence stands exactly at the root, like any occurrence at the end of its edge.
+    Noeud* superRacine = Alloc_Noeud();
+    superRacine->num_seq = 0;
+    racine->debut = 0;
+    racine->fin = 1;
+    racine->num_seq = 0;
+    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
+
+    const bool multibloc = cr->nbbloc != 1;
+    Model* model = allocModel();
+    auto* next = static_cast<Occ*>(calloc(1, sizeof(Occ)));
+    if (next == nullptr) fatalError("doSpell: cannot allocate 'next'\n");
+    initOcc(next);
+    BitTab bt = AllocBitTab();
+    ReinitBitTab(&bt);
+
+    PileOcc* pileBloc = nullptr;
+    int32_t* longbloc = nullptr;
+    int32_t* posdebbloc = nullptr;
+    if (multibloc) {
+        pileBloc = creePileOcc();
+        longbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'longbloc'\n");
+        if (cr->flagpal) posdebbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'posdebbloc'\n");
+    }
+    PileOcc* pileNext = creePileOcc();
+    PileOcc* pile = creePileOcc();
+    ajouteInitOcc2Pile(pile, superRacine);
+
+    fputs("** Models extraction **\n", stderr);
+    barre(static_cast<int>(pow(nbSymbMod, 3)));
+    spellModels(pile, pileNext, pileBloc, 0, 0, 0, multibloc, model, next, &bt, nbseq, 0, cr, longbloc,
+                posdebbloc);
+
+    free(next);
+    free(model->name);
+    free(model);
+    free(bt);
+    liberePileOcc(pile);
+    liberePileOcc(pileNext);
+    if (multibloc) liberePileOcc(pileBloc);
+    free(longbloc);
+    free(posdebbloc);
+}
