@@ -24,11 +24,22 @@ extern Liste* FREE_LISTE;
 // Writes "No Enougth space\nProgram Abord\n" on standard error and exits with status -1.
 [[noreturn]] void treeOutOfMemory();
 
+// Opens one empty page in each pool and empties FREE_LISTE; a tree still held
+// from an earlier run in this process is released first (as by Free_Arbre).
 void Init_Allocateurs();
+// A new empty page holding getpagesize() / record_size records.
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
+// Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
+// empty child slots, empty colour set.
 Noeud* Alloc_Noeud();
+// Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence}.
 Feuille* Alloc_Feuille();
+// A recycled cell from FREE_LISTE when there is one, else a new one; both fields null.
 Liste* Alloc_Liste();
+// Pushes the cell on FREE_LISTE (its suivant is overwritten).
 void Free_Liste(Liste* cell);
 void Free_All_Liste_Cell();
+// Releases every page of both pools with the child arrays and colour sets of
+// their records, the position list Liste_positions_fin and the cells of
+// FREE_LISTE; the process may then start another run with Init_All.
 void Free_Arbre();

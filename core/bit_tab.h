@@ -12,7 +12,10 @@ extern int32_t NB_SEQUENCE;
 extern int32_t SIZE_STATIC_BIT_TAB;
 extern int32_t CHANGE_LIMITE;
 
+// Sets NB_SEQUENCE, SIZE_STATIC_BIT_TAB and CHANGE_LIMITE; call before any set exists.
 void initBitTab(int32_t n);
+// Operations that may move, grow or replace a set take the holder's pointer.
+// Out of memory ends the process with status -2.
 BitTab AllocBitTab();
 BitTab AllocBitTabStatic();
 BitTab ReinitBitTab(BitTab* bt);
@@ -24,9 +27,11 @@ void convertBitTab(BitTab* bt);
 void fusionneBitTab(BitTab* dest, BitTab src);
 void fusionneBitTabDynamic(BitTab* dest, BitTab src);
 void fusionneBitTabStatic(BitTab* dest, BitTab src);
+// Number of members (the form bit of a static set is never counted).
 int32_t nbSequenceInBitTab(BitTab bt);
 int32_t nbSequenceInBitTabDynamic(BitTab bt);
 int32_t nbSequenceInBitTabStatic(BitTab bt);
+// Writes "d:" or "s:" then "%d," per member on standard output, no line end.
 void printBitTab(BitTab bt);
 
 inline bool isDynamicBitTab(const unsigned char* bt) { return (bt[0] & 0x80) != 0; }
