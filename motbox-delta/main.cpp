@@ -1,0 +1,319 @@
+// motbox-delta: extracts the structured models shared by a quorum of sequences, giving every spacer a
+// window half-width (its Delta), and writes the models of each combination of spacer windows to a result
+// file of its own, whose names are listed in ".namefile".
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "allocateurs.h"
+#include "alphabet.h"
+#include "construction.h"
+#include "criteres.h"
+#include "criteres_delta.h"
+#include "global.h"
+#include "pipeline.h"
+#include "spell.h"
+
+namespace {
+
+constexpr DriverMessages kMessages = {
+    {"main: cannot open FASTA file", true},
+    "main: no sequences in FASTA file",
+    "main: one sequence only in FASTA file",
+    "quorum value is 1 sequence",
+    "quorum value is lower than 1 sequence",
+    {"main: cannot open alphabet file\n", true},
+    "main: wrong alphabet file format\n",
+    "Max composition in %s:         %d\n",
+};
+
+// Positions of the fixed arguments (argument 1 is the first after the program name).
+constexpr int kArgAlphabet = 1;
+constexpr int kArgFasta = 2;
+constexpr int kArgOutput = 3;
+constexpr int kArgQuorum = 4;
+constexpr int kArgBoxes = 5;
+constexpr int kArgMinLength = 6;
+constexpr int kArgMaxLength = 7;
+constexpr int kArgSubstitutions = 8;
+constexpr int kFixedArguments = 8;
+constexpr int kArgsPerBox = 3;
+constexpr int kArgsPerSpacer = 3;
+
+// Streams open besides the result files while they are created: the three standard ones and ".namefile".
+constexpr long kOtherOpenStreams = 4;
+
+struct CommandLine {
+    const char* alphabetFile;
+    const char* fastaFile;
+    const char* outputFile;
+    float quorumPercent;  // as converted from the argument; 0 selects the default
+    int tailStart;        // argv index of the first composition or palindrome argument
+    int tailCount;
+};
+
+void printUsage() {
+    fputs(
+        "Usage: motbox-delta ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
+        "                    BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX DELTA BOX_MIN BOX_MAX BOX_SUBST]...\n"
+        "                    [COMPOSITION]... [pI/J]...\n"
+        "  ALPHABET       alphabet file: a header line, then one models symbol per line\n"
+        "  FASTA          sequences in FASTA format (at least two)\n"
+        "  OUTPUT         stem of the result file names: OUTPUT[low-high]... one window per spacer\n"
+        "  QUORUM         percentage of the sequences a model must occur in (0 = 70 %)\n"
+        "  BOXES          number of boxes B (2 to 127)\n"
+        "  MIN_LENGTH     total minimum model length, spacers not counted\n"
+        "  MAX_LENGTH     total maximum model length (0 = no limit)\n"
+        "  SUBSTITUTIONS  total maximum number of substitutions\n"
+        "  For each box in order: BOX_MIN BOX_MAX (0 = no limit) BOX_SUBST, and after every box but the\n"
+        "  last the spacer that follows it: SPACER_MIN SPACER_MAX DELTA, its windows being the ranges of\n"
+        "  2 x DELTA + 1 lengths between SPACER_MIN and SPACER_MAX\n"
+        "  COMPOSITION    groups B N SYM1 VAL1 ... SYMN VALN (B = 0: whole model, else box B)\n"
+        "  pI/J           box I is the palindrome of the earlier box J\n",
+        stderr);
+}
+
+[[noreturn]] void refuseShortCommandLine(int given, int needed) {
+    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
+    printUsage();
+    exit(1);
+}
+
+[[noreturn]] void refuse(const std::string& message) {
+    fprintf(stderr, ">> Error: %s\n", message.c_str());
+    exit(1);
+}
+
+int positionalArguments(int nbbloc) { return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1); }
+
+void readBoxGroups(char** argv, Criteres* cr) {
+    int a = kFixedArguments + 1;
+    for (int b = 0; b < cr->nbbloc; b++) {
+        cr->bornesbloc[b].min = atoi(argv[a++]);
+        cr->bornesbloc[b].max = atoi(argv[a++]);
+        cr->errbloc[b] = atoi(argv[a++]);
+        if (b < cr->nbbloc - 1) {
+            cr->sauts[b].min = atoi(argv[a++]);
+            cr->sauts[b].max = atoi(argv[a++]);
+            cr->deltas[b] = atoi(argv[a++]);
+        }
+    }
+}
+
+// Converts the positional arguments into cr, refusing a command line that the layout cannot read.
+CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
+    int given = argc - 1;
+    if (given < kFixedArguments) refuseShortCommandLine(given, kFixedArguments);
+    CommandLine cl{argv[kArgAlphabet], argv[kArgFasta], argv[kArgOutput], 0, 0, 0};
+    cl.quorumPercent = static_cast<float>(atof(argv[kArgQuorum]));
+    cr->nbbloc = static_cast<signed char>(atoi(argv[kArgBoxes]));
+    if (cr->nbbloc <= 1) fatalError("Incorrect boxes number\n");
+    int needed = positionalArguments(cr->nbbloc);
+    if (given < needed) refuseShortCommandLine(given, needed);
+
+    allocBloc(cr, cr->nbbloc);
+    cr->minlong = atoi(argv[kArgMinLength]);
+    cr->maxlong = atoi(argv[kArgMaxLength]);
+    cr->maxerr = atoi(argv[kArgSubstitutions]);
+    readBoxGroups(argv, cr);
+    cl.tailStart = needed + 1;
+    cl.tailCount = argc - cl.tailStart;
+    return cl;
+}
+
+// Every spacer must have at least one window: its jump would otherwise land nowhere and no result file
+// could hold the models that cross it.
+void checkSpacerWindows(const Criteres& cr) {
+    for (int i = 0; i < cr.nbbloc - 1; i++) {
+        const Intervalle& s = cr.sauts[i];
+        if (s.min < 0) refuse("spacer " + std::to_string(i + 1) + ": negative minimum length " + std::to_string(s.min));
+        if (cr.deltas[i] < 0) refuse("spacer " + std::to_string(i + 1) + ": negative Delta " + std::to_string(cr.deltas[i]));
+        if (nbFenetres(&cr, i) <= 0)
+            refuse("spacer " + std::to_string(i + 1) + ": lengths " + std::to_string(s.min) + " to " +
+                   std::to_string(s.max) + " are fewer than one window of 2 x Delta + 1 = " +
+                   std::to_string(2 * cr.deltas[i] + 1) + " lengths");
+    }
+}
+
+// Every result file stays open during the whole extraction: make sure the process may hold them all, raising
+// its soft limit of open files up to the hard one when that is enough.
+void checkOpenFileLimit(int nbFiles) {
+    if (nbFiles < 0) refuse("main: too many result files (more than " + std::to_string(INT_MAX) + ")");
+    rlimit lim{};
+    if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return;
+    const rlim_t needed = static_cast<rlim_t>(nbFiles) + kOtherOpenStreams;
+    if (lim.rlim_cur == RLIM_INFINITY || needed <= lim.rlim_cur) return;
+    if (lim.rlim_max == RLIM_INFINITY || needed <= lim.rlim_max) {
+        rlimit raised = lim;
+        raised.rlim_cur = needed;
+        if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
+    }
+    refuse("main: " + std::to_string(nbFiles) + " result files cannot be open at once (the limit is " +
+           std::to_string(static_cast<long long>(lim.rlim_max == RLIM_INFINITY ? lim.rlim_cur : lim.rlim_max)) +
+           " open files); narrow the spacer ranges or widen their Delta");
+}
+
+// A palindromic box is spelled against the finished boxes before it, so its partner must be one of them.
+void checkPalindromes(const Criteres& cr) {
+    int box = firstPalWithoutEarlierPartner(&cr);
+    if (box == -1) return;
+    refuse("box " + std::to_string(box + 1) + " cannot be the palindrome of box " +
+           std::to_string(cr.palbloc[box] + 1) + ": the partner must be an earlier box");
+}
+
+// The widest window of every spacer and the greatest lengths that can be reached (maxlargsaut), and the
+// most windows of one spacer (maxnbfenetres).  A spacer of Delta 0 has one window per length.
+void computeWindowExtents(Criteres* cr) {
+    cr->maxlargsaut = 0;
+    cr->maxnbfenetres = 0;
+    for (int i = 0; i < cr->nbbloc - 1; i++) {
+        cr->maxlargsaut = std::max(cr->maxlargsaut, cr->sauts[i].max - cr->sauts[i].min + 1);
+        cr->maxnbfenetres = std::max(cr->maxnbfenetres, nbFenetres(cr, i));
+    }
+}
+
+template <typename T>
+T* allocZeroed(size_t count, const char* message) {
+    T* p = static_cast<T*>(calloc(count > 0 ? count : 1, sizeof(T)));
+    if (p == nullptr) fatalError(message);
+    return p;
+}
+
+// Summary line of one result file: its reached lengths, and for each spacer its window instead of its range.
+std::string fileSummary(const Criteres& cr, int nbseq, int reachedMax, const int* reachedBox, const int* digits,
+                        const char* alphabetFile, const char* textAlphabet) {
+    std::string line = summaryStart(cr, nbseq, reachedMax);
+    for (int b = 0; b < cr.nbbloc; b++) {
+        appendSummaryBox(line, cr.bornesbloc[b].min, reachedBox[b], cr.errbloc[b]);
+        if (b < cr.nbbloc - 1) {
+            int low = cr.sauts[b].min + digits[b];
+            appendSummarySpacer(line, low, low + 2 * cr.deltas[b]);
+        }
+    }
+    appendSummaryNames(line, alphabetFile, textAlphabet);
+    return line;
+}
+
+// Header blank lines for the longest summary any file of this run can write: the reached lengths are bounded
+// by the length limits and by the longest sequence, and the last window of each spacer has the largest ends.
+int headerBlankLinesForRun(const Criteres& cr, const CommandLine& cl, int nbseq, int longest,
+                           const char* textAlphabet) {
+    std::vector<int> boxBounds(static_cast<size_t>(cr.nbbloc));
+    std::vector<int> lastDigits(static_cast<size_t>(cr.nbbloc));
+    for (int b = 0; b < cr.nbbloc; b++) {
+        boxBounds[b] = reachableLength(cr.bornesbloc[b].max, longest);
+        if (b < cr.nbbloc - 1) lastDigits[b] = nbFenetres(&cr, b) - 1;
+    }
+    std::string bound = fileSummary(cr, nbseq, reachableLength(cr.maxlong, longest), boxBounds.data(),
+                                    lastDigits.data(), cl.alphabetFile, textAlphabet);
+    return headerBlankLinesFor(bound.size());
+}
+
+std::string resultFileName(const Criteres& cr, const char* outname, const int* digits) {
+    std::string name = outname;
+    for (int i = 0; i < cr.nbbloc - 1; i++) {
+        int low = cr.sauts[i].min + digits[i];
+        appendWindowName(name, low, low + 2 * cr.deltas[i]);
+    }
+    return name;
+}
+
+struct RunOutcome {
+    int nbseq;
+    const char* textAlphabet;
+    int headerLines;
+    float seconds;
+};
+
+// Writes the final counts and the summary line of every result file and closes it; returns the number of
+// models over all files.  A file that could not be written completely ends the run with status 1.
+int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, const RunOutcome& run) {
+    int* deltatab = static_cast<int*>(malloc(sizeof(int) * static_cast<size_t>(cr.nbbloc)));
+    if (deltatab == nullptr) fatalError("main: cannot allocate 'deltatab', header of output will be wrong");
+    int total = 0;
+    for (int k = 0; k < nbFiles; k++) {
+        writeFinalCounts(f[k], nbmod[k], run.seconds);
+        total += nbmod[k];
+        // Rewinding flushes first and then clears the error flag, so check what was written before it.
+        bool failed = fflush(f[k]) != 0 || ferror(f[k]);
+        file2Delta(k, deltatab, &cr);
+        writeSummaryLine(f[k], fileSummary(cr, run.nbseq, maxlongmod[k], maxlongbloc[k], deltatab, cl.alphabetFile,
+                                           run.textAlphabet),
+                         run.headerLines);
+        failed = failed || fflush(f[k]) != 0 || ferror(f[k]);
+        failed = fclose(f[k]) != 0 || failed;
+        if (failed) refuse("main: cannot write output file '" + resultFileName(cr, cl.outputFile, deltatab) + "'");
+    }
+    free(deltatab);
+    return total;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Criteres cr{};
+    CommandLine cl = parseCommandLine(argc, argv, &cr);
+    checkSpacerBounds(&cr);
+    checkSpacerWindows(cr);
+    const int nbFiles = nbFichiers(&cr);
+    checkOpenFileLimit(nbFiles);
+    const int window = windowLength(cr);
+
+    FILE* fasta = openInputOrRefuse(cl.fastaFile, kMessages.fastaOpen);
+    LoadedSequences loaded = loadSequences(fasta);
+    fclose(fasta);
+    const int nbseq = loaded.count;
+    checkSequenceCount(nbseq, kMessages);
+    cr.longtext = loaded.totalLength;
+    cr.quorum = computeQuorum(cl.quorumPercent, nbseq);
+    checkQuorum(cr.quorum, kMessages);
+
+    FILE* alphabet = openInputOrRefuse(cl.alphabetFile, kMessages.alphabetOpen);
+    initAlphabet();
+    const char* textAlphabet = chargeAlphabet(alphabet, text, nbseq);
+    if (textAlphabet == nullptr) fatalError(kMessages.alphabetFormat);
+    fclose(alphabet);
+    setCompoPal(&cr, argv + cl.tailStart, cl.tailCount);
+    checkPalindromes(cr);
+    transAlphMod(cr.flagpal);
+
+    Noeud* root = buildSuffixTree(textAlphabet, nbseq, window);
+    freeFastaRecords(loaded);
+    UpdateBit_TabForAllTree(root);
+
+    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq}, kMessages);
+    computeWindowExtents(&cr);
+
+    f = static_cast<FILE**>(calloc(static_cast<size_t>(nbFiles), sizeof(FILE*)));
+    nbmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
+    if (f == nullptr || nbmod == nullptr) fatalError("main: cannot allocate 'f/nbmod'");
+    const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, loaded.longest, textAlphabet);
+    if (!initFiles(f, cl.outputFile, &cr, headerLines)) fatalError("main: cannot initialize output files\n");
+    initTabSauts(&cr);
+
+    maxlongmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
+    maxlongbloc = static_cast<int**>(calloc(static_cast<size_t>(nbFiles), sizeof(int*)));
+    if (maxlongmod == nullptr || maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongmod/maxlongbloc'");
+    for (int k = 0; k < nbFiles; k++)
+        maxlongbloc[k] = allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
+
+    const float dust = userTimeTicks();
+    doSpell(&cr, nbseq, root);
+    const float seconds = userSecondsSince(dust);
+
+    int total = finishResultFiles(cr, cl, nbFiles, {nbseq, textAlphabet, headerLines, seconds});
+    printf("\n");
+    writeFinalCounts(stdout, total, seconds);
+
+    freeTexts(nbseq);
+    free(f);
+    free(nbmod);
+    Free_Arbre();
+    return 0;
+}

@@ -1,0 +1,523 @@
+#include "spell.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "alphabet.h"
+#include "barre.h"
+#include "bit_tab.h"
+#include "criteres_delta.h"
+#include "global.h"
+#include "global_fonctions.h"
+#include "allocateurs.h"
+#include "model.h"
+#include "occ.h"
+#include "pile_occ.h"
+#include "pipeline.h"
+
+FILE** f = nullptr;
+int* nbmod = nullptr;
+int* maxlongmod = nullptr;
+int** maxlongbloc = nullptr;
+
+namespace {
+
+// Everything the recursion shares and never replaces; the per-call state travels as arguments.
+struct Walk {
+    PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
+    PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
+    PileOcc* pileBloc;  // keeps pileNext while the walk is in the next box
+    Model* model;
+    Occ* next;          // scratch occurrence, assembled before each push
+    BitTab bt;          // scratch colour set for exact counts
+    int nbseq;
+    Criteres* cr;
+    int** nbocc_saut;            // [spacer][group] landings of jump length min + group
+    BitTab** bt_intermediaire;   // [spacer][group] colour set of those landings
+    int* cursaut;                // window centre chosen for each spacer on the current path
+    int* longbloc;               // length of each finished box of the current model
+    int* posdebbloc;             // index in model->name where each box starts (palindromes only)
+};
+
+template <typename T>
+T* allocOrDie(size_t count, const char* message) {
+    T* p = static_cast<T*>(malloc(sizeof(T) * (count > 0 ? count : 1)));
+    if (p == nullptr) fatalError(message);
+    return p;
+}
+
+void* childOf(const Occ& o) { return o.noeudpere->fils[o.lettre]; }
+
+int32_t numSeqOf(const void* record) {
+    return isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
+                             : static_cast<const Noeud*>(record)->num_seq;
+}
+
+// Character i of the label of the edge that enters record.
+char edgeChar(const void* record, int32_t i) { return text[numSeqOf(record)][labelStart(record) + i]; }
+
+bool edgeEndsWithTerminator(const void* record) { return edgeChar(record, seg_taille(record) - 1) == '$'; }
+
+BitTab colourSet(const void* record) {
+    return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
+                             : static_cast<const Noeud*>(record)->bit_tab;
+}
+
+// Number of sequences below record: cached for nodes, counted for leaves.
+int32_t colourCount(const void* record) {
+    return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
+                             : static_cast<const Noeud*>(record)->nb_seq;
+}
+
+// Index range of the top level of a stack, walked from its top entry down: entries above `stop`.
+// A restricted walk (after a box change, only the landings of one window) starts at `from` instead.
+struct LevelWalk {
+    int64_t from;
+    int64_t stop;
+};
+
+LevelWalk topLevel(const PileOcc* p) {
+    return {static_cast<int64_t>(p->nbocc) - 1, static_cast<int64_t>(getPrecDummy(p))};
+}
+
+// Calls visit on each occurrence of the walk, from the top down, stopping at the first dummy.  The
+// occurrence is passed by value: visit may push on the same stack and move its storage.
+template <typename Visit>
+void forEachOcc(const PileOcc* p, LevelWalk w, Visit visit) {
+    for (int64_t i = w.from; i > w.stop && p->occ[i].noeudpere != nullptr; i--) visit(Occ(p->occ[i]));
+}
+
+// Sets nberrbloc to 0 in every occurrence of the top level: after a jump it no longer carries the code of
+// the spacers before, and the next box starts without substitutions.
+void initBlocerrPile(PileOcc* pile) {
+    LevelWalk w = topLevel(pile);
+    for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; i--) pile->occ[i].nberrbloc = 0;
+}
+
+// Exact number of sequences holding the occurrences of the top level of pileNext, merged into bt.
+int sommeBTOcc(PileOcc* pileNext, BitTab& bt) {
+    if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
+    ReinitBitTab(&bt);
+    forEachOcc(pileNext, topLevel(pileNext), [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
+    return nbSequenceInBitTab(bt);
+}
+
+// Fills the colour sets of the n landing groups of the top level of pile, group n - 1 being on top.
+void sommeBTOccPartielle(PileOcc* pile, BitTab* groupes, int n, const int* compteurs) {
+    if (pile->nbocc == 0) fatalError("spell: sommeBTOccPartielle: wrong position in stack!\n");
+    int64_t i = static_cast<int64_t>(pile->nbocc) - 1;
+    for (int g = n - 1; g >= 0; g--) {
+        ReinitBitTab(&groupes[g]);
+        for (int c = 0; c < compteurs[g]; c++, i--) fusionneBitTab(&groupes[g], colourSet(childOf(pile->occ[i])));
+    }
+}
+
+// Moves occurrence o one character on for models symbol `symbole`: into slot `lettre` of its child when
+// auNoeud, else along its edge (lettre is then the letter number of that character).  A character the
+// symbol does not accept is a substitution; limits are tested by equality, so a negative one never refuses.
+// Fills next; returns 1 when the move is allowed, 0 when it is refused.
+int avanceBranche(Occ* next, const Occ& o, int symbole, int lettre, bool auNoeud, const Criteres* cr,
+                  int numbloc) {
+    *next = o;
+    if (auNoeud) {
+        next->noeudpere = static_cast<Noeud*>(childOf(o));
+        next->lettre = lettre;
+        next->pos = 1;
+    } else {
+        next->pos = o.pos + 1;
+    }
+    if (TabSymb[symbole][lettre]) return 1;
+    next->nberr = o.nberr + 1;
+    if (next->nberr == cr->maxerr + 1) return 0;
+    next->nberrbloc = o.nberrbloc + 1;
+    return next->nberrbloc == cr->errbloc[numbloc] + 1 ? 0 : 1;
+}
+
+struct Extension {
+    int k;   // occurrences pushed on pileNext
+    long T;  // sum of their colour counts: an upper bound of the number of sequences
+};
+
+void pushExtension(Walk& w, Extension& e) {
+    const Occ& n = *w.next;
+    ajouteOcc2Pile(w.pileNext, n.noeudpere, n.lettre, n.pos, n.nberr, n.nberrbloc, n.longsaut, n.codesaut);
+    e.k++;
+    e.T += colourCount(childOf(n));
+}
+
+// Extends every occurrence of the walked level by one character for symbol s onto pileNext.
+Extension extendOccurrences(Walk& w, int s, int numbloc, LevelWalk range) {
+    videPile(w.pileNext);
+    Extension e{0, 0};
+    forEachOcc(w.pile, range, [&](const Occ& o) {
+        void* child = childOf(o);
+        int32_t L = seg_taille(child);
+        if (o.pos < L) {
+            char c = edgeChar(child, o.pos);
+            if (c == '$') return;
+            if (avanceBranche(w.next, o, s, carseq2num[static_cast<unsigned char>(c)], false, w.cr, numbloc))
+                pushExtension(w, e);
+            return;
+        }
+        // A leaf ends either on "$" or at the tree's depth limit: nothing lies beyond it.
+        if (isFeuille(child)) return;
+        void** fils = static_cast<Noeud*>(child)->fils;
+        for (int m = 0; m < nbSymbSeq; m++)
+            if (fils[m] != nullptr && avanceBranche(w.next, o, s, m, true, w.cr, numbloc)) pushExtension(w, e);
+    });
+    return e;
+}
+
+void pushLanding(PileOcc* dest, Noeud* noeudpere, int32_t lettre, int32_t pos, const Occ& from, int32_t codeavant,
+                 int32_t length, int32_t jumped, const Criteres* cr, int b) {
+    ajouteOcc2Pile(dest, noeudpere, lettre, pos, from.nberr, codeavant, from.longsaut + jumped,
+                   addSaut2Code(codeavant, length, b, cr));
+}
+
+// Pushes on dest a landing at exactly the minimum of spacer b for every text place that lies that many
+// characters after place (noeudpere, lettre, pos), dist of them already jumped from the occurrence origin.
+// Returns the number of landings pushed.  A landing keeps origin's code in nberrbloc (its code before the
+// spacer) so that the longer jumps can rebuild their own code from it.
+int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t dist, PileOcc* dest,
+                  const Criteres* cr, int b) {
+    const int min = cr->sauts[b].min;
+    const int need = min - dist;
+    void* child = noeudpere->fils[lettre];
+    int32_t L = seg_taille(child);
+    if (pos < L) {
+        if (L - pos > need) {
+            pushLanding(dest, noeudpere, lettre, pos + need, origin, origin.codesaut, min, min, cr, b);
+            return 1;
+        }
+        if (edgeChar(child, L - 1) == '$') return 0;
+        return saute2MinSaut(origin, noeudpere, lettre, L, dist + (L - pos), dest, cr, b);
+    }
+    if (isFeuille(child)) return 0;
+    Noeud* node = static_cast<Noeud*>(child);
+    int count = 0;
+    for (int m = 0; m < nbSymbSeq; m++) {
+        void* g = node->fils[m];
+        if (g == nullptr) continue;
+        int32_t gL = seg_taille(g);
+        if (need < gL) {
+            // need may be 0: the landing stands at the node, bound to edge m.
+            pushLanding(dest, node, m, need, origin, origin.codesaut, min, min, cr, b);
+            count++;
+        } else if (!edgeEndsWithTerminator(g)) {
+            count += saute2MinSaut(origin, node, m, gL, dist + gL, dest, cr, b);
+        }
+    }
+    return count;
+}
+
+// Moves landing o, of jump length l - 1, one character on, pushing the landings of length l.  Returns their
+// number.
+int sauteSymbole(const Occ& o, int l, PileOcc* dest, const Criteres* cr, int b) {
+    if (cr->sauts[b].max < l) return 0;
+    void* child = childOf(o);
+    int32_t L = seg_taille(child);
+    if (o.pos < L) {
+        if (edgeChar(child, o.pos) == '$') return 0;
+        ajouteOcc2Pile(dest, o.noeudpere, o.lettre, o.pos + 1, o.nberr, o.nberrbloc, o.longsaut + 1,
+                       addSaut2Code(o.nberrbloc, l, b, cr));
+        return 1;
+    }
+    if (isFeuille(child)) return 0;
+    Noeud* node = static_cast<Noeud*>(child);
+    int count = 0;
+    for (int m = 0; m < nbSymbSeq; m++) {
+        if (node->fils[m] == nullptr) continue;
+        ajouteOcc2Pile(dest, node, m, 1, o.nberr, o.nberrbloc, o.longsaut + 1, addSaut2Code(o.nberrbloc, l, b, cr));
+        count++;
+    }
+    return count;
+}
+
+// Landings of length 0 are the occurrences themselves, copied with their code extended by this spacer.
+int landAtZero(PileOcc* dest, PileOcc* source, const Criteres* cr, int b, int64_t dummy) {
+    copieLastOcc(dest, source);
+    int64_t copied = static_cast<int64_t>(dest->nbocc) - 1 - dummy;
+    if (copied == 0) return 0;
+    if (b > 0 || cr->sauts[b].max > 0) {
+        for (int64_t i = dummy + 1; i < static_cast<int64_t>(dest->nbocc); i++) {
+            Occ& o = dest->occ[i];
+            if (cr->sauts[b].max > 0) o.nberrbloc = o.codesaut;
+            if (b > 0) o.codesaut = addSaut2Code(o.codesaut, 0, b, cr);
+        }
+    }
+    return static_cast<int>(copied);
+}
+
+// Jumps the top level of source over spacer b onto a new level of dest, landings grouped by length: group g
+// (length min + g) lies above group g - 1 and compteurs[g] receives its size (entries 0 to nbzero - 1 are
+// cleared first).  Returns the number of groups made, 0 when nothing landed (dest is then left as it was).
+int gestionSaut(PileOcc* dest, PileOcc* source, const Criteres* cr, int* compteurs, int nbzero, int b) {
+    const int min = cr->sauts[b].min;
+    const int max = cr->sauts[b].max;
+    for (int i = 0; i < nbzero; i++) compteurs[i] = 0;
+    ajouteDummy(dest);
+    const int64_t dummy = static_cast<int64_t>(dest->nbocc) - 1;
+    int landed = 0;
+    if (min > 0) {
+        forEachOcc(source, topLevel(source),
+                   [&](const Occ& o) { landed += saute2MinSaut(o, o.noeudpere, o.lettre, o.pos, 0, dest, cr, b); });
+    } else {
+        landed = landAtZero(dest, source, cr, b, dummy);
+    }
+    if (landed == 0) {
+        depileRec(dest);
+        return 0;
+    }
+    compteurs[0] = landed;
+    int groups = 1;
+    int64_t groupTop = static_cast<int64_t>(dest->nbocc) - 1;
+    int64_t groupStop = dummy;
+    for (int l = min + 1; l <= max; l++) {
+        int64_t start = static_cast<int64_t>(dest->nbocc);
+        for (int64_t i = groupTop; i > groupStop; i--) sauteSymbole(Occ(dest->occ[i]), l, dest, cr, b);
+        int made = static_cast<int>(static_cast<int64_t>(dest->nbocc) - start);
+        compteurs[l - min] = made;
+        // No landing at this length: the longer ones would have to pass through it.
+        if (made == 0) break;
+        groups++;
+        groupStop = start - 1;
+        groupTop = static_cast<int64_t>(dest->nbocc) - 1;
+    }
+    initBlocerrPile(dest);
+    return groups;
+}
+
+bool compositionApplies(const Criteres* cr, int numbloc) {
+    return cr->flagcompo || cr->flagcompobloc[numbloc];
+}
+
+void spendComposition(Criteres* cr, int numbloc, int s, int delta) {
+    cr->compo[s] -= delta;
+    cr->compobloc[numbloc][s] -= delta;
+}
+
+// Step limits: the model may not grow any further (whole length, box length, or a palindromic box that has
+// its partner's length).
+bool limitReached(const Criteres* cr, int prof, int lgbloc, int numbloc, const int* longbloc) {
+    if (cr->maxlong != 0 && prof >= cr->maxlong) return true;
+    if (cr->bornesbloc[numbloc].max != 0 && lgbloc >= cr->bornesbloc[numbloc].max) return true;
+    return cr->flagpal && cr->palbloc[numbloc] != -1 && longbloc[cr->palbloc[numbloc]] == lgbloc;
+}
+
+// A palindromic box reads its partner backwards, each symbol complemented.
+bool fitsPalindrome(const Walk& w, int s, int numbloc, int lgbloc) {
+    int p = w.cr->palbloc[numbloc];
+    int c = w.model->name[w.posdebbloc[p] + w.longbloc[p] - lgbloc - 1];
+    return comp[c] == s;
+}
+
+void keepModel(Walk& w, int nbseqmod, int prof) {
+    const Criteres* cr = w.cr;
+    int k = delta2File(w.cursaut, cr);
+    FILE* out = f[k];
+    nbmod[k]++;
+    const Model* model = w.model;
+    for (int i = 0; i < model->longueur; i++) fputs(nummod2str[model->name[i]], out);
+    fputc(' ', out);
+    for (int i = 0; i < model->longueur; i++) {
+        int sym = model->name[i];
+        fputc(sym == numJOKER ? '*' : sym == numSAUT ? '-' : '0' + sym, out);
+    }
+    fprintf(out, " %d", nbseqmod);
+    if (prof > maxlongmod[k]) maxlongmod[k] = prof;
+    for (int i = 0; i < cr->nbbloc; i++)
+        if (w.longbloc[i] > maxlongbloc[k][i]) maxlongbloc[k][i] = w.longbloc[i];
+    fputc('\n', out);
+    afficheLastOcc(out, w.pile, prof, cr);
+}
+
+// Writes the model unless it ends with the joker or a spacer.  Returns 1 for such a model, telling the
+// caller that the extension reached this point, else 0.
+int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod) {
+    int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
+    if (last == numJOKER || last == numSAUT) return 1;
+    w.longbloc[numbloc] = lgbloc;
+    keepModel(w, nbseqmod, prof);
+    return 0;
+}
+
+int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int indbas, int indhaut);
+
+// The model's box numbloc ends with symbol s (already on pileNext, u sequences): jump its occurrences over
+// the spacer and spell the next box once per window whose landings reach the quorum.  Returns -1 when
+// nothing landed, else the sum of the results of the recursive calls.
+int changeBox(Walk& w, int s, int prof, int lgbloc, int numbloc, int u) {
+    Criteres* cr = w.cr;
+    int* compteurs = w.nbocc_saut[numbloc];
+    int n = gestionSaut(w.pile, w.pileNext, cr, compteurs, cr->maxnbfenetres, numbloc);
+    if (n == 0) return -1;
+    BitTab* groupes = w.bt_intermediaire[numbloc];
+    sommeBTOccPartielle(w.pile, groupes, n, compteurs);
+    // Groups past the last length reached hold no landing.
+    auto groupSize = [&](int g) { return g < n ? compteurs[g] : 0; };
+    const int h = cr->deltas[numbloc];
+    int64_t bas = getPrecDummy(w.pile);
+    int64_t haut = bas;
+    for (int g = 0; g <= 2 * h; g++) haut += groupSize(g);
+
+    changeModel(w.model, s);
+    changeModel(w.model, numSAUT);
+    ajouteDummy(w.pileBloc);
+    copieLastOcc(w.pileBloc, w.pileNext);
+    videPile(w.pileNext);
+    bool spend = compositionApplies(cr, numbloc);
+    if (spend) spendComposition(cr, numbloc, s, 1);
+    w.longbloc[numbloc] = lgbloc + 1;
+
+    int sum = 0;
+    const int min = cr->sauts[numbloc].min;
+    const int max = cr->sauts[numbloc].max;
+    for (int m = 0, c = min + h; c + h <= max && m < n; m++, c++) {
+        if (m > 0) {
+            bas += groupSize(m - 1);
+            haut += groupSize(m + 2 * h);
+        }
+        w.cursaut[numbloc] = c;
+        ReinitBitTab(&w.bt);
+        for (int g = m; g <= m + 2 * h && g < n; g++) fusionneBitTab(&w.bt, groupes[g]);
+        if (nbSequenceInBitTab(w.bt) >= cr->quorum)
+            sum += spellModels(w, prof + 1, 0, numbloc + 1, u, static_cast<int>(bas), static_cast<int>(haut));
+    }
+
+    if (spend) spendComposition(cr, numbloc, s, -1);
+    decrModel(w.model);
+    decrModel(w.model);
+    videPile(w.pileNext);
+    copieLastOcc(w.pileNext, w.pileBloc);
+    depileRec(w.pileBloc);
+    depileRec(w.pile);
+    return sum;
+}
+
+// One call handles one model: the content of w.model, whose occurrences are the top level of w.pile (only
+// the entries from indhaut down to above indbas when indhaut is not 0).  nbseqmod is the number of
+// sequences of those occurrences as the caller counted them.  Returns 1 when the model ends with the joker
+// or a spacer and reached the keep point, else 0.
+int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int indbas, int indhaut) {
+    Criteres* cr = w.cr;
+    const bool lastBox = numbloc == cr->nbbloc - 1;
+    if (prof == 3) barre(0);
+    if (limitReached(cr, prof, lgbloc, numbloc, w.longbloc))
+        return lastBox ? keepPoint(w, prof, lgbloc, numbloc, nbseqmod) : 0;
+
+    LevelWalk range = topLevel(w.pile);
+    if (indhaut != 0) range = {indhaut, std::max<int64_t>(range.stop, indbas)};
+    bool jokerFlag = false;
+    int sum = 0;
+    for (int s = 0; s < nbSymbMod; s++) {
+        if (prof == 0 && s == numJOKER) continue;
+        const bool spend = compositionApplies(cr, numbloc);
+        if (spend && (cr->compobloc[numbloc][s] == 0 || cr->compo[s] == 0)) continue;
+        if (cr->flagpal) {
+            if (lgbloc == 0) w.posdebbloc[numbloc] = w.model->longueur;
+            if (cr->palbloc[numbloc] != -1 && !fitsPalindrome(w, s, numbloc, lgbloc)) continue;
+        }
+        Extension e = extendOccurrences(w, s, numbloc, range);
+        if (e.k == 0) continue;
+        int u = -1;
+        if (!lastBox && lgbloc + 1 >= cr->bornesbloc[numbloc].min) {
+            if (e.T < cr->quorum) continue;
+            u = sommeBTOcc(w.pileNext, w.bt);
+            if (u < cr->quorum) continue;
+            int landed = changeBox(w, s, prof, lgbloc, numbloc, u);
+            if (landed >= 0) {
+                jokerFlag = true;
+                sum += landed;
+            }
+        }
+        // The box change never replaces the extension inside the box.
+        if (e.T < cr->quorum) continue;
+        if (u < 0) {
+            u = sommeBTOcc(w.pileNext, w.bt);
+            if (u < cr->quorum) continue;
+        }
+        if (s == numJOKER) jokerFlag = true;
+        changeModel(w.model, s);
+        ajouteDummy(w.pile);
+        transferePile2Pile(w.pile, w.pileNext);
+        if (spend) spendComposition(cr, numbloc, s, 1);
+        sum += spellModels(w, prof + 1, lgbloc + 1, numbloc, u, 0, 0);
+        if (spend) spendComposition(cr, numbloc, s, -1);
+        depileRec(w.pile);
+        decrModel(w.model);
+    }
+
+    if (!lastBox || prof < cr->minlong || lgbloc < cr->bornesbloc[numbloc].min) return 0;
+    if (cr->flagpal && cr->palbloc[numbloc] != -1 && lgbloc != w.longbloc[cr->palbloc[numbloc]]) return 0;
+    // A joker extension that met the quorum but never reached the keep point hides this model.
+    if (jokerFlag && sum == 0) return 0;
+    return keepPoint(w, prof, lgbloc, numbloc, nbseqmod);
+}
+
+// Gives the root a one-character entering edge under a new node, so that the walk starts from an
+// occurrence standing exactly at the root.
+Noeud* makeSuperRacine(Noeud* racine) {
+    Noeud* superRacine = Alloc_Noeud();
+    superRacine->num_seq = 0;
+    racine->debut = 0;
+    racine->fin = 1;
+    racine->num_seq = 0;
+    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
+    return superRacine;
+}
+
+}  // namespace
+
+void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
+    Noeud* superRacine = makeSuperRacine(racine);
+    const size_t boxes = static_cast<size_t>(cr->nbbloc);
+    const size_t spacers = boxes - 1;
+    const size_t groups = static_cast<size_t>(cr->maxlargsaut > 0 ? cr->maxlargsaut : 1);
+
+    Walk w{};
+    w.cr = cr;
+    w.nbseq = nbseq;
+    w.model = allocModel();
+    w.longbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'longbloc'");
+    w.next = allocOrDie<Occ>(1, "doSpell: cannot allocate 'next'\n");
+    initOcc(w.next);
+    w.bt_intermediaire = allocOrDie<BitTab*>(spacers, "doSpell: cannot allocate 'bt_intermediaire'\n");
+    for (size_t i = 0; i < spacers; i++) {
+        w.bt_intermediaire[i] = allocOrDie<BitTab>(groups, "doSpell: cannot allocate 'bt_intermediaire[i]'\n");
+        for (size_t g = 0; g < groups; g++) w.bt_intermediaire[i][g] = AllocBitTab();
+    }
+    w.bt = AllocBitTab();
+    ReinitBitTab(&w.bt);
+    w.nbocc_saut = allocOrDie<int*>(spacers, "doSpell: cannot allocate 'nbocc_saut'\n");
+    for (size_t i = 0; i < spacers; i++)
+        w.nbocc_saut[i] = allocOrDie<int>(groups, "doSpell: cannot allocate 'nbocc_saut[i]'\n");
+    w.cursaut = allocOrDie<int>(spacers, "doSpell: cannot allocate 'cursaut'\n");
+    w.pileBloc = creePileOcc();
+    w.pileNext = creePileOcc();
+    w.pile = creePileOcc();
+    if (cr->flagpal) w.posdebbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'posdebbloc'\n");
+    ajouteInitOcc2Pile(w.pile, superRacine);
+
+    fputs("** Models extraction **\n", stderr);
+    barre(static_cast<int>(pow(nbSymbMod, 3)));
+    spellModels(w, 0, 0, 0, 0, 0, 0);
+
+    free(w.next);
+    free(w.model->name);
+    free(w.model);
+    for (size_t i = 0; i < spacers; i++) {
+        for (size_t g = 0; g < groups; g++) free(w.bt_intermediaire[i][g]);
+        free(w.bt_intermediaire[i]);
+    }
+    free(w.bt_intermediaire);
+    free(w.bt);
+    free(w.cursaut);
+    for (size_t i = 0; i < spacers; i++) free(w.nbocc_saut[i]);
+    free(w.nbocc_saut);
+    liberePileOcc(w.pile);
+    liberePileOcc(w.pileNext);
+    liberePileOcc(w.pileBloc);
+    free(w.longbloc);
+    free(w.posdebbloc);
+}
