@@ -230,12 +230,13 @@ int32_t avanceBranche(Occ* next, const Occ* occ, int32_t symbole, int32_t lettre
                       const Criteres* cr, int32_t numbloc, bool multibloc) {
     if (auNoeud) {
         next->noeudpere = static_cast<Noeud*>(childOf(*occ));
+        next->lettre = lettre;
         next->pos = 1;
     } else {
         next->noeudpere = occ->noeudpere;
+        next->lettre = occ->lettre;
         next->pos = occ->pos + 1;
     }
-    next->lettre = lettre;
     next->nberr = occ->nberr;
     next->nberrbloc = occ->nberrbloc;
     // Limits are tested by equality, so a negative limit never refuses.
