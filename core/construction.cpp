@@ -1,0 +1,610 @@
+#include "construction.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "allocateurs.h"
+#include "bit_tab.h"
+#include "global_fonctions.h"
+#include "liste_pos.h"
+
+namespace {
+
+// The active list and its companions, shared by the phases of one construction.
+struct Working {
+    Noeud* arbre;
+    int32_t fenetre;
+    Liste** debut;
+    Liste** fin;
+    void** finPere;
+    int32_t* nb;
+};
+
+// State carried from one extension to the next.
+struct Step {
+    int32_t etat = 0;
+    void* courant = nullptr;   // record from which the next extension starts
+    Noeud* attente = nullptr;  // node made by the last split, still without its suffix link
+    void* pere = nullptr;      // second result of Add_Fast_String
+};
+
+enum class Extension { Inserted, Present, EndedAtLeaf };
+
+Noeud* asNoeud(void* x) { return static_cast<Noeud*>(x); }
+Feuille* asFeuille(void* x) { return static_cast<Feuille*>(x); }
+
+int32_t textLength() { return static_cast<int32_t>(strlen(Sequence[current_sequence])); }
+
+[[noreturn]] void abortConstruction(const char* message) {
+    fputs(message, stderr);
+    exit(-1);
+}
+
+// A text the tree can index: non-empty and made only of alphabet letters
+// (a letter outside the alphabet has no child slot).
+bool validText(const char* text) {
+    if (text == nullptr || text[0] == '\0') return false;
+    for (const char* c = text; *c != '\0'; ++c)
+        if (Translation_Table[static_cast<unsigned char>(*c)] >= ALPHA_CARD) return false;
+    return true;
+}
+
+// A lookup result that a consistent tree never produces.  Going on would
+// extract from a wrong tree, so the run ends with a failure status.
+[[noreturn]] void reportInconsistentTree(const char* what, int32_t from, int32_t to) {
+    fprintf(stderr, "ERREUR    %s for sequence %d and string %d .. %d \n", what, current_sequence, from, to);
+    const char* text = Sequence[current_sequence];
+    for (int32_t k = from; k < to; ++k) fputc(text[k], stderr);
+    fputc('\n', stderr);
+    exit(-1);
+}
+
+void linkPending(Step& st, void* target) {
+    if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(target);
+    st.attente = nullptr;
+}
+
+// A new leaf hung under an existing node: the next suffix is one character below pere's link.
+void afterNewLeaf(Step& st) {
+    st.etat = -1;
+    st.courant = st.pere;
+}
+
+// A split made node pere: the next suffix is its label plus one character below
+// the link of the node the split edge hung from (held in pere's link until now).
+void afterSplit(Step& st) {
+    Noeud* m = asNoeud(st.pere);
+    st.attente = m;
+    st.etat = -(seg_taille(m) + 1);
+    st.courant = m->lien_suffixe;
+    m->lien_suffixe = nullptr;
+}
+
+void* listedRecord(const Liste* cell) { return cell->feuille; }
+
+void openLeaf(void* leaf) { setListeValue(Liste_positions_fin, asFeuille(leaf)->dernier_indice, -1); }
+void closeLeaf(void* leaf, int32_t end) {
+    setListeValue(Liste_positions_fin, asFeuille(leaf)->dernier_indice, end);
+}
+
+void appendActive(const Working& w, void* record) {
+    Liste* cell = Alloc_Liste();
+    cell->feuille = record;
+    (*w.fin)->suivant = cell;
+    *w.fin = cell;
+}
+
+void dropHead(const Working& w) {
+    Liste* head = *w.debut;
+    *w.debut = head->suivant;
+    Free_Liste(head);
+}
+
+// Where extension j of phase i starts: one step along a suffix link when
+// there is one, else the whole word from the root.
+void* extensionStart(const Working& w, const Step& st, int32_t j, int32_t i, int32_t* index) {
+    void* c = st.courant;
+    if (c == nullptr || c == w.arbre || isFeuille(c) || asNoeud(c)->lien_suffixe == nullptr) {
+        *index = j;
+        return w.arbre;
+    }
+    *index = i + st.etat;
+    return asNoeud(c)->lien_suffixe;
+}
+
+// Extension step of phase i for suffix j.  A new leaf is opened and joins the active list.
+Extension extend(const Working& w, Step& st, int32_t j, int32_t i, bool sliding) {
+    int32_t index = 0;
+    void* start = extensionStart(w, st, j, i, &index);
+    st.pere = nullptr;
+    void* r = Add_Fast_String(start, index, i, &st.etat, &st.pere);
+    st.courant = r;
+    if (st.etat == 1 || st.etat == 3) {
+        openLeaf(r);
+        appendActive(w, r);
+        ++*w.nb;
+        *w.finPere = st.pere;
+        linkPending(st, st.pere);
+        if (st.etat == 3)
+            afterSplit(st);
+        else
+            afterNewLeaf(st);
+        return Extension::Inserted;
+    }
+    if (st.etat < 0) {
+        if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(r);
+        return Extension::Present;
+    }
+    st.attente = nullptr;
+    st.etat = sliding ? -seg_taille(r) : -1;
+    st.courant = st.pere;
+    return Extension::EndedAtLeaf;
+}
+
+// The word of length W-1 starting at the next suffix is already present: the
+// record on whose edge it ends stands in the active list for that suffix, and
+// the next phase records its full-window word from there.
+void carryPresentWord(const Working& w, Step& st, int32_t i) {
+    void* r = st.courant;
+    void* child = Get_Child_Start_Letter(r, i + st.etat);
+    if (seg_taille(child) + st.etat == 0) st.etat = 1;
+    *w.finPere = isFeuille(child) ? r : child;
+    appendActive(w, child);
+    ++*w.nb;
+    dropHead(w);
+}
+
+// Records the carried full-window word T[i+etat..i) below courant.
+void recordCarriedWord(Step& st, int32_t i) {
+    void* passed = st.courant;
+    st.pere = nullptr;
+    void* r = Add_Fast_String(st.courant, i + st.etat, i, &st.etat, &st.pere);
+    st.courant = r;
+    if (st.etat == 1) {
+        afterNewLeaf(st);
+    } else if (st.etat == 3) {
+        afterSplit(st);
+    } else if (st.etat == 2) {
+        st.etat = -seg_taille(r);
+        st.courant = passed;
+    }
+}
+
+void closeAllOpenLeaves(const Working& w, int32_t end) {
+    Liste* cell = *w.debut;
+    for (;;) {
+        Liste* next = cell->suivant;
+        const bool last = cell == *w.fin;
+        closeLeaf(listedRecord(cell), end);
+        Free_Liste(cell);
+        if (last) break;
+        cell = next;
+    }
+    *w.debut = *w.fin = nullptr;
+}
+
+// The word T[L+etat..L) is present but ends inside the edge of child below r:
+// an explicit node is made at its end.
+void splitAtEnd(Step& st, void* r, void* child, int32_t end) {
+    Noeud* m = Alloc_Noeud();
+    if (st.attente != nullptr) st.attente->lien_suffixe = m;
+    m->debut = end + st.etat;
+    m->fin = end;
+    if (isFeuille(child))
+        asFeuille(child)->debut = (labelStart(child) - st.etat) | MARQUE_FEUILLE;
+    else
+        asNoeud(child)->debut -= st.etat;
+    Ajoute_Fils_Au_Noeud(r, m);
+    Ajoute_Fils_Au_Noeud(m, child);
+    st.attente = m;
+    st.courant = st.pere;
+}
+
+void insertFinalSuffix(const Working& w, Step& st, int32_t j, int32_t end) {
+    int32_t index = 0;
+    void* start = extensionStart(w, st, j, end, &index);
+    st.pere = nullptr;
+    void* r = Add_Fast_String(start, index, end, &st.etat, &st.pere);
+    st.courant = r;
+    if (st.etat == 1 || st.etat == 3) {
+        *w.finPere = st.pere;
+        ++*w.nb;
+        linkPending(st, st.pere);
+        if (st.etat == 3)
+            afterSplit(st);
+        else
+            afterNewLeaf(st);
+    } else if (st.etat < 0) {
+        void* child = Get_Child_Start_Letter(r, end + st.etat);
+        if (seg_taille(child) > -st.etat)
+            splitAtEnd(st, r, child, end);
+        else
+            linkPending(st, r);
+    } else {
+        st.attente = nullptr;
+        st.etat = -1;
+        st.courant = st.pere;
+    }
+}
+
+// Window of one character: the root with one leaf per letter, each leaf
+// holding every position of its letter.  Add_Fast_String makes the leaf of a
+// new letter and records a new occurrence of a known one.
+void addSingleLetters(Noeud* root, int32_t from) {
+    const int32_t length = textLength();
+    for (int32_t p = from; p < length; ++p) {
+        int32_t etat = 0;
+        void* pere = nullptr;
+        Add_Fast_String(root, p, p + 1, &etat, &pere);
+    }
+}
+
+// A full-window word of the sequence being added ends exactly at leaf: a new
+// occurrence ending at end.
+void recordWindowWord(Feuille* leaf, int32_t end) {
+    const int32_t len = seg_taille(leaf);
+    leaf->debut = (end - len) | MARQUE_FEUILLE;
+    const int flag = leaf->num_seq != current_sequence ? 1 : 0;
+    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
+    leaf->num_seq = current_sequence;
+    addBitTabValue(&leaf->bit_tab, current_sequence);
+}
+
+// Compares a leaf's label with T[*pos..e) character by character.
+void* matchLeafLabel(Feuille* leaf, int32_t* pos, int32_t e, int32_t* etat, int32_t* r) {
+    const char* text = Sequence[current_sequence];
+    const char* label = Sequence[leaf->num_seq];
+    int32_t k = labelStart(leaf);
+    const int32_t end = k + seg_taille(leaf);
+    int32_t matched = 0;
+    for (; *pos < e && k < end; ++*pos, ++k, ++matched) {
+        if (label[k] != text[*pos]) {
+            *etat = *pos - e;
+            *r = matched;
+            return leaf;
+        }
+    }
+    *r = 0;
+    *etat = (*pos == e && k == end) ? 1 : (k == end ? 2 : 3);
+    return leaf;
+}
+
+}  // namespace
+
+void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
+                    void** Fin_liste_pere, int32_t* nb_element_liste, int32_t i) {
+    const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
+    for (; i < taille_fenetre; ++i) {
+        Step st;
+        st.courant = *Fin_liste_pere;
+        global_indice = i;
+        st.etat = -seg_taille(listedRecord(*Fin_liste));
+        for (int32_t j = *nb_element_liste; j < i; ++j)
+            if (extend(w, st, j, i, false) == Extension::Present) break;
+    }
+}
+
+int Deuxieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
+                   void** Fin_liste_pere, int32_t* nb_element_liste, int32_t i, int deja_present,
+                   int32_t etat) {
+    const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
+    const int32_t length = textLength();
+    Step st;
+    st.etat = etat;
+    for (; i < length; ++i) {
+        st.attente = nullptr;
+        st.courant = *Fin_liste_pere;
+        global_indice = i;
+        st.etat = -(st.etat > 0 ? st.etat : seg_taille(listedRecord(*Fin_liste)));
+        if (deja_present == 0) {
+            // The oldest open leaf now spells a full window.
+            closeLeaf(listedRecord(*Debut_liste), i);
+            st.etat = -seg_taille(listedRecord(*Fin_liste));
+        } else {
+            recordCarriedWord(st, i);
+        }
+        deja_present = 0;
+        bool carried = false;
+        for (int32_t j = *nb_element_liste; j < i; ++j) {
+            if (extend(w, st, j, i, true) != Extension::Present) continue;
+            if (*nb_element_liste == i - taille_fenetre + 1) {
+                carryPresentWord(w, st, i);
+                deja_present = 1;
+                carried = true;
+            }
+            break;
+        }
+        if (!carried) dropHead(w);
+    }
+    return deja_present;
+}
+
+void Troisieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
+                     void** Fin_liste_pere, int32_t* nb_element_liste, int deja_present) {
+    const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
+    const int32_t length = textLength();
+    global_indice = length;
+    Step st;
+    st.courant = *Fin_liste_pere;
+    void* last = listedRecord(*Fin_liste);
+    auto lastOffset = [last] { return isFeuille(last) ? -seg_taille(last) : -1; };
+    st.etat = lastOffset();
+    if (deja_present == 1) {
+        recordCarriedWord(st, length);
+        // The list held only the record that ended the carried word.
+        Free_Liste(*Debut_liste);
+        *Debut_liste = *Fin_liste = nullptr;
+    } else {
+        closeAllOpenLeaves(w, length);
+        st.etat = lastOffset();
+    }
+    for (int32_t j = *nb_element_liste; j < length; ++j) insertFinalSuffix(w, st, j, length);
+}
+
+Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
+    Liste* cell = Alloc_Liste();
+    Noeud* root = Alloc_Noeud();
+    Feuille* leaf = Alloc_Feuille();
+    if (!validText(text)) abortConstruction("Construction_Arbre : Invalide String\nProgram Abord\n");
+    if (taille_fenetre <= 0) abortConstruction("Construction_Arbre: taille fenetre = 0!\n");
+    Sequence[0] = text;
+    const auto length = static_cast<int32_t>(strlen(text));
+    // One cell per occurrence, about 20 per character of the first text;
+    // clamped so that the capacity stays a valid int32.
+    const int64_t capacity = std::min<int64_t>(20 * static_cast<int64_t>(length), INT32_MAX);
+    Liste_positions_fin = Alloc_ListePositions(static_cast<int32_t>(capacity));
+
+    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, -1, 0);
+    cell->feuille = leaf;
+    Liste* debut = cell;
+    Liste* fin = cell;
+    void* finPere = root;
+    int32_t nb = 1;
+    Ajoute_Fils_Au_Noeud(root, leaf);
+    const int32_t window = std::min(taille_fenetre, length);
+    if (window == 1) {
+        // No phase is needed (the sliding phase would empty its active list);
+        // suffix 0 already has its leaf.
+        closeLeaf(leaf, 1);
+        Free_Liste(cell);
+        global_indice = length;
+        addSingleLetters(root, 1);
+        return root;
+    }
+    Premiere_Phase(root, window, &debut, &fin, &finPere, &nb, 2);
+    const int deja = Deuxieme_Phase(root, window, &debut, &fin, &finPere, &nb, window, 0, 0);
+    Troisieme_Phase(root, window, &debut, &fin, &finPere, &nb, deja);
+    return root;
+}
+
+void* FindString(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int32_t* r) {
+    const char* text = Sequence[current_sequence];
+    int32_t pos = s;
+    for (;;) {
+        if (n != nullptr && isFeuille(n)) return matchLeafLabel(asFeuille(n), &pos, e, etat, r);
+        if (n != nullptr && pos >= e) {
+            *etat = 1;
+            *r = 0;
+            return n;
+        }
+        void* child = Get_Child_Start_Letter(n, pos);
+        if (child == nullptr) {
+            *etat = pos - e;
+            *r = -1;
+            return n;
+        }
+        *pere = n;
+        if (isFeuille(child)) {
+            n = child;
+            continue;
+        }
+        const Noeud* node = asNoeud(child);
+        const char* label = Sequence[node->num_seq];
+        const int32_t end = node->debut + seg_taille(node);
+        int32_t k = node->debut;
+        for (; pos < e && k < end; ++pos, ++k) {
+            if (label[k] != text[pos]) {
+                *etat = pos - e;
+                *r = k - node->debut;
+                return child;
+            }
+        }
+        if (k == end && pos == e) {
+            *etat = 1;
+            *r = 0;
+            return child;
+        }
+        if (pos == e) {
+            *etat = 3;
+            *r = 0;
+            return child;
+        }
+        n = child;
+    }
+}
+
+Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t taille_fenetre) {
+    Liste* debut = Alloc_Liste();
+    Liste* fin = nullptr;
+    void* finPere = nullptr;
+    int32_t nb = 0;
+    Step st;
+    st.etat = a - e;
+    global_indice = e;
+    int32_t j = std::max(0, e - taille_fenetre);
+    // Finish phase e: the suffixes from the first full-window word on get their
+    // leaves until one is found already present.
+    while (j < e) {
+        st.pere = nullptr;
+        void* r = Add_Fast_String(n, e + st.etat, e, &st.etat, &st.pere);
+        n = r;
+        if (st.etat < 0) {
+            if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(r);
+            break;
+        }
+        Noeud* parent = asNoeud(st.pere);
+        const bool inserted = st.etat == 1 || st.etat == 3;
+        if (inserted) {
+            openLeaf(r);
+            Liste* cell = debut;
+            if (fin != nullptr) {
+                cell = Alloc_Liste();
+                fin->suivant = cell;
+            }
+            cell->feuille = r;
+            fin = cell;
+            ++nb;
+            finPere = parent;
+            linkPending(st, parent);
+        } else {
+            st.attente = nullptr;
+        }
+        ++j;
+        if (st.etat == 3) {
+            st.attente = parent;
+            Noeud* held = parent->lien_suffixe;
+            parent->lien_suffixe = nullptr;
+            if (held == root) {
+                n = root;
+                st.etat = -seg_taille(parent);
+            } else {
+                n = held->lien_suffixe;
+                st.etat = -seg_taille(parent) - 1;
+            }
+        } else if (parent == root) {
+            n = root;
+            st.etat = 0;
+        } else {
+            n = parent != nullptr ? parent->lien_suffixe : nullptr;
+            st.etat = -1;
+        }
+        // Without a suffix link the next suffix is spelled from the root.
+        if (n == nullptr) {
+            n = root;
+            st.etat = j - e;
+        }
+    }
+    if (fin == nullptr) reportInconsistentTree("CAS 0", e - taille_fenetre, e);
+
+    int deja = 0;
+    if (e > taille_fenetre) {
+        closeLeaf(listedRecord(debut), e);  // that word is complete
+        if (nb == 1) {
+            deja = 1;
+        } else {
+            --nb;
+            Liste* closed = debut;
+            debut = debut->suivant;
+            Free_Liste(closed);
+        }
+        nb = (deja == 0 ? 1 : 0) + (e - taille_fenetre) + nb;
+        deja = Deuxieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, e + (deja == 0 ? 1 : 0), deja,
+                              0);
+    } else {
+        Premiere_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, e + 1);
+        deja = Deuxieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, taille_fenetre, 0, 0);
+    }
+    Troisieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, deja);
+    return root;
+}
+
+Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
+    if (!validText(text)) abortConstruction("AjouteSequence : Invalide String\nProgram Abord\n");
+    if (taille_fenetre <= 0) abortConstruction("AjouteSequence: taille fenetre = 0!\n");
+    if (current_sequence + 1 >= NB_SEQUENCE)
+        abortConstruction("AjouteSequence : too many sequences\nProgram Abord\n");
+    ++current_sequence;
+    Sequence[current_sequence] = text;
+    const int32_t length = textLength();
+    const int32_t window = std::min(taille_fenetre, length);
+    if (window == 1) {
+        addSingleLetters(root, 0);
+        return root;
+    }
+
+    // Walk the window words T[i-W..i) while they are all in the tree; only the
+    // last d characters of each need searching below the previous word's link.
+    int32_t i = window;
+    int32_t d = window;
+    void* n = root;
+    while (i <= length) {
+        void* pere = nullptr;
+        int32_t etat = 0;
+        int32_t r = 0;
+        void* rec = FindString(n, i - d, i, &pere, &etat, &r);
+        n = rec;
+        if (r == -1) return CaseTreeAddSequence(root, rec, i + etat, i + etat + 1, window);
+        if (etat == 1) {
+            if (isFeuille(rec)) recordWindowWord(asFeuille(rec), i);
+            d = seg_taille(rec) + 1;
+            ++i;
+            n = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
+            if (n == nullptr) {
+                d = window;
+                n = root;
+            }
+        } else if (etat == 2) {
+            reportInconsistentTree("CAS 2", i - d, i);
+        } else if (etat == 3) {
+            // Searching again from a leaf would find the same thing forever.
+            if (isFeuille(rec)) reportInconsistentTree("CAS 3", i - d, i);
+        } else {
+            return CaseTreeAddSequence(root, pere, i + etat - r, i + etat + 1, window);
+        }
+    }
+
+    // Every window word was present: the shorter words of the text's end.
+    for (int32_t k = length - window; k < length; ++k) {
+        void* pere = nullptr;
+        int32_t etat = 0;
+        int32_t r = 0;
+        void* rec = FindString(root, k, length, &pere, &etat, &r);
+        if (etat != 1) {
+            fprintf(stderr, "YOUPI II I I I %d \n", etat);
+            exit(-1);
+        }
+        if (!isFeuille(rec)) continue;
+        Feuille* leaf = asFeuille(rec);
+        if (leaf->num_seq != current_sequence || labelStart(leaf) != length - seg_taille(leaf))
+            recordWindowWord(leaf, length);
+    }
+    return root;
+}
+
+void UpdateBit_TabForAllTree(void* x) {
+    if (x == nullptr || isFeuille(x)) return;
+    // Post-order walk with an explicit stack: without a model length limit the
+    // tree may be as deep as the longest text.
+    try {
+        std::vector<std::pair<Noeud*, int32_t>> stack;
+        stack.emplace_back(asNoeud(x), 0);
+        while (!stack.empty()) {
+            auto& [node, slot] = stack.back();
+            if (slot < ALPHA_CARD) {
+                void* child = node->fils[slot++];
+                if (child != nullptr && !isFeuille(child)) stack.emplace_back(asNoeud(child), 0);
+                continue;
+            }
+            bool first = true;
+            for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+                void* child = node->fils[k];
+                if (child == nullptr) continue;
+                BitTab colours = isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab;
+                if (first)
+                    CopyBitTab(&node->bit_tab, colours);
+                else
+                    fusionneBitTab(&node->bit_tab, colours);
+                first = false;
+            }
+            node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+            stack.pop_back();
+        }
+    } catch (const std::bad_alloc&) {
+        treeOutOfMemory();
+    }
+}
