@@ -183,7 +183,8 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Criteres cr{};
+    // Its arrays live until the process ends; static storage keeps them reachable until then.
+    static Criteres cr{};
     CommandLine cl = parseCommandLine(argc, argv, &cr);
     checkSpacerBounds(&cr);
     maxlongmod = windowLength(cr);
