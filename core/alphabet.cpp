@@ -22,10 +22,16 @@ namespace {
 // Symbol lines are read through a 512-byte buffer: longer lines come in pieces.
 constexpr int kLineSize = 512;
 
-bool isLetterOrDigit(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
-bool isLower(int c) { return c >= 'a' && c <= 'z'; }
+bool isLetterOrDigit(int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+bool isLower(int c) {
+    return c >= 'a' && c <= 'z';
+}
 
-[[noreturn]] void exitOne() { exit(1); }
+[[noreturn]] void exitOne() {
+    exit(1);
+}
 
 // Heap copy with room for three more characters, so that transAlphMod can
 // rewrite the name in place as "[" name "]".
@@ -103,7 +109,8 @@ void readSymbolLine(char* line, int n) {
             fprintf(stderr, ">> Error: Forbidden character %d ('%c') in the alphabet file\n", c, c);
             exitOne();
         }
-        if (!isLetterOrDigit(c)) fprintf(stderr, "Warning: Non alphanumeric character '%c' in the alphabet file\n", c);
+        if (!isLetterOrDigit(c))
+            fprintf(stderr, "Warning: Non alphanumeric character '%c' in the alphabet file\n", c);
         if (isLower(c)) {
             c -= 32;
             line[i] = static_cast<char>(c);
@@ -227,7 +234,8 @@ char* chargeAlphabet(FILE* file, char** texts, int nbSeq) {
         bool accepted = false;
         for (int m = 0; m < nbSymbMod && !accepted; m++) accepted = TabSymb[m][k] != 0;
         if (!accepted)
-            fprintf(stderr, "> Warning: text symbol '%c' is not recognized by any models symbol.\n", alphSeq[k]);
+            fprintf(stderr, "> Warning: text symbol '%c' is not recognized by any models symbol.\n",
+                    alphSeq[k]);
     }
     return alphSeq;
 }
@@ -246,15 +254,18 @@ void chercheComp(const char* a, const char* b) {
         comp[i] = j;
         comp[j] = i;
     } else if (i != -1 || j != -1) {
-        fprintf(stderr,
-                ">> Error: the models alphabet misses some symbols to be used with the palindromic option ('%s' "
-                "and '%s' must appear together)\n",
-                a, b);
+        fprintf(
+            stderr,
+            ">> Error: the models alphabet misses some symbols to be used with the palindromic option ('%s' "
+            "and '%s' must appear together)\n",
+            a, b);
         exitOne();
     }
 }
 
-int str2nummod(const char* s) { return findName(s); }
+int str2nummod(const char* s) {
+    return findName(s);
+}
 
 void transAlphMod(unsigned char pal) {
     for (int i = 0; i < nbSymbMod; i++) {
@@ -287,7 +298,8 @@ void transAlphMod(unsigned char pal) {
     for (int m = 0; m < nbSymbMod; m++) {
         if (comp[m] == -1) {
             fprintf(stderr,
-                    ">> Error: some symbols of the models alphabet misses their complemtentary symbol, cannot use "
+                    ">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
+                    "cannot use "
                     "the palindromic option\n");
             exitOne();
         }

@@ -68,7 +68,9 @@ int entree() {
     return getchar();
 }
 
-void barreSetClock(time_t (*clock)(time_t*)) { clockFn = clock ? clock : time; }
+void barreSetClock(time_t (*clock)(time_t*)) {
+    clockFn = clock ? clock : time;
+}
 
 void barreReset() {
     pos = 0;

@@ -12,7 +12,9 @@ int** code2Sauts = nullptr;
 
 namespace {
 
-[[noreturn]] void exitOne() { exit(1); }
+[[noreturn]] void exitOne() {
+    exit(1);
+}
 
 // malloc of count elements; a count of 0 still gets a block so that null means failure.
 template <typename T>
@@ -20,7 +22,9 @@ T* allocArray(int count) {
     return static_cast<T*>(malloc(sizeof(T) * static_cast<size_t>(count > 0 ? count : 1)));
 }
 
-int width(const Criteres* cr, int i) { return cr->sauts[i].max - cr->sauts[i].min + 1; }
+int width(const Criteres* cr, int i) {
+    return cr->sauts[i].max - cr->sauts[i].min + 1;
+}
 
 // Writes column i of table: count times, each length of spacer i over rep consecutive rows.
 void fillColumn(int i, const Criteres* cr, int* remaining, int** table, int rep) {
@@ -58,8 +62,8 @@ void allocBloc(Criteres* cr, int nb) {
     cr->deltas = allocArray<int>(nb);
 #endif
     cr->palbloc = allocArray<int>(nb);
-    bool failed = !cr->errbloc || !cr->bornesbloc || !cr->sauts || !cr->flagcompobloc || !cr->compobloc ||
-                  !cr->palbloc;
+    bool failed =
+        !cr->errbloc || !cr->bornesbloc || !cr->sauts || !cr->flagcompobloc || !cr->compobloc || !cr->palbloc;
 #if MOTBOX_DELTA
     failed = failed || !cr->deltas;
 #endif
@@ -149,9 +153,10 @@ void setCompoPal(Criteres* cr, char** args, int n) {
             exitOne();
         }
         if (pairs < 0 || pairs > (n - 2) / 2) {
-            fprintf(stderr,
-                    ">> Error: composition group '%s %s' announces %d pairs but %d arguments remain after it\n",
-                    args[0], args[1], pairs, n - 2);
+            fprintf(
+                stderr,
+                ">> Error: composition group '%s %s' announces %d pairs but %d arguments remain after it\n",
+                args[0], args[1], pairs, n - 2);
             exitOne();
         }
         args += 2;
@@ -159,7 +164,8 @@ void setCompoPal(Criteres* cr, char** args, int n) {
         for (int p = 0; p < pairs; p++) {
             int m = str2nummod(args[0]);
             if (m == -1) {
-                fprintf(stderr, "> Warning: composition in '%s' ignored, symbol is not in the models alphabet.\n",
+                fprintf(stderr,
+                        "> Warning: composition in '%s' ignored, symbol is not in the models alphabet.\n",
                         args[0]);
             } else if (box == 0) {
                 cr->flagcompo = 1;

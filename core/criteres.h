@@ -17,13 +17,13 @@ struct Criteres {
     Intervalle* bornesbloc;  // box length bounds, max 0 = no limit
     Intervalle* sauts;       // spacer length bounds (entry nbbloc-1 unused)
 #if MOTBOX_DELTA
-    int* deltas;             // window half-width of each spacer
+    int* deltas;  // window half-width of each spacer
 #endif
     unsigned char* flagcompobloc;
-    int* palbloc;            // partner box of each box, -1 = none
-    long longtext;           // total length of the sequences, terminators excluded
+    int* palbloc;   // partner box of each box, -1 = none
+    long longtext;  // total length of the sequences, terminators excluded
     int minlong;
-    int maxlong;             // 0 = no limit
+    int maxlong;  // 0 = no limit
     int maxerr;
 #if MOTBOX_DELTA
     int maxnbfenetres;

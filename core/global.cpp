@@ -8,4 +8,6 @@ void fatalError(const char* msg) {
     exit(1);
 }
 
-void warning(const char* msg) { fprintf(stderr, "> Warning: %s\n", msg); }
+void warning(const char* msg) {
+    fprintf(stderr, "> Warning: %s\n", msg);
+}

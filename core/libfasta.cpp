@@ -24,7 +24,9 @@ bool isWhite(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Removes one final line feed; returns true when there was one.
 bool chopLineFeed(char* line) {
@@ -141,7 +143,9 @@ int FreeFastaSequence(FastaSequence* s) {
     return 0;
 }
 
-int ReadFastaSequence(FILE* stream, FastaSequence* s) { return readEntry(stream, s, true, true); }
+int ReadFastaSequence(FILE* stream, FastaSequence* s) {
+    return readEntry(stream, s, true, true);
+}
 
 int GetFastaSequence(FILE* stream, FastaSequence* s) {
     if (fseek(stream, s->offset, SEEK_SET) != 0) return 0;

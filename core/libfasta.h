@@ -4,10 +4,10 @@
 // FASTA reader.  One stream is read at a time: the reader keeps the header
 // line that ended the previous entry for the next read.
 struct FastaSequence {
-    int ok;         // 1 once a read completed (and in a fresh record); 0 after a failed enlargement
-    int length;     // characters in seq, NUL not counted
-    long offset;    // stream position of the entry's header line
-    int bufsize;    // bytes allocated for seq
+    int ok;       // 1 once a read completed (and in a fresh record); 0 after a failed enlargement
+    int length;   // characters in seq, NUL not counted
+    long offset;  // stream position of the entry's header line
+    int bufsize;  // bytes allocated for seq
     char name[64];
     char comment[512];
     char* seq;
