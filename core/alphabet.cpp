@@ -45,6 +45,7 @@ char* copyName(const char* s) {
 void checkTexts(char** texts, int nbSeq, bool* present) {
     for (int s = 0; s < nbSeq; s++) {
         char* t = texts[s];
+        // Each text ends with "$"; a NUL also ends it, so a text without "$" is never overrun.
         for (int p = 0; t[p] != '$' && t[p] != '\0'; p++) {
             int c = static_cast<signed char>(t[p]);
             if (c <= 31 || c == 127) {

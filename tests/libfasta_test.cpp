@@ -265,9 +265,9 @@ TEST(ReadFastaSequence, HeaderOfExactly1023Characters) {
     EXPECT_EQ(e[1].offset, 1024 + 3);
 }
 
-TEST(ReadFastaSequence, SequenceLineStartingWithGreaterThanInAPieceIsNotSpecial) {
-    // Only a line's first piece can be a header; here the second piece starts with ">"...
-    // which the reader does take for a header, as the format gives it no other meaning.
+TEST(ReadFastaSequence, PieceOfASequenceLineThatStartsWithGreaterThanIsAHeader) {
+    // Each 1023-character piece is tested like a line: a piece that begins
+    // with ">" ends the entry and is taken as the next header.
     std::string line = std::string(1023, 'A') + ">B";
     auto e = readAll(">s\n" + line + "\n");
     ASSERT_EQ(e.size(), 2u);
