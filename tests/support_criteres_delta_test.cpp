@@ -9,6 +9,21 @@
 
 static_assert(MOTBOX_DELTA, "this test links the motbox-delta build of the library");
 
+namespace {
+
+// Frees what allocBloc allocated (no setCompoPal rows here).
+void freeRecord(Criteres& cr) {
+    free(cr.deltas);
+    free(cr.errbloc);
+    free(cr.bornesbloc);
+    free(cr.sauts);
+    free(cr.flagcompobloc);
+    free(cr.compobloc);
+    free(cr.palbloc);
+}
+
+}  // namespace
+
 TEST(AllocBlocDelta, DeltasStartAtZero) {
     Criteres cr;
     memset(&cr, 0xff, sizeof cr);
@@ -25,13 +40,7 @@ TEST(AllocBlocDelta, DeltasStartAtZero) {
         EXPECT_EQ(cr.palbloc[b], -1);
     }
     EXPECT_EQ(cr.flagpal, 0);
-    free(cr.deltas);
-    free(cr.errbloc);
-    free(cr.bornesbloc);
-    free(cr.sauts);
-    free(cr.flagcompobloc);
-    free(cr.compobloc);
-    free(cr.palbloc);
+    freeRecord(cr);
 }
 
 TEST(SpacerTableDelta, SameTableInBothBuilds) {
@@ -52,11 +61,5 @@ TEST(SpacerTableDelta, SameTableInBothBuilds) {
     }
     free(code2Sauts);
     code2Sauts = nullptr;
-    free(cr.deltas);
-    free(cr.errbloc);
-    free(cr.bornesbloc);
-    free(cr.sauts);
-    free(cr.flagcompobloc);
-    free(cr.compobloc);
-    free(cr.palbloc);
+    freeRecord(cr);
 }
