@@ -1,4 +1,4 @@
-// Parts 3.1 and 3.2: alphabet file, text checking, translation, complements.
+// Alphabet file, text checking, models alphabet translation, complements.
 //
 // The alphabet tables are process globals, and initAlphabet neither resets
 // numJOKER/numSAUT nor frees the names of an earlier load (the programs load
@@ -389,7 +389,7 @@ TEST_F(Alphabet, TerminatorColumnAndColumnsBeyondStayEmpty) {
 TEST_F(Alphabet, NamesHaveRoomForBrackets) {
     Texts t{"ACGT$"};
     load(t, kNucl + "ACGT\n");
-    // Part 3.2 rewrites the name in place as "[ACGT]".
+    // The translation rewrites the name in place as "[ACGT]".
     strcpy(nummod2str[0], "[ACGT]");
     EXPECT_STREQ(nummod2str[0], "[ACGT]");
 }
@@ -479,7 +479,7 @@ TEST_F(AlphabetDeathTest, WarningOfAnEarlierCharacterPrecedesTheError) {
                         ">> Error: Forbidden character 36 ('$') in the alphabet file\n"));
 }
 
-// ---- Part 3.2: names, confusions, complements ----
+// ---- Display names, confusions, complements ----
 
 TEST(Strshfl, SameLengthAndEveryCharacterPresent) {
     EXPECT_EQ(strshfl("AA", "AR"), 1);

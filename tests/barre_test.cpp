@@ -1,4 +1,4 @@
-// Part 2.1: the progress meter barre, repChar and entree.
+// The progress meter barre, repChar and entree.
 // The meter writes to standard error, captured with gtest's CaptureStderr;
 // its clock is replaced through the barreSetClock seam so that the time
 // estimate is exact, and barreReset gives each test the program-start state.

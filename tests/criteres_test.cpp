@@ -1,4 +1,4 @@
-// Parts 5.1 to 5.3: criteria record, spacer code table, compositions and
+// Criteria record, spacer code table, compositions and
 // palindromes (motbox build of the library).
 #include "criteres.h"
 
@@ -92,7 +92,7 @@ int codeOf(const std::vector<int>& lengths, const Criteres& cr) {
     return code;
 }
 
-// Models symbol names as Part 3.1 leaves them (before translation).
+// Models symbol names as the alphabet loader leaves them (before translation).
 class CompoPal : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -129,7 +129,7 @@ const int A = 0, C = 1, G = 2, T = 3, AG = 4, JOKER = 5;
 
 }  // namespace
 
-// ---- Part 5.1 ----
+// ---- Criteria record ----
 
 TEST(AllocBloc, InitialValuesOfThreeBoxes) {
     Record r(3);
@@ -154,7 +154,7 @@ TEST(AllocBloc, SingleBoxKeepsTheInitialBounds) {
     EXPECT_EQ(r.cr.errbloc[0], -1);
 }
 
-// ---- Part 5.2 ----
+// ---- Spacer code table ----
 
 TEST(AddSaut2Code, ExtendsTheMixedRadixCode) {
     Record r(3);
@@ -289,7 +289,7 @@ TEST(FirstPalWithoutEarlierPartner, FindsSelfAndLaterPartners) {
     EXPECT_EQ(firstPalWithoutEarlierPartner(&r.cr), 1);
 }
 
-// ---- Part 5.3 ----
+// ---- Compositions and palindromes ----
 
 TEST_F(CompoPal, EmptyTailLeavesNoLimit) {
     Record r(3);

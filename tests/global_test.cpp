@@ -1,4 +1,4 @@
-// Part 2.1: fatalError and warning.
+// fatalError and warning.
 #include "global.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 2.2: the FASTA reader.
+// The FASTA reader.
 // The reader keeps the header that ends an entry in module state, so every
 // test reads its stream to the end (until ReadFastaSequence returns 0): that
 // leaves nothing retained for the next test.

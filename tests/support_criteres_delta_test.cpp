@@ -1,4 +1,4 @@
-// Part 5.1 in the motbox-delta build of the library: allocBloc also
+// The criteria record in the motbox-delta build of the library: allocBloc also
 // allocates and clears the spacer window half-widths.
 #include <gtest/gtest.h>
 
