@@ -40,7 +40,9 @@ void reserveForCopy(PileOcc* dest, uint32_t extra) {
 }
 
 // Index of the dummy that opens the top level; -1 when the map is empty.
-int32_t precedingDummy(const PileOcc* p) { return p->nbcarte == 0 ? -1 : p->carte[p->nbcarte - 1]; }
+int32_t precedingDummy(const PileOcc* p) {
+    return p->nbcarte == 0 ? -1 : p->carte[p->nbcarte - 1];
+}
 
 int32_t printOneOcc(FILE* flot, const Occ& o, int32_t prof, const Criteres* cr) {
     if (o.noeudpere == nullptr) return 0;
@@ -87,7 +89,9 @@ Occ* ajouteDummy(PileOcc* p) {
     return ajouteOcc2Pile(p, nullptr, -1, -1, -1, -1, -1, -1);
 }
 
-int32_t getPrecDummy(const PileOcc* p) { return p->carte[p->nbcarte - 1]; }
+int32_t getPrecDummy(const PileOcc* p) {
+    return p->carte[p->nbcarte - 1];
+}
 
 void ajouteInitOcc2Pile(PileOcc* p, Noeud* node) {
     // The super-racine's terminator edge is one character long: pos 1 stands exactly at the root.
@@ -147,7 +151,8 @@ int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, i
     auto* node = static_cast<Noeud*>(record);
     int32_t lines = 0;
     for (int32_t i = 0; i <= nbSymbSeq; ++i)
-        if (node->fils[i] != nullptr) lines += recAfficheOcc(flot, node->fils[i], d + node->fin - node->debut, cr, code);
+        if (node->fils[i] != nullptr)
+            lines += recAfficheOcc(flot, node->fils[i], d + node->fin - node->debut, cr, code);
     return lines;
 }
 

@@ -26,7 +26,9 @@ namespace {
 
 // ---- Tree access -------------------------------------------------------------------------------
 
-void* childOf(const Occ& o) { return o.noeudpere->fils[o.lettre]; }
+void* childOf(const Occ& o) {
+    return o.noeudpere->fils[o.lettre];
+}
 
 // Character i of the label of the edge that enters a tree record.
 char edgeChar(const void* record, int32_t i) {
@@ -46,7 +48,9 @@ int32_t colourCount(const void* record) {
                              : static_cast<const Noeud*>(record)->nb_seq;
 }
 
-int32_t textSymbol(char c) { return carseq2num[static_cast<unsigned char>(c)]; }
+int32_t textSymbol(char c) {
+    return carseq2num[static_cast<unsigned char>(c)];
+}
 
 // Visits the top level of a stack newest first.  Dummies may stand inside a level (a level filled
 // by transferePile2Pile starts with the source's own dummy), so a null noeudpere ends the walk too.
@@ -61,7 +65,9 @@ void forEachInTopLevel(const PileOcc* p, Visit visit) {
 
 // A spacer cannot be shorter than nothing: a negative minimum would send the jump back up the edge,
 // before the start of its label.
-int32_t spacerMin(const Criteres* cr, int b) { return std::max(0, cr->sauts[b].min); }
+int32_t spacerMin(const Criteres* cr, int b) {
+    return std::max(0, cr->sauts[b].min);
+}
 
 int32_t sauteSymbole(Noeud* noeudpere, int32_t pos, int32_t nberr, int32_t longsaut, int32_t nberrbloc,
                      int32_t codesaut, int32_t lettre, Model* model, PileOcc* dest, Criteres* cr, int b,
@@ -104,8 +110,8 @@ int32_t sauteBranche(Noeud* noeudpere, int32_t pos, int32_t nberr, int32_t longs
             return sauteSymbole(noeudpere, pos + need, nberr, longsaut, nberrbloc, codesaut, lettre, model,
                                 dest, cr, b, minSaut);
         if (edgeChar(child, longueur - 1) == '$') return 0;
-        return sauteBranche(noeudpere, longueur, nberr, longsaut, nberrbloc, codesaut, lettre, model, dest, cr,
-                            b, dist + rest);
+        return sauteBranche(noeudpere, longueur, nberr, longsaut, nberrbloc, codesaut, lettre, model, dest,
+                            cr, b, dist + rest);
     }
     if (isFeuille(child)) return 0;
     auto* node = static_cast<Noeud*>(child);
@@ -131,11 +137,11 @@ int32_t gestionSaut(Model* model, PileOcc* dest, PileOcc* source, Criteres* cr, 
     int32_t landings = 0;
     forEachInTopLevel(source, [&](const Occ& o) {
         if (spacerMin(cr, b) != 0)
-            landings += sauteBranche(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut, o.lettre,
-                                     model, dest, cr, b, 0);
+            landings += sauteBranche(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut,
+                                     o.lettre, model, dest, cr, b, 0);
         else
-            landings += sauteSymbole(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut, o.lettre,
-                                     model, dest, cr, b, 0);
+            landings += sauteSymbole(o.noeudpere, o.pos, o.nberr, o.longsaut, o.nberrbloc, o.codesaut,
+                                     o.lettre, model, dest, cr, b, 0);
     });
     if (landings == 0) depileRec(dest);
     return landings;
@@ -191,10 +197,11 @@ bool limitsReached(const Criteres* cr, int32_t prof, int32_t lgbloc, int32_t num
 }
 
 // Filters of a candidate symbol.  Records where the current box begins, for later palindromic boxes.
-bool symbolAllowed(const Criteres* cr, int32_t s, int32_t prof, int32_t lgbloc, int32_t numbloc, bool multibloc,
-                   const Model* model, const int32_t* longbloc, int32_t* posdebbloc) {
+bool symbolAllowed(const Criteres* cr, int32_t s, int32_t prof, int32_t lgbloc, int32_t numbloc,
+                   bool multibloc, const Model* model, const int32_t* longbloc, int32_t* posdebbloc) {
     if (prof == 0 && s == numJOKER) return false;
-    if (compositionApplies(cr, numbloc) && (cr->compobloc[numbloc][s] == 0 || cr->compo[s] == 0)) return false;
+    if (compositionApplies(cr, numbloc) && (cr->compobloc[numbloc][s] == 0 || cr->compo[s] == 0))
+        return false;
     if (!cr->flagpal) return true;
     if (lgbloc == 0 && posdebbloc != nullptr) posdebbloc[numbloc] = model->longueur;
     const int p = partnerOf(cr, numbloc, multibloc);
@@ -297,8 +304,9 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
     if (prof == 3) barre(0);
     const bool lastBox = numbloc == cr->nbbloc - 1;
     if (limitsReached(cr, prof, lgbloc, numbloc, multibloc, longbloc))
-        return lastBox ? keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc)
-                       : 0;
+        return lastBox
+                   ? keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc)
+                   : 0;
 
     // A model that explored a joker extension (or a box change) is written only if one of them
     // reached the keep point: otherwise the joker would stand for nothing.
@@ -345,8 +353,8 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
         ajouteDummy(pile);
         transferePile2Pile(pile, pileNext);
         takeAllowance(cr, numbloc, s, 1);
-        sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, lgbloc + 1, numbloc, multibloc, model, next,
-                                bt, nbseq, u, cr, longbloc, posdebbloc);
+        sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, lgbloc + 1, numbloc, multibloc, model,
+                                next, bt, nbseq, u, cr, longbloc, posdebbloc);
         takeAllowance(cr, numbloc, s, -1);
         depileRec(pile);
         decrModel(model);

@@ -41,7 +41,8 @@ TEST(Model, ChangeModelGrowsWhileTwoEntriesAreStillFree) {
         EXPECT_EQ(o.m->longueur, step.calls);
         EXPECT_EQ(o.m->taille, step.taille) << "after " << step.calls << " symbols";
     }
-    for (int i = 0; i < done; ++i) ASSERT_EQ(o.m->name[i], 1000 + i) << "symbol " << i << " lost by the growth";
+    for (int i = 0; i < done; ++i)
+        ASSERT_EQ(o.m->name[i], 1000 + i) << "symbol " << i << " lost by the growth";
 }
 
 TEST(Model, DecrModelStopsAtZeroAndKeepsStorage) {

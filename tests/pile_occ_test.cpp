@@ -21,9 +21,13 @@ struct OwnedStack {
 };
 
 // Distinct, recognisable fields for the i-th pushed occurrence.
-Noeud* fakeNode(int i) { return reinterpret_cast<Noeud*>(0x1000 + 16 * static_cast<intptr_t>(i)); }
+Noeud* fakeNode(int i) {
+    return reinterpret_cast<Noeud*>(0x1000 + 16 * static_cast<intptr_t>(i));
+}
 
-void pushNumbered(PileOcc* p, int i) { ajouteOcc2Pile(p, fakeNode(i), i % 7, i, i + 1, i + 2, i + 3, i + 4); }
+void pushNumbered(PileOcc* p, int i) {
+    ajouteOcc2Pile(p, fakeNode(i), i % 7, i, i + 1, i + 2, i + 3, i + 4);
+}
 
 bool isDummy(const Occ& o) {
     return o.noeudpere == nullptr && o.pos == -1 && o.nberr == -1 && o.longsaut == -1 && o.nberrbloc == -1 &&
@@ -151,17 +155,16 @@ TEST(PileOcc, CopieLastOccCopiesTheTopLevelOnly) {
 // Block copies take the needed count up to a multiple of 2000 (an exact multiple is kept).
 TEST(PileOcc, BlockCopyCapacities) {
     struct Case {
-        int destEntries;    // pushed on dest after its dummy
-        int sourceEntries;  // pushed on source after its dummy
-        int copyTaille;     // dest capacity after copieLastOcc
-        int transferTaille; // dest capacity after transferePile2Pile (the source's dummy moves too)
+        int destEntries;     // pushed on dest after its dummy
+        int sourceEntries;   // pushed on source after its dummy
+        int copyTaille;      // dest capacity after copieLastOcc
+        int transferTaille;  // dest capacity after transferePile2Pile (the source's dummy moves too)
     };
     const Case cases[] = {
-        {0, 1998, 2000, 2000},  // needs 1999 / 2000
-        {0, 1999, 2000, 4000},  // needs 2000 exactly / 2001
-        {0, 2000, 4000, 4000},  // needs 2001 / 2002
-        {1499, 2600, 6000, 6000},
-        {0, 3999, 4000, 6000},  // needs 4000 exactly / 4001
+        {0, 1998, 2000, 2000},                            // needs 1999 / 2000
+        {0, 1999, 2000, 4000},                            // needs 2000 exactly / 2001
+        {0, 2000, 4000, 4000},                            // needs 2001 / 2002
+        {1499, 2600, 6000, 6000}, {0, 3999, 4000, 6000},  // needs 4000 exactly / 4001
     };
     for (const Case& c : cases) {
         OwnedStack source, copyDest, transferDest;
@@ -225,7 +228,7 @@ TEST(PileOcc, InitialOccurrenceStandsAtTheRoot) {
 //   root -A-> node [0,1) -C-> leaf "CA$" (start 0), -$-> leaf "$" (start 2)
 //   root -C-> leaf "CA$" (start 1),  root -$-> leaf "$" (start 3)
 class OccurrenceWalks : public testing::Test {
-protected:
+  protected:
     char text0[5] = "ACA$";
     Noeud* root = nullptr;
     Noeud* nodeA = nullptr;

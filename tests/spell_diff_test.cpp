@@ -62,8 +62,13 @@ struct Case {
         return -1;
     }
     std::vector<std::string> arguments() const {
-        std::vector<std::string> args = {"a.txt", "s.fa", "r.txt", quorumArg, std::to_string(nbbloc),
-                                         std::to_string(minlong), std::to_string(maxlong),
+        std::vector<std::string> args = {"a.txt",
+                                         "s.fa",
+                                         "r.txt",
+                                         quorumArg,
+                                         std::to_string(nbbloc),
+                                         std::to_string(minlong),
+                                         std::to_string(maxlong),
                                          std::to_string(maxerr)};
         if (nbbloc > 1)
             for (int b = 0; b < nbbloc; ++b) {
@@ -86,9 +91,9 @@ struct Case {
 };
 
 struct ModelRecord {
-    std::string line;                    // names, coded form, number of sequences
-    std::vector<std::string> occLines;   // sorted
-    int count = 0;                       // the count line written after the occurrences
+    std::string line;                   // names, coded form, number of sequences
+    std::vector<std::string> occLines;  // sorted
+    int count = 0;                      // the count line written after the occurrences
     bool operator==(const ModelRecord&) const = default;
 };
 
@@ -101,7 +106,7 @@ struct Extraction {
 // ---- Brute force -------------------------------------------------------------------------------
 
 class BruteForce {
-public:
+  public:
     explicit BruteForce(const Case& c)
         : c_(c), nsym_(static_cast<int>(c.symbols.size())), joker_(c.jokerNumber()), spacer_(nsym_) {
         result_.maxBox.assign(c.nbbloc, 0);
@@ -114,13 +119,14 @@ public:
     bool run() {
         std::vector<Place> roots;
         for (int q = 0; q < static_cast<int>(c_.seqs.size()); ++q)
-            for (int p = 0; p < static_cast<int>(c_.seqs[q].size()); ++p) roots.push_back({q, p, p, 0, 0, {}});
+            for (int p = 0; p < static_cast<int>(c_.seqs[q].size()); ++p)
+                roots.push_back({q, p, p, 0, 0, {}});
         explore(0, 0, 0, roots);
         return visits_ <= kVisitCap;
     }
     const Extraction& result() const { return result_; }
 
-private:
+  private:
     struct Place {
         int seq, start, end, err, errBox;
         std::vector<int> gaps;
@@ -283,7 +289,7 @@ private:
 // ---- Random cases ------------------------------------------------------------------------------
 
 class CaseMaker {
-public:
+  public:
     explicit CaseMaker(unsigned seed) : rng_(seed) {}
 
     Case make() {
@@ -309,7 +315,7 @@ public:
         return c;
     }
 
-private:
+  private:
     int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
     bool chance(double p) { return std::bernoulli_distribution(p)(rng_); }
 
@@ -419,7 +425,8 @@ Extraction parseResult(const std::string& file, const Case& c) {
         return e;
     }
     e.maxProf = std::stoi(tokens[5]);
-    for (int b = 0; c.nbbloc > 1 && b < c.nbbloc; ++b) e.maxBox.push_back(std::stoi(tokens.at(7 + 5 * b + 1)));
+    for (int b = 0; c.nbbloc > 1 && b < c.nbbloc; ++b)
+        e.maxBox.push_back(std::stoi(tokens.at(7 + 5 * b + 1)));
     if (c.nbbloc == 1) e.maxBox.assign(1, 0);
     return e;
 }

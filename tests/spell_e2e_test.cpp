@@ -20,12 +20,12 @@ struct Outcome {
 };
 
 class SpellEndToEnd : public testing::Test {
-protected:
+  protected:
     std::string dir = makeTempDir();
     ~SpellEndToEnd() override { removeTree(dir); }
 
-    Outcome run(const std::string& alphabet, const std::vector<std::string>& seqs, std::vector<std::string> args,
-            const std::string& output = "r.txt") {
+    Outcome run(const std::string& alphabet, const std::vector<std::string>& seqs,
+                std::vector<std::string> args, const std::string& output = "r.txt") {
         writeFile(dir + "/a.txt", alphabet);
         std::string fasta;
         for (size_t i = 0; i < seqs.size(); ++i) fasta += ">s" + std::to_string(i) + "\n" + seqs[i] + "\n";
@@ -59,7 +59,8 @@ TEST_F(SpellEndToEnd, OneBox) {
     ASSERT_EQ(r.result.status, 0) << r.result.err;
     const std::string records =
         "ACG 012 3\nSeq     2   Pos     2\nSeq     1   Pos     1\nSeq     0   Pos     0\n3\n"
-        "AC 01 3\nSeq     2   Pos     2\nSeq     1   Pos     1\nSeq     0   Pos     0\nSeq     0   Pos     4\n4\n"
+        "AC 01 3\nSeq     2   Pos     2\nSeq     1   Pos     1\nSeq     0   Pos     0\nSeq     0   Pos     "
+        "4\n4\n"
         "CGT 123 2\nSeq     2   Pos     3\nSeq     0   Pos     1\n2\n"
         "CG 12 3\nSeq     1   Pos     2\nSeq     2   Pos     3\nSeq     0   Pos     1\n3\n"
         "GA 20 2\nSeq     1   Pos     3\nSeq     2   Pos     1\n2\n"
@@ -75,7 +76,8 @@ TEST_F(SpellEndToEnd, OneBox) {
 // CG+1, CGT+2; the second box keeps the ones whose next character matches, and the output walks them
 // newest first: s1 before s0.  Below node G the same gives GC+1 (s1) pushed after GT+1 (s0).
 TEST_F(SpellEndToEnd, TwoBoxesWithASpacer) {
-    const Outcome r = run(kDna, {"ACGTA", "GCATA"}, {"100", "2", "2", "2", "0", "1", "1", "0", "1", "2", "1", "1", "0"});
+    const Outcome r =
+        run(kDna, {"ACGTA", "GCATA"}, {"100", "2", "2", "2", "0", "1", "1", "0", "1", "2", "1", "1", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
     const std::string records =
         "C_A 1-0 2\nSeq     1   Pos     1\t2 \nSeq     0   Pos     1\t2 \n2\n"
@@ -90,14 +92,16 @@ TEST_F(SpellEndToEnd, TwoBoxesWithASpacer) {
 // the place AAA of (0,0) (its leaves AAAA$ then AAA$, i.e. positions 0 and 1), then AAAA of (0,1),
 // AAAA of (1,0), ACAA of (1,0).
 TEST_F(SpellEndToEnd, ThreeBoxesWriteOneColumnPerSpacer) {
-    const Outcome r = run(kDna, {"AAAA", "ACAA"},
-                      {"100", "3", "3", "3", "0", "1", "1", "0", "0", "1", "1", "1", "0", "0", "1", "1", "1", "0"});
+    const Outcome r =
+        run(kDna, {"AAAA", "ACAA"},
+            {"100", "3", "3", "3", "0", "1", "1", "0", "0", "1", "1", "1", "0", "0", "1", "1", "1", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
     const std::string records =
         "A_A_A 0-0-0 2\n"
         "Seq     0   Pos     0\t0 0 \nSeq     0   Pos     1\t0 0 \nSeq     0   Pos     0\t0 1 \n"
         "Seq     0   Pos     0\t1 0 \nSeq     1   Pos     0\t1 0 \n5\n";
-    EXPECT_EQ(maskTime(r.file), resultFile("%%% 3 2/2 8 3 3 0 1 1 0 0 1 1 1 0 0 1 1 1 0 a.txt AC$", records, 1));
+    EXPECT_EQ(maskTime(r.file),
+              resultFile("%%% 3 2/2 8 3 3 0 1 1 0 0 1 1 1 0 0 1 1 1 0 a.txt AC$", records, 1));
 }
 
 // s0 ACG, s1 AGG; models of exactly 3 symbols, no substitution, with the joker (named N).  A*G is in
