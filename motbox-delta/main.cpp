@@ -2,6 +2,7 @@
 // window half-width (its Delta), and writes the models of each combination of spacer windows to a result
 // file of its own, whose names are listed in ".namefile".
 
+#include <fcntl.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -45,9 +46,6 @@ constexpr int kArgSubstitutions = 8;
 constexpr int kFixedArguments = 8;
 constexpr int kArgsPerBox = 3;
 constexpr int kArgsPerSpacer = 3;
-
-// Streams open besides the result files while they are created: the three standard ones and ".namefile".
-constexpr long kOtherOpenStreams = 4;
 
 struct CommandLine {
     const char* alphabetFile;
@@ -141,13 +139,24 @@ void checkSpacerWindows(const Criteres& cr) {
     }
 }
 
-// Every result file stays open during the whole extraction: make sure the process may hold them all, raising
-// its soft limit of open files up to the hard one when that is enough.
+// Descriptors already open (the standard streams and whatever the process inherited), counted among the
+// numbers below limit; numbers beyond the first 65536 are not examined.
+long openDescriptors(rlim_t limit) {
+    const long scan = limit == RLIM_INFINITY || limit > 65536 ? 65536 : static_cast<long>(limit);
+    long open = 0;
+    for (int fd = 0; fd < scan; fd++)
+        if (fcntl(fd, F_GETFD) != -1) open++;
+    return open;
+}
+
+// Every result file stays open during the whole extraction, besides ".namefile" while they are created:
+// make sure the process may hold them all, raising its soft limit of open files up to the hard one when
+// that is enough.
 void checkOpenFileLimit(int nbFiles) {
     if (nbFiles < 0) refuse("main: too many result files (more than " + std::to_string(INT_MAX) + ")");
     rlimit lim{};
     if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return;
-    const rlim_t needed = static_cast<rlim_t>(nbFiles) + kOtherOpenStreams;
+    const rlim_t needed = static_cast<rlim_t>(nbFiles) + 1 + static_cast<rlim_t>(openDescriptors(lim.rlim_cur));
     if (lim.rlim_cur == RLIM_INFINITY || needed <= lim.rlim_cur) return;
     if (lim.rlim_max == RLIM_INFINITY || needed <= lim.rlim_max) {
         rlimit raised = lim;

@@ -1,0 +1,281 @@
+// End-to-end runs of motbox-delta: whole result files, ".namefile" and standard output byte for byte on a
+// hand-checked example, and every refusal of the driver.  Each run happens in a private directory, since
+// ".namefile" is written in the current one.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+// Two sequences sharing the core ACAAAAGT after different prefixes.  With boxes of exactly two symbols,
+// no substitution and a spacer of 3 to 6, the models found in both are AC_AG (spacer 3), AC_GT (spacer 4)
+// and CA_GT (spacer 3); each time the two occurrences are the same word, so they stand at one place of the
+// tree and print from the highest sequence down.
+const std::string kFasta = ">s0 prefix G\nGACAAAAGT\n>s1 prefix TT\nTTACAAAAGT\n";
+const std::string kAlphabet = "Nucleotide alphabet\nA\nC\nG\nT\n";
+
+std::string blankLine() { return std::string(79, ' ') + "\n"; }
+
+// The reserved header whose first line holds the summary (padded by the blanks it did not cover).
+std::string header(const std::string& summary) {
+    return summary + std::string(79 - summary.size(), ' ') + "\n" + blankLine() + blankLine() +
+           std::string(79, '=') + "\n";
+}
+
+std::string maskTime(const std::string& s) {
+    return std::regex_replace(s, std::regex("User time : [0-9]+\\.[0-9]{2} sec\\."), "User time : T sec.");
+}
+
+class DeltaRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = makeTempDir();
+        writeFile(dir_ + "/alpha.txt", kAlphabet);
+        writeFile(dir_ + "/seqs.fa", kFasta);
+    }
+    void TearDown() override { removeTree(dir_); }
+
+    RunResult run(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {MOTBOX_DELTA_BIN};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return runCommand(argv, dir_);
+    }
+    // Runs through the shell, for settings the child must inherit (open-file limits).
+    RunResult runShell(const std::string& before, const std::vector<std::string>& args) {
+        std::string cmd = before + "; exec '" + std::string(MOTBOX_DELTA_BIN) + "'";
+        for (const std::string& a : args) cmd += " '" + a + "'";
+        return runCommand({"/bin/sh", "-c", cmd}, dir_);
+    }
+    std::string read(const std::string& name) { return readFile(dir_ + "/" + name); }
+    bool exists(const std::string& name) { return fileExists(dir_ + "/" + name); }
+
+    std::string dir_;
+};
+
+// Arguments 4 onward for the example: quorum 100 %, two boxes, 4 symbols in all, no substitution, boxes of
+// exactly two symbols, spacer lo to hi with the given Delta.
+std::vector<std::string> exampleArgs(int lo, int hi, int delta) {
+    return {"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4", "0", "2", "2", "0",
+            std::to_string(lo), std::to_string(hi), std::to_string(delta), "2", "2", "0"};
+}
+
+const std::string kAcAg = "AC_AG 01-02 2\nSeq     1   Pos     2\t3 \nSeq     0   Pos     1\t3 \n2\n";
+const std::string kAcGt = "AC_GT 01-23 2\nSeq     1   Pos     2\t4 \nSeq     0   Pos     1\t4 \n2\n";
+const std::string kCaGt = "CA_GT 10-23 2\nSeq     1   Pos     3\t3 \nSeq     0   Pos     2\t3 \n2\n";
+
+std::string expectedStdout(int spacerMax, int delta, int total) {
+    return "\n** Text alphabet: ACGT$ (4 symbols + terminator) **\n"
+           "Extraction is going to be made with the following parameters:\n"
+           "FASTA file:                    seqs.fa\n"
+           "Alphabet file:                 alpha.txt\n"
+           "Output file:                   res\n"
+           "Total min length:              4\n"
+           "Total max length:              4\n"
+           "Boxes:                         2\n"
+           "Total number of subst.:        0\n"
+           "Quorum:                        100.000000% (2 sequences in 2)\n\n"
+           "\nBOX 1\n"
+           "Min length:                    2\n"
+           "Max length:                    2\n"
+           "Max number of subst.:          0\n"
+           "Min spacer length:             3\n"
+           "Max spacer length:             " +
+           std::to_string(spacerMax) +
+           "\n"
+           "Delta     :                    " +
+           std::to_string(delta) +
+           "\n"
+           "\nBOX 2\n"
+           "Min length:                    2\n"
+           "Max length:                    2\n"
+           "Max number of subst.:          0\n"
+           "\n"  // one line feed per spacer while the spacer code table is built
+           "\nNb models: " +
+           std::to_string(total) + "\nUser time : T sec.\n";
+}
+
+struct ExpectedFile {
+    std::string name;
+    std::string summary;
+    std::string models;
+    int count;
+};
+
+TEST_F(DeltaRun, OverlappingWindowsSplitTheModels) {
+    RunResult r = run(exampleArgs(3, 6, 1));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<ExpectedFile> files = {
+        {"res[3-5]", "%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$", kAcAg + kAcGt + kCaGt, 3},
+        {"res[4-6]", "%%% 2 2/2 19 4 4 0 2 2 0 4 6 2 2 0 alpha.txt ACGT$", kAcGt, 1},
+    };
+    EXPECT_EQ(read(".namefile"), "res[3-5]\nres[4-6]\n");
+    for (const ExpectedFile& e : files)
+        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " + std::to_string(e.count) +
+                                              "\nUser time : T sec.\n")
+            << e.name;
+    EXPECT_EQ(maskTime(r.out), expectedStdout(6, 1, 4));
+    EXPECT_EQ(r.err.find(">> Error"), std::string::npos) << r.err;
+}
+
+TEST_F(DeltaRun, DeltaZeroGivesOneFilePerLength) {
+    RunResult r = run(exampleArgs(3, 4, 0));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<ExpectedFile> files = {
+        {"res[3-3]", "%%% 2 2/2 19 4 4 0 2 2 0 3 3 2 2 0 alpha.txt ACGT$", kAcAg + kCaGt, 2},
+        {"res[4-4]", "%%% 2 2/2 19 4 4 0 2 2 0 4 4 2 2 0 alpha.txt ACGT$", kAcGt, 1},
+    };
+    EXPECT_EQ(read(".namefile"), "res[3-3]\nres[4-4]\n");
+    for (const ExpectedFile& e : files)
+        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " + std::to_string(e.count) +
+                                              "\nUser time : T sec.\n")
+            << e.name;
+    EXPECT_EQ(maskTime(r.out), expectedStdout(4, 0, 3));
+}
+
+TEST_F(DeltaRun, WindowWithoutModelStillGetsItsSummary) {
+    // Spacer 5 to 6: no model has such a spacer in both sequences; the file reports 0 as reached lengths.
+    RunResult r = run(exampleArgs(5, 6, 0));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read(".namefile"), "res[5-5]\nres[6-6]\n");
+    EXPECT_EQ(maskTime(read("res[6-6]")),
+              header("%%% 2 2/2 19 4 0 0 2 0 0 6 6 2 0 0 alpha.txt ACGT$") + "Nb models: 0\nUser time : T sec.\n");
+}
+
+TEST_F(DeltaRun, QuorumOfOneSequenceWarnsAndRuns) {
+    std::vector<std::string> args = exampleArgs(3, 6, 1);
+    args[3] = "50";
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("> Warning: quorum value is 1 sequence\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(exists("res[4-6]"));
+}
+
+// ---- Refusals ---------------------------------------------------------------------------------
+
+struct Refusal {
+    const char* what;
+    std::vector<std::string> args;
+    std::string err;  // the whole standard error
+};
+
+TEST_F(DeltaRun, RefusalsBeforeAnyResultFile) {
+    writeFile(dir_ + "/empty.fa", "");
+    writeFile(dir_ + "/one.fa", ">only\nACGT\n");
+    auto with = [](std::vector<std::string> a, size_t i, const std::string& v) {
+        a[i] = v;
+        return a;
+    };
+    const std::vector<std::string> base = exampleArgs(3, 6, 1);
+    const std::vector<Refusal> cases = {
+        {"one box", with(base, 4, "1"), ">> Error: Incorrect boxes number\n\n"},
+        {"no box", with(base, 4, "0"), ">> Error: Incorrect boxes number\n\n"},
+        {"256 boxes read as 0", with(base, 4, "256"), ">> Error: Incorrect boxes number\n\n"},
+        {"missing FASTA", with(base, 1, "nothere.fa"), ">> Error: main: cannot open FASTA file\n"},
+        {"empty FASTA", with(base, 1, "empty.fa"), ">> Error: main: no sequences in FASTA file\n"},
+        {"one sequence", with(base, 1, "one.fa"), ">> Error: main: one sequence only in FASTA file\n"},
+        {"negative quorum", with(base, 3, "-10"), ">> Error: quorum value is lower than 1 sequence\n"},
+        {"missing alphabet", with(base, 0, "nothere.txt"), ">> Error: main: cannot open alphabet file\n\n"},
+        {"inverted spacer", with(with(base, 11, "5"), 12, "2"),
+         ">> Error: spacer 1: maximum length 2 is lower than minimum length 5\n"},
+        {"range narrower than a window", with(base, 12, "4"),
+         ">> Error: spacer 1: lengths 3 to 4 are fewer than one window of 2 x Delta + 1 = 3 lengths\n"},
+        {"negative Delta", with(base, 13, "-1"), ">> Error: spacer 1: negative Delta -1\n"},
+        {"negative spacer minimum", with(with(base, 11, "-2"), 13, "0"),
+         ">> Error: spacer 1: negative minimum length -2\n"},
+        {"file count beyond int",
+         {"alpha.txt", "seqs.fa", "res", "100", "5", "4", "0", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0",
+          "0", "999", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0"},
+         ">> Error: main: too many result files (more than 2147483647)\n"},
+    };
+    for (const Refusal& c : cases) {
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(r.err, c.err) << c.what;
+        EXPECT_FALSE(exists(".namefile")) << c.what;
+    }
+}
+
+TEST_F(DeltaRun, ShortCommandLineGivesUsage) {
+    struct Short {
+        std::vector<std::string> args;
+        std::string first;
+    };
+    const std::vector<Short> cases = {
+        {{}, ">> Error: missing arguments: 0 given, 8 needed\n"},
+        {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4"}, ">> Error: missing arguments: 7 given, 8 needed\n"},
+        // Two boxes take 17 arguments; the second box is missing.
+        {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4", "0", "2", "2", "0", "3", "6", "1"},
+         ">> Error: missing arguments: 14 given, 17 needed\n"},
+        // The spacer group has three numbers: a motbox-style command line is one argument short.
+        {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4", "0", "2", "2", "0", "3", "6", "2", "2", "0"},
+         ">> Error: missing arguments: 16 given, 17 needed\n"},
+    };
+    for (const Short& c : cases) {
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err.substr(0, c.first.size()), c.first);
+        EXPECT_NE(r.err.find("Usage: motbox-delta ALPHABET FASTA OUTPUT QUORUM BOXES"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(exists(".namefile"));
+    }
+}
+
+TEST_F(DeltaRun, PalindromeOfALaterBoxIsRefused) {
+    std::vector<std::string> args = exampleArgs(3, 6, 1);
+    args.push_back("p1/2");
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind(">> Error")),
+              ">> Error: box 1 cannot be the palindrome of box 2: the partner must be an earlier box\n");
+    EXPECT_FALSE(exists(".namefile"));
+}
+
+TEST_F(DeltaRun, ResultFileThatCannotBeCreated) {
+    std::vector<std::string> args = exampleArgs(3, 6, 1);
+    args[2] = "no-such-dir/res";
+    RunResult r = run(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind(">> Error")), ">> Error: main: cannot initialize output files\n\n");
+    EXPECT_EQ(read(".namefile"), "");
+}
+
+TEST_F(DeltaRun, NameFileThatCannotBeCreated) {
+    ASSERT_EQ(mkdir((dir_ + "/.namefile").c_str(), 0700), 0);
+    RunResult r = run(exampleArgs(3, 6, 1));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind(">> Error")), ">> Error: main: cannot initialize output files\n\n");
+    EXPECT_FALSE(exists("res[3-5]"));
+}
+
+TEST_F(DeltaRun, MoreFilesThanTheOpenFileLimit) {
+    // Spacer 0 to 100 with Delta 0: 101 result files, more than a hard limit of 40 open files.
+    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0",
+                                           "1",         "1",       "0",   "0",   "100", "0", "1", "1", "0"};
+    RunResult r = runShell("ulimit -n 40", args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              ">> Error: main: 101 result files cannot be open at once (the limit is 40 open files); narrow the "
+              "spacer ranges or widen their Delta\n");
+    EXPECT_FALSE(exists(".namefile"));
+    EXPECT_FALSE(exists("res[0-0]"));
+}
+
+TEST_F(DeltaRun, SoftOpenFileLimitIsRaisedWhenTheHardOneAllows) {
+    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0",
+                                           "1",         "1",       "0",   "0",   "100", "0", "1", "1", "0"};
+    RunResult r = runShell("ulimit -S -n 40", args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(exists("res[100-100]"));
+    // Every listed file was created and finished.
+    const std::string list = read(".namefile");
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 101);
+    EXPECT_NE(read("res[0-0]").find("Nb models: "), std::string::npos);
+}
+
+}  // namespace
