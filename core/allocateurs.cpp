@@ -10,7 +10,9 @@
 namespace {
 
 // Size of one page, the unit in which tree records are obtained and released.
-uint32_t pageSize() { return static_cast<uint32_t>(getpagesize()); }
+uint32_t pageSize() {
+    return static_cast<uint32_t>(getpagesize());
+}
 
 // Opens a first page for a pool that has none (a fresh run, or a use after Free_Arbre).
 void ensurePool(PoolAlloc& pool, uint32_t record_size) {

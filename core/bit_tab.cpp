@@ -36,14 +36,18 @@ unsigned char* checkedRealloc(unsigned char* p, size_t size) {
     return q;
 }
 
-int32_t dynamicCount(const unsigned char* bt) { return ((bt[0] & 0x7F) << 8) | bt[1]; }
+int32_t dynamicCount(const unsigned char* bt) {
+    return ((bt[0] & 0x7F) << 8) | bt[1];
+}
 
 void setDynamicCount(unsigned char* bt, int32_t k) {
     bt[0] = static_cast<unsigned char>(kDynamicFlag | ((k >> 8) & 0x7F));
     bt[1] = static_cast<unsigned char>(k & 0xFF);
 }
 
-size_t dynamicSize(int32_t k) { return static_cast<size_t>(kDynamicHeader + 2 * k); }
+size_t dynamicSize(int32_t k) {
+    return static_cast<size_t>(kDynamicHeader + 2 * k);
+}
 
 // Members are native-order uint16 at odd offsets from a malloc'd base, so
 // they are read and written through memcpy rather than by cast.
@@ -63,9 +67,13 @@ void setStaticBit(unsigned char* bt, int32_t s) {
     bt[(s + 1) / 8] |= static_cast<unsigned char>(0x80 >> ((s + 1) % 8));
 }
 
-bool staticBitSet(const unsigned char* bt, int32_t bit) { return (bt[bit / 8] & (0x80 >> (bit % 8))) != 0; }
+bool staticBitSet(const unsigned char* bt, int32_t bit) {
+    return (bt[bit / 8] & (0x80 >> (bit % 8))) != 0;
+}
 
-int32_t staticBitCount() { return 8 * SIZE_STATIC_BIT_TAB; }
+int32_t staticBitCount() {
+    return 8 * SIZE_STATIC_BIT_TAB;
+}
 
 // A zeroed static string holding the members of the dynamic set bt.
 unsigned char* staticCopyOfDynamic(const unsigned char* bt) {
@@ -150,7 +158,9 @@ void addBitTabValueDynamic(BitTab* bt, int32_t s) {
     setDynamicCount(*bt, k + 1);
 }
 
-void addBitTabValueStatic(BitTab* bt, int32_t s) { setStaticBit(*bt, s); }
+void addBitTabValueStatic(BitTab* bt, int32_t s) {
+    setStaticBit(*bt, s);
+}
 
 void convertBitTab(BitTab* bt) {
     unsigned char* st = staticCopyOfDynamic(*bt);
@@ -192,7 +202,9 @@ int32_t nbSequenceInBitTab(BitTab bt) {
     return isDynamicBitTab(bt) ? nbSequenceInBitTabDynamic(bt) : nbSequenceInBitTabStatic(bt);
 }
 
-int32_t nbSequenceInBitTabDynamic(BitTab bt) { return dynamicCount(bt); }
+int32_t nbSequenceInBitTabDynamic(BitTab bt) {
+    return dynamicCount(bt);
+}
 
 int32_t nbSequenceInBitTabStatic(BitTab bt) {
     // Byte 0 is masked so that the form bit is never counted.

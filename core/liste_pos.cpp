@@ -22,14 +22,15 @@ int32_t* growCells(int32_t* cells, int32_t n) {
     return grown;
 }
 
-bool validCell(const ListePositions* l, int32_t i) { return i >= 0 && i < l->nb_elements; }
+bool validCell(const ListePositions* l, int32_t i) {
+    return i >= 0 && i < l->nb_elements;
+}
 
 // Walks the members of a colour set from the highest sequence of a leaf's
 // chain down to the lowest, in step with the chain's sequence groups.
 class DynamicSequenceCursor {
-public:
-    explicit DynamicSequenceCursor(BitTab bt)
-        : bt_(bt), index_(nbSequenceInBitTabDynamic(bt) - 1) {}
+  public:
+    explicit DynamicSequenceCursor(BitTab bt) : bt_(bt), index_(nbSequenceInBitTabDynamic(bt) - 1) {}
 
     // Sequence of the current group; -1 once the set is exhausted (a chain
     // with more groups than the set has members).
@@ -43,13 +44,13 @@ public:
         if (index_ >= 0) --index_;
     }
 
-private:
+  private:
     const unsigned char* bt_;
     int32_t index_;
 };
 
 class StaticSequenceCursor {
-public:
+  public:
     explicit StaticSequenceCursor(const unsigned char* bt) : bt_(bt), bit_(8 * SIZE_STATIC_BIT_TAB) {
         previous();
     }
@@ -62,7 +63,7 @@ public:
         } while (bit_ >= 1 && (bt_[bit_ / 8] & (0x80 >> (bit_ % 8))) == 0);
     }
 
-private:
+  private:
     const unsigned char* bt_;
     int32_t bit_;
 };

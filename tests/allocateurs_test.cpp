@@ -16,7 +16,7 @@ namespace {
 // A pool ready for a run with n sequences and an alphabet of `letters` letters,
 // released at the end of each test.
 class PoolTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { start(4, 5); }
     void TearDown() override { Free_Arbre(); }
 

@@ -93,8 +93,9 @@ TEST(ListePositions, AccessorErrorCodes) {
         int32_t value, link;
     };
     const Case cases[] = {
-        {o.l, 0, 3, FIN_CHAINE}, {o.l, 1, 9, 0},       {o.l, 2, -3, -3},        {o.l, -1, -3, -3},
-        {o.l, 3, -3, -3},        {o.l, FIN_CHAINE, -3, -3}, {nullptr, 0, -2, -2},
+        {o.l, 0, 3, FIN_CHAINE}, {o.l, 1, 9, 0},   {o.l, 2, -3, -3},
+        {o.l, -1, -3, -3},       {o.l, 3, -3, -3}, {o.l, FIN_CHAINE, -3, -3},
+        {nullptr, 0, -2, -2},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(getValue(c.list, c.i), c.value) << c.i;
@@ -120,7 +121,7 @@ TEST(ListePositions, AccessorErrorCodes) {
 // A leaf with its occurrence chain built cell by cell as the construction
 // would: groups by sequence, newest first, the mark on each change of sequence.
 class PrintPositionsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         saved_list_ = Liste_positions_fin;
         saved_code_ = code2Sauts;
@@ -174,7 +175,7 @@ protected:
 
     Feuille leaf_{MARQUE_FEUILLE, 0, -1, nullptr};
 
-private:
+  private:
     ListePositions* saved_list_ = nullptr;
     int** saved_code_ = nullptr;
 };
