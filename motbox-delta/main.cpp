@@ -266,7 +266,8 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
 }  // namespace
 
 int main(int argc, char** argv) {
-    Criteres cr{};
+    // Its arrays live until the process ends; static storage keeps them reachable until then.
+    static Criteres cr{};
     CommandLine cl = parseCommandLine(argc, argv, &cr);
     checkSpacerBounds(&cr);
     checkSpacerWindows(cr);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,17 +21,29 @@ struct Spacer {
     int delta;
 };
 
-// A criteria record with one box more than spacers, as the driver fills it.
-Criteres makeCriteres(const std::vector<Spacer>& spacers) {
-    Criteres cr{};
-    cr.nbbloc = static_cast<signed char>(spacers.size() + 1);
-    allocBloc(&cr, cr.nbbloc);
-    for (size_t i = 0; i < spacers.size(); i++) {
-        cr.sauts[i] = {spacers[i].min, spacers[i].max};
-        cr.deltas[i] = spacers[i].delta;
+// A criteria record with one box more than spacers, as the driver fills it; its arrays are freed with it.
+struct TestCriteres {
+    explicit TestCriteres(const std::vector<Spacer>& spacers) {
+        cr.nbbloc = static_cast<signed char>(spacers.size() + 1);
+        allocBloc(&cr, cr.nbbloc);
+        for (size_t i = 0; i < spacers.size(); i++) {
+            cr.sauts[i] = {spacers[i].min, spacers[i].max};
+            cr.deltas[i] = spacers[i].delta;
+        }
     }
-    return cr;
-}
+    ~TestCriteres() {
+        free(cr.compobloc);
+        free(cr.errbloc);
+        free(cr.bornesbloc);
+        free(cr.sauts);
+        free(cr.deltas);
+        free(cr.flagcompobloc);
+        free(cr.palbloc);
+    }
+    TestCriteres(const TestCriteres&) = delete;
+    TestCriteres& operator=(const TestCriteres&) = delete;
+    Criteres cr{};
+};
 
 // The 320-byte reserved header: three lines of 79 blanks and one of 79 "=".
 const std::string kHeader = std::string(79, ' ') + "\n" + std::string(79, ' ') + "\n" + std::string(79, ' ') +
@@ -78,7 +91,8 @@ TEST(CriteresDelta, WindowAndFileCounts) {
         {{{0, 4, 1}, {5, 4, 0}}, {3, 0}, 0},  // maximum below minimum
     };
     for (const Case& c : cases) {
-        Criteres cr = makeCriteres(c.spacers);
+        TestCriteres crOwned(c.spacers);
+        const Criteres& cr = crOwned.cr;
         for (size_t i = 0; i < c.windows.size(); i++) EXPECT_EQ(nbFenetres(&cr, static_cast<int>(i)), c.windows[i]);
         EXPECT_EQ(nbFichiers(&cr), c.files);
     }
@@ -86,7 +100,8 @@ TEST(CriteresDelta, WindowAndFileCounts) {
 
 TEST(CriteresDelta, FileCountBeyondIntRangeIsReported) {
     std::vector<Spacer> spacers(4, {0, 999, 0});  // 1000^4 files
-    Criteres cr = makeCriteres(spacers);
+    TestCriteres crOwned(spacers);
+    const Criteres& cr = crOwned.cr;
     EXPECT_EQ(nbFichiers(&cr), -1);
 }
 
@@ -101,7 +116,8 @@ TEST(CriteresDelta, RoundTripOverAllFileNumbers) {
         {{1, 1, 0}, {0, 5, 0}, {2, 4, 1}, {7, 12, 1}},
     };
     for (const auto& layout : layouts) {
-        Criteres cr = makeCriteres(layout);
+        TestCriteres crOwned(layout);
+        const Criteres& cr = crOwned.cr;
         const int spacers = cr.nbbloc - 1;
         const int files = nbFichiers(&cr);
         std::vector<int> digits(static_cast<size_t>(spacers));
@@ -124,14 +140,16 @@ TEST(CriteresDelta, RoundTripOverAllFileNumbers) {
 }
 
 TEST(CriteresDelta, ExamplesOfTheTwoAndSixFileLayouts) {
-    Criteres two = makeCriteres({{3, 6, 1}});
+    TestCriteres twoOwned({{3, 6, 1}});
+    const Criteres& two = twoOwned.cr;
     int centre = 5;
     EXPECT_EQ(delta2File(&centre, &two), 1);
     int digit = -1;
     EXPECT_EQ(file2Delta(1, &digit, &two), 1);
     EXPECT_EQ(digit, 1);  // window 4 to 6
 
-    Criteres six = makeCriteres({{3, 6, 1}, {0, 4, 1}});
+    TestCriteres sixOwned({{3, 6, 1}, {0, 4, 1}});
+    const Criteres& six = sixOwned.cr;
     int centres[2] = {5, 3};
     EXPECT_EQ(delta2File(centres, &six), 5);
     int digits[2] = {-1, -1};
@@ -141,7 +159,8 @@ TEST(CriteresDelta, ExamplesOfTheTwoAndSixFileLayouts) {
 }
 
 TEST(CriteresDelta, NumberOutOfRangeWarns) {
-    Criteres six = makeCriteres({{3, 6, 1}, {0, 4, 1}});
+    TestCriteres sixOwned({{3, 6, 1}, {0, 4, 1}});
+    const Criteres& six = sixOwned.cr;
     for (int k : {6, 7, 100, -1, -6}) {
         int digits[2] = {0, 0};
         testing::internal::CaptureStderr();
@@ -160,7 +179,8 @@ TEST(CriteresDelta, ManySpacersBeyondAHundred) {
     std::vector<Spacer> spacers(120, {0, 0, 0});
     spacers[0] = {2, 5, 0};
     spacers[119] = {1, 3, 1};
-    Criteres cr = makeCriteres(spacers);
+    TestCriteres crOwned(spacers);
+    const Criteres& cr = crOwned.cr;
     ASSERT_EQ(nbFichiers(&cr), 4);
     std::vector<int> centres(120, 0);
     centres[0] = 4;
@@ -176,7 +196,8 @@ TEST(CriteresDelta, ManySpacersBeyondAHundred) {
 using CriteresDeltaFiles = InTempDir;
 
 TEST_F(CriteresDeltaFiles, SixFilesNamedListedAndHeaded) {
-    Criteres cr = makeCriteres({{3, 6, 1}, {0, 4, 1}});
+    TestCriteres crOwned({{3, 6, 1}, {0, 4, 1}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(6, nullptr);
     ASSERT_EQ(initFiles(table.data(), "res", &cr), 1);
     const std::vector<std::string> names = {"res[3-5][0-2]", "res[3-5][1-3]", "res[3-5][2-4]",
@@ -195,7 +216,8 @@ TEST_F(CriteresDeltaFiles, SixFilesNamedListedAndHeaded) {
 }
 
 TEST_F(CriteresDeltaFiles, DeltaZeroGivesOneFilePerLength) {
-    Criteres cr = makeCriteres({{2, 2, 0}, {0, 2, 0}});
+    TestCriteres crOwned({{2, 2, 0}, {0, 2, 0}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(3, nullptr);
     ASSERT_EQ(initFiles(table.data(), "out", &cr), 1);
     closeAll(table);
@@ -204,7 +226,8 @@ TEST_F(CriteresDeltaFiles, DeltaZeroGivesOneFilePerLength) {
 }
 
 TEST_F(CriteresDeltaFiles, HeaderMayReserveMoreLines) {
-    Criteres cr = makeCriteres({{1, 1, 0}});
+    TestCriteres crOwned({{1, 1, 0}});
+    const Criteres& cr = crOwned.cr;
     FILE* only = nullptr;
     ASSERT_EQ(initFiles(&only, "r", &cr, 5), 1);
     fclose(only);
@@ -214,7 +237,8 @@ TEST_F(CriteresDeltaFiles, HeaderMayReserveMoreLines) {
 }
 
 TEST_F(CriteresDeltaFiles, RangeNarrowerThanWindowCreatesNoFile) {
-    Criteres cr = makeCriteres({{0, 4, 1}, {3, 6, 2}});
+    TestCriteres crOwned({{0, 4, 1}, {3, 6, 2}});
+    const Criteres& cr = crOwned.cr;
     FILE* none = nullptr;
     EXPECT_EQ(initFiles(&none, "res", &cr), 1);
     EXPECT_EQ(none, nullptr);
@@ -228,7 +252,8 @@ TEST_F(CriteresDeltaFiles, NamesLongerThan511CharactersAreKeptWhole) {
         dir += std::string(100, 'd' + static_cast<char>(i)) + "/";
         ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
     }
-    Criteres cr = makeCriteres({{3, 6, 1}});
+    TestCriteres crOwned({{3, 6, 1}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(2, nullptr);
     ASSERT_EQ(initFiles(table.data(), (dir + "res").c_str(), &cr), 1);
     closeAll(table);
@@ -237,7 +262,8 @@ TEST_F(CriteresDeltaFiles, NamesLongerThan511CharactersAreKeptWhole) {
 }
 
 TEST_F(CriteresDeltaFiles, UncreatableResultFileFails) {
-    Criteres cr = makeCriteres({{3, 6, 1}});
+    TestCriteres crOwned({{3, 6, 1}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(2, nullptr);
     EXPECT_EQ(initFiles(table.data(), "missing-dir/res", &cr), 0);
     EXPECT_EQ(table[0], nullptr);
@@ -247,7 +273,8 @@ TEST_F(CriteresDeltaFiles, UncreatableResultFileFails) {
 TEST_F(CriteresDeltaFiles, FailureStopsAfterTheFilesAlreadyMade) {
     // The second file's name is taken by a directory: the first stays created, open and listed.
     ASSERT_EQ(mkdir("res[4-6]", 0700), 0);
-    Criteres cr = makeCriteres({{3, 6, 1}});
+    TestCriteres crOwned({{3, 6, 1}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(2, nullptr);
     EXPECT_EQ(initFiles(table.data(), "res", &cr), 0);
     ASSERT_NE(table[0], nullptr);
@@ -259,7 +286,8 @@ TEST_F(CriteresDeltaFiles, FailureStopsAfterTheFilesAlreadyMade) {
 
 TEST_F(CriteresDeltaFiles, UncreatableNameFileFails) {
     ASSERT_EQ(mkdir(kNameFile, 0700), 0);
-    Criteres cr = makeCriteres({{3, 6, 1}});
+    TestCriteres crOwned({{3, 6, 1}});
+    const Criteres& cr = crOwned.cr;
     std::vector<FILE*> table(2, nullptr);
     EXPECT_EQ(initFiles(table.data(), "res", &cr), 0);
     EXPECT_EQ(table[0], nullptr);
@@ -270,7 +298,8 @@ TEST_F(CriteresDeltaFiles, OverAHundredSpacersDoNotOverflow) {
     // 110 spacers of one window each: the name outgrows what the file system accepts for one file name, so
     // creation fails cleanly instead of writing past a fixed path buffer.
     std::vector<Spacer> spacers(110, {0, 0, 0});
-    Criteres cr = makeCriteres(spacers);
+    TestCriteres crOwned(spacers);
+    const Criteres& cr = crOwned.cr;
     FILE* only = nullptr;
     EXPECT_EQ(initFiles(&only, "r", &cr), 0);
     EXPECT_EQ(only, nullptr);
