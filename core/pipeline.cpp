@@ -69,12 +69,15 @@ void printBoxSection(const Criteres& cr, int box, const DriverMessages& m) {
     }
     if (cr.flagcompobloc[box]) {
         for (int j = 0; j < nbSymbMod; j++)
-            if (cr.compobloc[box][j] != -1) printf(m.boxCompositionFormat, nummod2str[j], cr.compobloc[box][j]);
+            if (cr.compobloc[box][j] != -1)
+                printf(m.boxCompositionFormat, nummod2str[j], cr.compobloc[box][j]);
     }
     if (cr.palbloc[box] != -1) printf("Palindrom of box:              %d\n", cr.palbloc[box] + 1);
 }
 
-size_t summaryRoom(int blankLines) { return static_cast<size_t>(blankLines) * kHeaderLineBytes - 1; }
+size_t summaryRoom(int blankLines) {
+    return static_cast<size_t>(blankLines) * kHeaderLineBytes - 1;
+}
 
 }  // namespace
 
@@ -192,7 +195,8 @@ void printParameterReport(const Criteres& cr, const ReportInput& in, const Drive
         printf("Total max length:              MAX\n");
     printf("Boxes:                         %d\n", cr.nbbloc);
     printf("Total number of subst.:        %d\n", cr.maxerr);
-    printf("Quorum:                        %f%% (%d sequences in %d)\n\n", in.quorumPercent, cr.quorum, in.nbseq);
+    printf("Quorum:                        %f%% (%d sequences in %d)\n\n", in.quorumPercent, cr.quorum,
+           in.nbseq);
     if (cr.flagcompo) {
         for (int j = 0; j < nbSymbMod; j++)
             if (cr.compo[j] != -1) printf("Total max composition in %s:    %d\n", nummod2str[j], cr.compo[j]);
@@ -229,8 +233,8 @@ void writeSummaryLine(FILE* f, const std::string& line, int blankLines) {
 
 std::string summaryStart(const Criteres& cr, int nbseq, int reachedMax) {
     char buf[160];
-    snprintf(buf, sizeof buf, "%%%%%% %d %d/%d %ld %d %d %d", cr.nbbloc, cr.quorum, nbseq, cr.longtext, cr.minlong,
-             reachedMax, cr.maxerr);
+    snprintf(buf, sizeof buf, "%%%%%% %d %d/%d %ld %d %d %d", cr.nbbloc, cr.quorum, nbseq, cr.longtext,
+             cr.minlong, reachedMax, cr.maxerr);
     return buf;
 }
 

@@ -21,14 +21,14 @@ struct RunMessage {
 
 // The texts that differ between the two drivers.
 struct DriverMessages {
-    RunMessage fastaOpen;             // FASTA file cannot be opened
-    const char* noSequence;           // fatalError text: the FASTA file holds no entry
-    const char* oneSequence;          // fatalError text: the FASTA file holds a single entry
-    const char* quorumIsOne;          // warning text: the quorum is exactly one sequence
-    const char* quorumBelowOne;       // fatalError text: the quorum is below one sequence
-    RunMessage alphabetOpen;          // alphabet file cannot be opened
-    const char* alphabetFormat;       // fatalError text: chargeAlphabet gave no text alphabet
-    const char* boxCompositionFormat; // report line of one per-box composition limit ("%s" name, "%d" limit)
+    RunMessage fastaOpen;              // FASTA file cannot be opened
+    const char* noSequence;            // fatalError text: the FASTA file holds no entry
+    const char* oneSequence;           // fatalError text: the FASTA file holds a single entry
+    const char* quorumIsOne;           // warning text: the quorum is exactly one sequence
+    const char* quorumBelowOne;        // fatalError text: the quorum is below one sequence
+    RunMessage alphabetOpen;           // alphabet file cannot be opened
+    const char* alphabetFormat;        // fatalError text: chargeAlphabet gave no text alphabet
+    const char* boxCompositionFormat;  // report line of one per-box composition limit ("%s" name, "%d" limit)
 };
 
 // Reports the refusal m about the file name and ends the process with status 1.

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "alphabet.h"
 #include "allocateurs.h"
+#include "alphabet.h"
 #include "construction.h"
 #include "criteres.h"
 #include "global.h"
@@ -128,7 +128,8 @@ void checkPalindromes(const Criteres& cr) {
     if (cr.nbbloc < 2) {
         fputs(">> Error: palindrome declarations need a run of at least two boxes\n", stderr);
     } else {
-        fprintf(stderr, ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
+        fprintf(stderr,
+                ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
                 box + 1, cr.palbloc[box] + 1);
     }
     exit(1);
@@ -211,7 +212,8 @@ int main(int argc, char** argv) {
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(root);
 
-    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq}, kMessages);
+    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
+                         kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
     f = openResultStream(cl.outputFile);

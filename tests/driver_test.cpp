@@ -20,7 +20,9 @@ const std::string kDnaAlphabetReport = kNucleotidesLine + "Models alphabet's siz
 const std::string kDnaTranslation = "Symbol AG ->> R\nSymbol CT ->> Y\nSymbol '*' ->> N\n";
 const std::string kCheckBanner = "\n                   ------ CHECK THESE PARAMETERS! ------\n";
 
-std::string repeat(char c, int n) { return std::string(n, c); }
+std::string repeat(char c, int n) {
+    return std::string(n, c);
+}
 
 // Tree construction banner and meter for three sequences: no time estimate is shown before the fourth step.
 const std::string kTreeOfThree = "** Suffix tree construction **\n  0% [" + repeat(' ', 60) + "]\r 33% [" +
@@ -47,19 +49,20 @@ std::string maskTime(const std::string& s) {
 
 std::string reportStart(const std::string& output, int minLength, const std::string& maxLength, int boxes,
                         int subst, const std::string& quorum) {
-    return "Extraction is going to be made with the following parameters:\n"
-           "FASTA file:                    seqs.fa\n"
-           "Alphabet file:                 dna.alph\n"
-           "Output file:                   " + output + "\n"
-           "Total min length:              " + std::to_string(minLength) + "\n"
-           "Total max length:              " + maxLength + "\n"
-           "Boxes:                         " + std::to_string(boxes) + "\n"
-           "Total number of subst.:        " + std::to_string(subst) + "\n"
-           "Quorum:                        " + quorum + "\n\n";
+    std::string r = "Extraction is going to be made with the following parameters:\n";
+    r += "FASTA file:                    seqs.fa\n";
+    r += "Alphabet file:                 dna.alph\n";
+    r += "Output file:                   " + output + "\n";
+    r += "Total min length:              " + std::to_string(minLength) + "\n";
+    r += "Total max length:              " + maxLength + "\n";
+    r += "Boxes:                         " + std::to_string(boxes) + "\n";
+    r += "Total number of subst.:        " + std::to_string(subst) + "\n";
+    r += "Quorum:                        " + quorum + "\n\n";
+    return r;
 }
 
 class DriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir = makeTempDir();
         put("dna.alph", kDnaAlphabet);
@@ -98,8 +101,8 @@ void expectCounts(const std::string& tail, int models) {
 TEST_F(DriverTest, OneBoxRunWritesReportHeaderCountsAndSummary) {
     RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "200", "1", "3", "5", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string expectedOut = kTextAlphabetLine +
-                              reportStart("out.txt", 3, "5", 1, 1, "200.000000% (6 sequences in 3)");
+    std::string expectedOut =
+        kTextAlphabetLine + reportStart("out.txt", 3, "5", 1, 1, "200.000000% (6 sequences in 3)");
     ASSERT_GE(r.out.size(), expectedOut.size());
     EXPECT_EQ(r.out.substr(0, expectedOut.size()), expectedOut);
     expectCounts(r.out.substr(expectedOut.size()), 0);
@@ -119,7 +122,7 @@ TEST_F(DriverTest, DefaultQuorumIsSeventyPercentRoundedUp) {
         std::string treeMeter;
     };
     const Case cases[] = {
-        {kThreeSequences, 3, 3, kTreeOfThree},          // ceil(2.1)
+        {kThreeSequences, 3, 3, kTreeOfThree},        // ceil(2.1)
         {">a\nACGT\n>b\nTTGCA\n", 2, 2, kTreeOfTwo},  // ceil(1.4)
     };
     for (const Case& c : cases) {
@@ -128,8 +131,9 @@ TEST_F(DriverTest, DefaultQuorumIsSeventyPercentRoundedUp) {
         ASSERT_EQ(r.status, 0) << r.err;
         std::string quorum = std::to_string(c.quorum);
         std::string n = std::to_string(c.sequences);
-        std::string expectedOut = kTextAlphabetLine + reportStart("out.txt", 3, "MAX", 1, 0,
-                                                                  "0.000000% (" + quorum + " sequences in " + n + ")");
+        std::string expectedOut =
+            kTextAlphabetLine +
+            reportStart("out.txt", 3, "MAX", 1, 0, "0.000000% (" + quorum + " sequences in " + n + ")");
         EXPECT_EQ(r.out.substr(0, expectedOut.size()), expectedOut);
         expectErrThroughCheck(r, kDnaAlphabetReport + kDnaTranslation + c.treeMeter + kCheckBanner);
         // The summary leads the first line; what the engine found is not this test's concern.
@@ -140,11 +144,13 @@ TEST_F(DriverTest, DefaultQuorumIsSeventyPercentRoundedUp) {
 }
 
 TEST_F(DriverTest, ThreeBoxReportWithCompositionsAndPalindrome) {
-    RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "200", "3", "6", "0", "2",  //
-                          "2", "3", "1", "1", "4",                                        // box 1, spacer 1
-                          "2", "0", "0", "0", "2",                                        // box 2, spacer 2
-                          "2", "3", "1",                                                  // box 3
+    // clang-format off
+    RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "200", "3", "6", "0", "2",
+                          "2", "3", "1", "1", "4",  // box 1, spacer 1
+                          "2", "0", "0", "0", "2",  // box 2, spacer 2
+                          "2", "3", "1",            // box 3
                           "0", "1", "*", "2", "3", "2", "A", "1", "T", "0", "0", "1", "R", "1", "p3/1"});
+    // clang-format on
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expectedOut = kTextAlphabetLine +
                               reportStart("out.txt", 6, "MAX", 3, 2, "200.000000% (6 sequences in 3)") +
@@ -172,9 +178,10 @@ TEST_F(DriverTest, ThreeBoxReportWithCompositionsAndPalindrome) {
     ASSERT_GE(r.out.size(), expectedOut.size());
     EXPECT_EQ(r.out.substr(0, expectedOut.size()), expectedOut);
     expectCounts(r.out.substr(expectedOut.size()), 0);
-    expectErrThroughCheck(r, kDnaAlphabetReport +
-                                 "> Warning: composition in 'R' ignored, symbol is not in the models alphabet.\n" +
-                                 kDnaTranslation + kTreeOfThree + kCheckBanner);
+    expectErrThroughCheck(
+        r, kDnaAlphabetReport +
+               "> Warning: composition in 'R' ignored, symbol is not in the models alphabet.\n" +
+               kDnaTranslation + kTreeOfThree + kCheckBanner);
 
     std::string summary = "%%% 3 6/3 24 6 0 2 2 0 1 1 4 2 0 0 0 2 2 0 1 dna.alph ACGT$";
     std::string file = header();
@@ -183,8 +190,8 @@ TEST_F(DriverTest, ThreeBoxReportWithCompositionsAndPalindrome) {
 }
 
 TEST_F(DriverTest, TwoBoxesWithoutTailTakeExactlySixteenArguments) {
-    RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "200", "2", "4", "9", "1", "2", "4", "0", "1", "3",
-                          "2", "5", "1"});
+    RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "200", "2", "4", "9", "1", "2", "4", "0", "1",
+                          "3", "2", "5", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string expectedOut = kTextAlphabetLine +
                               reportStart("out.txt", 4, "9", 2, 1, "200.000000% (6 sequences in 3)") +
@@ -205,18 +212,18 @@ TEST_F(DriverTest, TwoBoxesWithoutTailTakeExactlySixteenArguments) {
 TEST_F(DriverTest, StdoutOutputCarriesHeaderCountsTwiceAndTheSummaryLast) {
     RunResult r = motbox({"dna.alph", "seqs.fa", "stdout", "200", "1", "3", "5", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(maskTime(r.out), kTextAlphabetLine +
-                                   reportStart("stdout", 3, "5", 1, 1, "200.000000% (6 sequences in 3)") +
-                                   header() + "\nNb models: 0\nUser time : T sec.\n" +
-                                   "Nb models: 0\nUser time : T sec.\n" + "%%% 1 6/3 24 3 0 1 dna.alph ACGT$");
+    EXPECT_EQ(maskTime(r.out),
+              kTextAlphabetLine + reportStart("stdout", 3, "5", 1, 1, "200.000000% (6 sequences in 3)") +
+                  header() + "\nNb models: 0\nUser time : T sec.\n" + "Nb models: 0\nUser time : T sec.\n" +
+                  "%%% 1 6/3 24 3 0 1 dna.alph ACGT$");
     expectErrThroughCheck(r, kGoodRunErr);
 }
 
 TEST_F(DriverTest, QuorumOfOneWarnsBeforeTheAlphabetAndGoesOn) {
     RunResult r = motbox({"dna.alph", "seqs.fa", "out.txt", "10", "1", "40", "50", "0"});
     ASSERT_EQ(r.status, 0) << r.err;
-    std::string expectedOut = kTextAlphabetLine +
-                              reportStart("out.txt", 40, "50", 1, 0, "10.000000% (1 sequences in 3)");
+    std::string expectedOut =
+        kTextAlphabetLine + reportStart("out.txt", 40, "50", 1, 0, "10.000000% (1 sequences in 3)");
     EXPECT_EQ(r.out.substr(0, expectedOut.size()), expectedOut);
     expectCounts(r.out.substr(expectedOut.size()), 0);  // no model reaches 40 symbols in 8-letter texts
     expectErrThroughCheck(r, "> Warning: quorum value is 1 sequence!\n" + kGoodRunErr);
@@ -302,8 +309,8 @@ TEST_F(DriverTest, CommandLinesThatCannotBeReadAreRefusedFirst) {
          {"dna.alph", "none.fa", "out.txt", "0", "128", "3", "5", "1"},
          ">> Error: incorrect number of boxes '128': at least one box is needed\n"},
         {"spacer maximum below minimum",
-         {"dna.alph", "none.fa", "out.txt", "0", "3", "3", "5", "1", "1", "2", "0", "0", "3", "1", "2", "0", "5",
-          "4", "1", "2", "0"},
+         {"dna.alph", "none.fa", "out.txt", "0", "3", "3", "5", "1", "1", "2", "0",
+          "0",        "3",       "1",       "2", "0", "5", "4", "1", "2", "0"},
          ">> Error: spacer 2: maximum length 4 is lower than minimum length 5\n"},
     };
     for (const RefusalCase& c : cases) {
@@ -454,19 +461,33 @@ TEST_F(DriverTest, BadTailsAreRefusedBeforeTheTreeIsBuilt) {
         std::string err;
     };
     const Case cases[] = {
-        {"group announcing more pairs than remain", oneBox, {"0", "3", "A", "1"},
+        {"group announcing more pairs than remain",
+         oneBox,
+         {"0", "3", "A", "1"},
          ">> Error: composition group '0 3' announces 3 pairs but 2 arguments remain after it\n"},
-        {"group for a box that does not exist", twoBoxes, {"3", "1", "A", "1"},
+        {"group for a box that does not exist",
+         twoBoxes,
+         {"3", "1", "A", "1"},
          ">> Error: composition group '3 1': box 3 is not between 0 and 2\n"},
-        {"palindrome argument of the wrong form", twoBoxes, {"p2-1"},
+        {"palindrome argument of the wrong form",
+         twoBoxes,
+         {"p2-1"},
          ">> Error: palindrome argument 'p2-1' is not of the form pI/J\n"},
-        {"palindrome of a box that does not exist", twoBoxes, {"p3/1"},
+        {"palindrome of a box that does not exist",
+         twoBoxes,
+         {"p3/1"},
          ">> Error: palindrome argument 'p3/1': boxes must be between 1 and 2\n"},
-        {"palindrome of a later box", twoBoxes, {"p1/2"},
+        {"palindrome of a later box",
+         twoBoxes,
+         {"p1/2"},
          ">> Error: box 1 cannot be the palindrome of box 2: the partner must be an earlier box\n"},
-        {"palindrome of itself", twoBoxes, {"p2/2"},
+        {"palindrome of itself",
+         twoBoxes,
+         {"p2/2"},
          ">> Error: box 2 cannot be the palindrome of box 2: the partner must be an earlier box\n"},
-        {"palindrome in a single-box run", oneBox, {"p1/1"},
+        {"palindrome in a single-box run",
+         oneBox,
+         {"p1/1"},
          ">> Error: palindrome declarations need a run of at least two boxes\n"},
     };
     for (const Case& c : cases) {
@@ -496,8 +517,8 @@ TEST_F(DriverTest, ResultThatCannotBeWrittenIsAFailure) {
     if (!fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
     RunResult r = motbox({"dna.alph", "seqs.fa", "/dev/full", "200", "1", "3", "5", "1"});
     EXPECT_EQ(r.status, 1);
-    std::string expectedOut = kTextAlphabetLine +
-                              reportStart("/dev/full", 3, "5", 1, 1, "200.000000% (6 sequences in 3)");
+    std::string expectedOut =
+        kTextAlphabetLine + reportStart("/dev/full", 3, "5", 1, 1, "200.000000% (6 sequences in 3)");
     EXPECT_EQ(r.out.substr(0, expectedOut.size()), expectedOut);
     const std::string failure = ">> Error: main: cannot write output file '/dev/full'\n";
     ASSERT_GE(r.err.size(), failure.size());
@@ -525,8 +546,8 @@ TEST(ExamplesTest, ExampleDataSetsRunThroughTheDriver) {
     std::string dir = makeTempDir();
     for (const Case& c : cases) {
         std::string examples = std::string(MOTBOX_SOURCE_DIR) + "/examples/";
-        RunResult r = runCommand({MOTBOX_BIN, examples + c.alphabet, examples + c.fasta, dir + "/out.txt", "200",
-                                  "1", "4", "6", "1"});
+        RunResult r = runCommand({MOTBOX_BIN, examples + c.alphabet, examples + c.fasta, dir + "/out.txt",
+                                  "200", "1", "4", "6", "1"});
         ASSERT_EQ(r.status, 0) << c.fasta << "\n" << r.err;
         EXPECT_EQ(r.out.rfind(c.textAlphabetLine, 0), 0u) << c.fasta;
         EXPECT_EQ(r.err.rfind(c.modelsAlphabet + "** Suffix tree construction **\n", 0), 0u) << c.fasta;

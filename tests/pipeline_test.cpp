@@ -17,12 +17,14 @@
 namespace {
 
 const DriverMessages kTestMessages = {
-    {"open %s\n", false}, "no entry", "one entry", "quorum one", "quorum below one",
-    {"alphabet %s\n", false}, "bad alphabet", "Max composition in %s: %d\n",
+    {"open %s\n", false}, "no entry",
+    "one entry",          "quorum one",
+    "quorum below one",   {"alphabet %s\n", false},
+    "bad alphabet",       "Max composition in %s: %d\n",
 };
 
 class TempDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { dir = makeTempDir(); }
     void TearDown() override {
         freeTexts(loadedCount);
@@ -99,7 +101,9 @@ TEST_F(LoadTest, ArraysDoubleWhenFull) {
     }
 }
 
-FastaSequence* noRecord() { return nullptr; }
+FastaSequence* noRecord() {
+    return nullptr;
+}
 
 // A read that ran out of memory for the sequence: the entry is there but incomplete.
 int incompleteRead(FILE*, FastaSequence* s) {
@@ -123,12 +127,14 @@ TEST_F(LoadTest, AllocationFailuresOfTheReaderEndTheRun) {
             FILE* fp = fopen(path.c_str(), "r");
             loadSequences(fp, NewFastaSequence, incompleteRead);
         },
-        ::testing::ExitedWithCode(1), "^>> Error: main: cannot allocate the text of sequence 0 \\('cut'\\)\n$");
+        ::testing::ExitedWithCode(1),
+        "^>> Error: main: cannot allocate the text of sequence 0 \\('cut'\\)\n$");
 }
 
 TEST(SequenceCountTest, FewerThanTwoSequencesAreRefused) {
     EXPECT_EXIT(checkSequenceCount(0, kTestMessages), ::testing::ExitedWithCode(1), "^>> Error: no entry\n$");
-    EXPECT_EXIT(checkSequenceCount(1, kTestMessages), ::testing::ExitedWithCode(1), "^>> Error: one entry\n$");
+    EXPECT_EXIT(checkSequenceCount(1, kTestMessages), ::testing::ExitedWithCode(1),
+                "^>> Error: one entry\n$");
     checkSequenceCount(2, kTestMessages);  // returns
 }
 
@@ -146,9 +152,20 @@ TEST(QuorumTest, PercentageOfTheSequencesRoundedUp) {
         int quorum;
     };
     const Case cases[] = {
-        {0, 10, 7},   {0, 3, 3},      {0, 2, 2},     {50, 3, 2},  {10, 5, 1},     {100, 7, 7},
-        {150, 3, 5},  {33.4f, 3, 2},  {-10, 5, 0},   {0.1f, 2, 1}, {0, 1000, 700}, {0, 2000000000, 1400000000},
-        {1e30f, 10, INT_MAX},         {-1e30f, 10, INT_MIN},
+        {0, 10, 7},
+        {0, 3, 3},
+        {0, 2, 2},
+        {50, 3, 2},
+        {10, 5, 1},
+        {100, 7, 7},
+        {150, 3, 5},
+        {33.4f, 3, 2},
+        {-10, 5, 0},
+        {0.1f, 2, 1},
+        {0, 1000, 700},
+        {0, 2000000000, 1400000000},
+        {1e30f, 10, INT_MAX},
+        {-1e30f, 10, INT_MIN},
     };
     for (const Case& c : cases)
         EXPECT_EQ(computeQuorum(c.percent, c.n), c.quorum) << c.percent << "% of " << c.n;
@@ -161,7 +178,8 @@ TEST(QuorumTest, OneIsAWarningAndBelowOneIsFatal) {
     checkQuorum(2, kTestMessages);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "> Warning: quorum one\n");
     for (int q : {0, -3, INT_MIN})
-        EXPECT_EXIT(checkQuorum(q, kTestMessages), ::testing::ExitedWithCode(1), "^>> Error: quorum below one\n$");
+        EXPECT_EXIT(checkQuorum(q, kTestMessages), ::testing::ExitedWithCode(1),
+                    "^>> Error: quorum below one\n$");
 }
 
 // A criteria record with the given totals and, for two boxes or more, box maxima and spacer maxima.
@@ -264,7 +282,8 @@ TEST(HeaderLinesTest, MoreRoomOnlyForSummariesThatWouldReachTheRule) {
         size_t length;
         int lines;
     };
-    for (Case c : {Case{0, 3}, Case{79, 3}, Case{239, 3}, Case{240, 4}, Case{319, 4}, Case{320, 5}, Case{1000, 13}})
+    for (Case c :
+         {Case{0, 3}, Case{79, 3}, Case{239, 3}, Case{240, 4}, Case{319, 4}, Case{320, 5}, Case{1000, 13}})
         EXPECT_EQ(headerBlankLinesFor(c.length), c.lines) << c.length;
 }
 
@@ -286,7 +305,8 @@ TEST_F(HeaderTest, SummaryOverwritesTheStartOfTheHeaderOnly) {
 TEST_F(HeaderTest, SummaryTooLongForItsRoomGoesToTheEndInstead) {
     std::string summary = "%%% " + std::string(236, 'x');  // 240 bytes: would eat the last line feed
     EXPECT_EQ(runFile(dir, summary, 3),
-              blankHeader(3) + "AC 01 2\nSeq     0   Pos     4\n1\nNb models: 1\nUser time : 0.25 sec.\n" + summary);
+              blankHeader(3) + "AC 01 2\nSeq     0   Pos     4\n1\nNb models: 1\nUser time : 0.25 sec.\n" +
+                  summary);
 }
 
 TEST(SummaryTest, PiecesFollowTheSummaryFormat) {

@@ -131,7 +131,9 @@ inline std::string readFile(const std::string& path) {
     return ss.str();
 }
 
-inline bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+inline bool fileExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
 
 // Removes a directory tree made by makeTempDir (best effort).
 inline void removeTree(const std::string& path) {
@@ -146,6 +148,6 @@ using testutil::fileExists;
 using testutil::makeTempDir;
 using testutil::readFile;
 using testutil::removeTree;
-using testutil::RunResult;
 using testutil::runCommand;
+using testutil::RunResult;
 using testutil::writeFile;
