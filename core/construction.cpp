@@ -45,13 +45,19 @@ int32_t textLength() { return static_cast<int32_t>(strlen(Sequence[current_seque
     exit(-1);
 }
 
-// A text the tree can index: non-empty and made only of alphabet letters
-// (a letter outside the alphabet has no child slot).
+constexpr char kTerminator = '$';
+
+// A text the tree can index: alphabet letters (a letter outside the alphabet
+// has no child slot) ended by the terminator, which occurs nowhere else (the
+// construction relies on no word being a prefix of another).
 bool validText(const char* text) {
     if (text == nullptr || text[0] == '\0') return false;
-    for (const char* c = text; *c != '\0'; ++c)
+    const char* c = text;
+    for (; *c != '\0'; ++c) {
         if (Translation_Table[static_cast<unsigned char>(*c)] >= ALPHA_CARD) return false;
-    return true;
+        if (*c == kTerminator && c[1] != '\0') return false;
+    }
+    return c[-1] == kTerminator;
 }
 
 // A lookup result that a consistent tree never produces.  Going on would

@@ -8,8 +8,8 @@
 // root to exactly one leaf.
 
 // Builds the tree of the first text (Sequence[0]) and returns its root.
-// Ends the process with status -1 on a null or empty text, a character outside
-// the alphabet, or a window that is not positive.
+// Ends the process with status -1 on a null text, a text that is not made of
+// alphabet letters ended by a single "$", or a window that is not positive.
 Noeud* Construction_Arbre(char* text, int32_t taille_fenetre);
 // Adds the next sequence (current_sequence + 1) and returns the root.  Same
 // failures as Construction_Arbre, plus more sequences than Init_All announced.

@@ -430,6 +430,8 @@ TEST_F(ConstructionDeathTest, InvalidArgumentsEndTheRunWithStatusMinusOne) {
     static char text[] = "AC$";
     static char bad[] = "AXC$";
     static char empty[] = "";
+    static char unended[] = "ACA";
+    static char twice[] = "AC$AC$";
     struct Case {
         const char* name;
         void (*run)();
@@ -442,6 +444,10 @@ TEST_F(ConstructionDeathTest, InvalidArgumentsEndTheRunWithStatusMinusOne) {
         {"letter outside the alphabet", [] { Construction_Arbre(bad, 3); },
          "Construction_Arbre : Invalide String\nProgram Abord\n"},
         {"empty text", [] { Construction_Arbre(empty, 3); }, "Construction_Arbre : Invalide String\nProgram Abord\n"},
+        {"no terminator", [] { Construction_Arbre(unended, 3); },
+         "Construction_Arbre : Invalide String\nProgram Abord\n"},
+        {"terminator inside", [] { AjouteSequence(Construction_Arbre(text, 3), twice, 3); },
+         "AjouteSequence : Invalide String\nProgram Abord\n"},
         {"null added text", [] { AjouteSequence(Construction_Arbre(text, 3), nullptr, 3); },
          "AjouteSequence : Invalide String\nProgram Abord\n"},
         {"added window 0", [] { AjouteSequence(Construction_Arbre(text, 3), text, 0); },
