@@ -21,7 +21,11 @@ FILE* createResultFile(const std::string& path, FILE* namelist, int headerBlankL
 }  // namespace
 
 void appendWindowName(std::string& path, int low, int high) {
-    path += "[" + std::to_string(low) + "-" + std::to_string(high) + "]";
+    path += '[';
+    path += std::to_string(low);
+    path += '-';
+    path += std::to_string(high);
+    path += ']';
 }
 
 int nbFenetres(const Criteres* cr, int i) {
