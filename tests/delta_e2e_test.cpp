@@ -147,6 +147,34 @@ TEST_F(DeltaRun, WindowWithoutModelStillGetsItsSummary) {
               header("%%% 2 2/2 19 4 0 0 2 0 0 6 6 2 0 0 alpha.txt ACGT$") + "Nb models: 0\nUser time : T sec.\n");
 }
 
+// Box 2 as the palindrome of box 1 keeps AC_GT only (GT is AC read backwards and complemented).
+TEST_F(DeltaRun, PalindromicBoxReadsItsPartnerBackwards) {
+    std::vector<std::string> args = exampleArgs(3, 6, 1);
+    args.push_back("p2/1");
+    RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Max number of subst.:          0\nPalindrom of box:              1\n"), std::string::npos);
+    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") + kAcGt +
+                                              "Nb models: 1\nUser time : T sec.\n");
+    EXPECT_EQ(maskTime(read("res[4-6]")), header("%%% 2 2/2 19 4 4 0 2 2 0 4 6 2 2 0 alpha.txt ACGT$") + kAcGt +
+                                              "Nb models: 1\nUser time : T sec.\n");
+}
+
+// At most one A in the whole model removes AC_AG; the per-box limit is reported with its own wording.
+TEST_F(DeltaRun, CompositionLimitsAreReportedAndApplied) {
+    std::vector<std::string> args = exampleArgs(3, 6, 1);
+    args.insert(args.end(), {"0", "1", "A", "1", "1", "1", "C", "1"});
+    RunResult r = run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("(2 sequences in 2)\n\nTotal max composition in A:    1\n\nBOX 1\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Delta     :                    1\nMax composition in C:         1\n\nBOX 2\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") + kAcGt +
+                                              kCaGt + "Nb models: 2\nUser time : T sec.\n");
+}
+
 TEST_F(DeltaRun, QuorumOfOneSequenceWarnsAndRuns) {
     std::vector<std::string> args = exampleArgs(3, 6, 1);
     args[3] = "50";
