@@ -7,7 +7,9 @@
 
 namespace {
 
-int nbSpacers(const Criteres* cr) { return cr->nbbloc - 1; }
+int nbSpacers(const Criteres* cr) {
+    return cr->nbbloc - 1;
+}
 
 // Creates one result file named by path, lists it and gives it its reserved header.
 FILE* createResultFile(const std::string& path, FILE* namelist, int headerBlankLines) {

@@ -24,14 +24,10 @@
 namespace {
 
 constexpr DriverMessages kMessages = {
-    {"main: cannot open FASTA file", true},
-    "main: no sequences in FASTA file",
-    "main: one sequence only in FASTA file",
-    "quorum value is 1 sequence",
-    "quorum value is lower than 1 sequence",
-    {"main: cannot open alphabet file\n", true},
-    "main: wrong alphabet file format\n",
-    "Max composition in %s:         %d\n",
+    {"main: cannot open FASTA file", true},  "main: no sequences in FASTA file",
+    "main: one sequence only in FASTA file", "quorum value is 1 sequence",
+    "quorum value is lower than 1 sequence", {"main: cannot open alphabet file\n", true},
+    "main: wrong alphabet file format\n",    "Max composition in %s:         %d\n",
 };
 
 // Positions of the fixed arguments (argument 1 is the first after the program name).
@@ -59,7 +55,8 @@ struct CommandLine {
 void printUsage() {
     fputs(
         "Usage: motbox-delta ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
-        "                    BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX DELTA BOX_MIN BOX_MAX BOX_SUBST]...\n"
+        "                    BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX DELTA BOX_MIN BOX_MAX "
+        "BOX_SUBST]...\n"
         "                    [COMPOSITION]... [pI/J]...\n"
         "  ALPHABET       alphabet file: a header line, then one models symbol per line\n"
         "  FASTA          sequences in FASTA format (at least two)\n"
@@ -88,7 +85,9 @@ void printUsage() {
     exit(1);
 }
 
-int positionalArguments(int nbbloc) { return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1); }
+int positionalArguments(int nbbloc) {
+    return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1);
+}
 
 void readBoxGroups(char** argv, Criteres* cr) {
     int a = kFixedArguments + 1;
@@ -130,8 +129,10 @@ CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
 void checkSpacerWindows(const Criteres& cr) {
     for (int i = 0; i < cr.nbbloc - 1; i++) {
         const Intervalle& s = cr.sauts[i];
-        if (s.min < 0) refuse("spacer " + std::to_string(i + 1) + ": negative minimum length " + std::to_string(s.min));
-        if (cr.deltas[i] < 0) refuse("spacer " + std::to_string(i + 1) + ": negative Delta " + std::to_string(cr.deltas[i]));
+        if (s.min < 0)
+            refuse("spacer " + std::to_string(i + 1) + ": negative minimum length " + std::to_string(s.min));
+        if (cr.deltas[i] < 0)
+            refuse("spacer " + std::to_string(i + 1) + ": negative Delta " + std::to_string(cr.deltas[i]));
         if (nbFenetres(&cr, i) <= 0)
             refuse("spacer " + std::to_string(i + 1) + ": lengths " + std::to_string(s.min) + " to " +
                    std::to_string(s.max) + " are fewer than one window of 2 x Delta + 1 = " +
@@ -156,16 +157,18 @@ void checkOpenFileLimit(int nbFiles) {
     if (nbFiles < 0) refuse("main: too many result files (more than " + std::to_string(INT_MAX) + ")");
     rlimit lim{};
     if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return;
-    const rlim_t needed = static_cast<rlim_t>(nbFiles) + 1 + static_cast<rlim_t>(openDescriptors(lim.rlim_cur));
+    const rlim_t needed =
+        static_cast<rlim_t>(nbFiles) + 1 + static_cast<rlim_t>(openDescriptors(lim.rlim_cur));
     if (lim.rlim_cur == RLIM_INFINITY || needed <= lim.rlim_cur) return;
     if (lim.rlim_max == RLIM_INFINITY || needed <= lim.rlim_max) {
         rlimit raised = lim;
         raised.rlim_cur = needed;
         if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
     }
-    refuse("main: " + std::to_string(nbFiles) + " result files cannot be open at once (the limit is " +
-           std::to_string(static_cast<long long>(lim.rlim_max == RLIM_INFINITY ? lim.rlim_cur : lim.rlim_max)) +
-           " open files); narrow the spacer ranges or widen their Delta");
+    refuse(
+        "main: " + std::to_string(nbFiles) + " result files cannot be open at once (the limit is " +
+        std::to_string(static_cast<long long>(lim.rlim_max == RLIM_INFINITY ? lim.rlim_cur : lim.rlim_max)) +
+        " open files); narrow the spacer ranges or widen their Delta");
 }
 
 // A palindromic box is spelled against the finished boxes before it, so its partner must be one of them.
@@ -195,8 +198,8 @@ T* allocZeroed(size_t count, const char* message) {
 }
 
 // Summary line of one result file: its reached lengths, and for each spacer its window instead of its range.
-std::string fileSummary(const Criteres& cr, int nbseq, int reachedMax, const int* reachedBox, const int* digits,
-                        const char* alphabetFile, const char* textAlphabet) {
+std::string fileSummary(const Criteres& cr, int nbseq, int reachedMax, const int* reachedBox,
+                        const int* digits, const char* alphabetFile, const char* textAlphabet) {
     std::string line = summaryStart(cr, nbseq, reachedMax);
     for (int b = 0; b < cr.nbbloc; b++) {
         appendSummaryBox(line, cr.bornesbloc[b].min, reachedBox[b], cr.errbloc[b]);
@@ -252,12 +255,14 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
         // Rewinding flushes first and then clears the error flag, so check what was written before it.
         bool failed = fflush(f[k]) != 0 || ferror(f[k]);
         file2Delta(k, deltatab, &cr);
-        writeSummaryLine(f[k], fileSummary(cr, run.nbseq, maxlongmod[k], maxlongbloc[k], deltatab, cl.alphabetFile,
-                                           run.textAlphabet),
+        writeSummaryLine(f[k],
+                         fileSummary(cr, run.nbseq, maxlongmod[k], maxlongbloc[k], deltatab, cl.alphabetFile,
+                                     run.textAlphabet),
                          run.headerLines);
         failed = failed || fflush(f[k]) != 0 || ferror(f[k]);
         failed = fclose(f[k]) != 0 || failed;
-        if (failed) refuse("main: cannot write output file '" + resultFileName(cr, cl.outputFile, deltatab) + "'");
+        if (failed)
+            refuse("main: cannot write output file '" + resultFileName(cr, cl.outputFile, deltatab) + "'");
     }
     free(deltatab);
     return total;
@@ -297,7 +302,8 @@ int main(int argc, char** argv) {
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(root);
 
-    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq}, kMessages);
+    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
+                         kMessages);
     computeWindowExtents(&cr);
 
     f = static_cast<FILE**>(calloc(static_cast<size_t>(nbFiles), sizeof(FILE*)));
@@ -309,9 +315,11 @@ int main(int argc, char** argv) {
 
     maxlongmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
     maxlongbloc = static_cast<int**>(calloc(static_cast<size_t>(nbFiles), sizeof(int*)));
-    if (maxlongmod == nullptr || maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongmod/maxlongbloc'");
+    if (maxlongmod == nullptr || maxlongbloc == nullptr)
+        fatalError("main: cannot allocate 'maxlongmod/maxlongbloc'");
     for (int k = 0; k < nbFiles; k++)
-        maxlongbloc[k] = allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
+        maxlongbloc[k] =
+            allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
 
     const float dust = userTimeTicks();
     doSpell(&cr, nbseq, root);

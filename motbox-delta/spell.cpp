@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "allocateurs.h"
 #include "alphabet.h"
 #include "barre.h"
 #include "bit_tab.h"
 #include "criteres_delta.h"
 #include "global.h"
 #include "global_fonctions.h"
-#include "allocateurs.h"
 #include "model.h"
 #include "occ.h"
 #include "pile_occ.h"
@@ -29,15 +29,14 @@ struct Walk {
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
     PileOcc* pileBloc;  // keeps pileNext while the walk is in the next box
     Model* model;
-    Occ* next;          // scratch occurrence, assembled before each push
-    BitTab bt;          // scratch colour set for exact counts
-    int nbseq;
+    Occ* next;  // scratch occurrence, assembled before each push
+    BitTab bt;  // scratch colour set for exact counts
     Criteres* cr;
-    int** nbocc_saut;            // [spacer][group] landings of jump length min + group
-    BitTab** bt_intermediaire;   // [spacer][group] colour set of those landings
-    int* cursaut;                // window centre chosen for each spacer on the current path
-    int* longbloc;               // length of each finished box of the current model
-    int* posdebbloc;             // index in model->name where each box starts (palindromes only)
+    int** nbocc_saut;           // [spacer][group] landings of jump length min + group
+    BitTab** bt_intermediaire;  // [spacer][group] colour set of those landings
+    int* cursaut;               // window centre chosen for each spacer on the current path
+    int* longbloc;              // length of each finished box of the current model
+    int* posdebbloc;            // index in model->name where each box starts (palindromes only)
 };
 
 template <typename T>
@@ -47,7 +46,9 @@ T* allocOrDie(size_t count, const char* message) {
     return p;
 }
 
-void* childOf(const Occ& o) { return o.noeudpere->fils[o.lettre]; }
+void* childOf(const Occ& o) {
+    return o.noeudpere->fils[o.lettre];
+}
 
 int32_t numSeqOf(const void* record) {
     return isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
@@ -55,9 +56,13 @@ int32_t numSeqOf(const void* record) {
 }
 
 // Character i of the label of the edge that enters record.
-char edgeChar(const void* record, int32_t i) { return text[numSeqOf(record)][labelStart(record) + i]; }
+char edgeChar(const void* record, int32_t i) {
+    return text[numSeqOf(record)][labelStart(record) + i];
+}
 
-bool edgeEndsWithTerminator(const void* record) { return edgeChar(record, seg_taille(record) - 1) == '$'; }
+bool edgeEndsWithTerminator(const void* record) {
+    return edgeChar(record, seg_taille(record) - 1) == '$';
+}
 
 BitTab colourSet(const void* record) {
     return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
@@ -99,7 +104,8 @@ void initBlocerrPile(PileOcc* pile) {
 int sommeBTOcc(PileOcc* pileNext, BitTab& bt) {
     if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
     ReinitBitTab(&bt);
-    forEachOcc(pileNext, topLevel(pileNext), [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
+    forEachOcc(pileNext, topLevel(pileNext),
+               [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
     return nbSequenceInBitTab(bt);
 }
 
@@ -109,7 +115,8 @@ void sommeBTOccPartielle(PileOcc* pile, BitTab* groupes, int n, const int* compt
     int64_t i = static_cast<int64_t>(pile->nbocc) - 1;
     for (int g = n - 1; g >= 0; g--) {
         ReinitBitTab(&groupes[g]);
-        for (int c = 0; c < compteurs[g]; c++, i--) fusionneBitTab(&groupes[g], colourSet(childOf(pile->occ[i])));
+        for (int c = 0; c < compteurs[g]; c++, i--)
+            fusionneBitTab(&groupes[g], colourSet(childOf(pile->occ[i])));
     }
 }
 
@@ -164,13 +171,14 @@ Extension extendOccurrences(Walk& w, int s, int numbloc, LevelWalk range) {
         if (isFeuille(child)) return;
         void** fils = static_cast<Noeud*>(child)->fils;
         for (int m = 0; m < nbSymbSeq; m++)
-            if (fils[m] != nullptr && avanceBranche(w.next, o, s, m, true, w.cr, numbloc)) pushExtension(w, e);
+            if (fils[m] != nullptr && avanceBranche(w.next, o, s, m, true, w.cr, numbloc))
+                pushExtension(w, e);
     });
     return e;
 }
 
-void pushLanding(PileOcc* dest, Noeud* noeudpere, int32_t lettre, int32_t pos, const Occ& from, int32_t codeavant,
-                 int32_t length, int32_t jumped, const Criteres* cr, int b) {
+void pushLanding(PileOcc* dest, Noeud* noeudpere, int32_t lettre, int32_t pos, const Occ& from,
+                 int32_t codeavant, int32_t length, int32_t jumped, const Criteres* cr, int b) {
     ajouteOcc2Pile(dest, noeudpere, lettre, pos, from.nberr, codeavant, from.longsaut + jumped,
                    addSaut2Code(codeavant, length, b, cr));
 }
@@ -179,8 +187,8 @@ void pushLanding(PileOcc* dest, Noeud* noeudpere, int32_t lettre, int32_t pos, c
 // characters after place (noeudpere, lettre, pos), dist of them already jumped from the occurrence origin.
 // Returns the number of landings pushed.  A landing keeps origin's code in nberrbloc (its code before the
 // spacer) so that the longer jumps can rebuild their own code from it.
-int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t dist, PileOcc* dest,
-                  const Criteres* cr, int b) {
+int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t dist,
+                  PileOcc* dest, const Criteres* cr, int b) {
     const int min = cr->sauts[b].min;
     const int need = min - dist;
     void* child = noeudpere->fils[lettre];
@@ -228,7 +236,8 @@ int sauteSymbole(const Occ& o, int l, PileOcc* dest, const Criteres* cr, int b) 
     int count = 0;
     for (int m = 0; m < nbSymbSeq; m++) {
         if (node->fils[m] == nullptr) continue;
-        ajouteOcc2Pile(dest, node, m, 1, o.nberr, o.nberrbloc, o.longsaut + 1, addSaut2Code(o.nberrbloc, l, b, cr));
+        ajouteOcc2Pile(dest, node, m, 1, o.nberr, o.nberrbloc, o.longsaut + 1,
+                       addSaut2Code(o.nberrbloc, l, b, cr));
         count++;
     }
     return count;
@@ -260,8 +269,9 @@ int gestionSaut(PileOcc* dest, PileOcc* source, const Criteres* cr, int* compteu
     const int64_t dummy = static_cast<int64_t>(dest->nbocc) - 1;
     int landed = 0;
     if (min > 0) {
-        forEachOcc(source, topLevel(source),
-                   [&](const Occ& o) { landed += saute2MinSaut(o, o.noeudpere, o.lettre, o.pos, 0, dest, cr, b); });
+        forEachOcc(source, topLevel(source), [&](const Occ& o) {
+            landed += saute2MinSaut(o, o.noeudpere, o.lettre, o.pos, 0, dest, cr, b);
+        });
     } else {
         landed = landAtZero(dest, source, cr, b, dummy);
     }
@@ -469,7 +479,7 @@ Noeud* makeSuperRacine(Noeud* racine) {
 
 }  // namespace
 
-void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
+void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     Noeud* superRacine = makeSuperRacine(racine);
     const size_t boxes = static_cast<size_t>(cr->nbbloc);
     const size_t spacers = boxes - 1;
@@ -477,14 +487,14 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
 
     Walk w{};
     w.cr = cr;
-    w.nbseq = nbseq;
     w.model = allocModel();
     w.longbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'longbloc'");
     w.next = allocOrDie<Occ>(1, "doSpell: cannot allocate 'next'\n");
     initOcc(w.next);
     w.bt_intermediaire = allocOrDie<BitTab*>(spacers, "doSpell: cannot allocate 'bt_intermediaire'\n");
     for (size_t i = 0; i < spacers; i++) {
-        w.bt_intermediaire[i] = allocOrDie<BitTab>(groups, "doSpell: cannot allocate 'bt_intermediaire[i]'\n");
+        w.bt_intermediaire[i] =
+            allocOrDie<BitTab>(groups, "doSpell: cannot allocate 'bt_intermediaire[i]'\n");
         for (size_t g = 0; g < groups; g++) w.bt_intermediaire[i][g] = AllocBitTab();
     }
     w.bt = AllocBitTab();

@@ -51,7 +51,7 @@ const std::string kHeader = std::string(79, ' ') + "\n" + std::string(79, ' ') +
 
 // Runs the body in a fresh temporary directory, since ".namefile" is written in the current one.
 class InTempDir : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char buf[4096];
         ASSERT_NE(getcwd(buf, sizeof buf), nullptr);
@@ -86,14 +86,15 @@ TEST(CriteresDelta, WindowAndFileCounts) {
         {{{2, 2, 0}}, {1}, 1},
         {{{0, 3, 0}, {5, 9, 2}}, {4, 1}, 4},  // Delta 0: one window per length
         {{{10, 20, 2}, {0, 1, 0}, {4, 7, 1}}, {7, 2, 2}, 28},
-        {{{3, 6, 2}}, {0}, 0},                // range narrower than a window
+        {{{3, 6, 2}}, {0}, 0},  // range narrower than a window
         {{{3, 5, 2}}, {-1}, 0},
         {{{0, 4, 1}, {5, 4, 0}}, {3, 0}, 0},  // maximum below minimum
     };
     for (const Case& c : cases) {
         TestCriteres crOwned(c.spacers);
         const Criteres& cr = crOwned.cr;
-        for (size_t i = 0; i < c.windows.size(); i++) EXPECT_EQ(nbFenetres(&cr, static_cast<int>(i)), c.windows[i]);
+        for (size_t i = 0; i < c.windows.size(); i++)
+            EXPECT_EQ(nbFenetres(&cr, static_cast<int>(i)), c.windows[i]);
         EXPECT_EQ(nbFichiers(&cr), c.files);
     }
 }

@@ -20,7 +20,9 @@ namespace {
 const std::string kFasta = ">s0 prefix G\nGACAAAAGT\n>s1 prefix TT\nTTACAAAAGT\n";
 const std::string kAlphabet = "Nucleotide alphabet\nA\nC\nG\nT\n";
 
-std::string blankLine() { return std::string(79, ' ') + "\n"; }
+std::string blankLine() {
+    return std::string(79, ' ') + "\n";
+}
 
 // The reserved header whose first line holds the summary (padded by the blanks it did not cover).
 std::string header(const std::string& summary) {
@@ -33,7 +35,7 @@ std::string maskTime(const std::string& s) {
 }
 
 class DeltaRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = makeTempDir();
         writeFile(dir_ + "/alpha.txt", kAlphabet);
@@ -61,8 +63,23 @@ protected:
 // Arguments 4 onward for the example: quorum 100 %, two boxes, 4 symbols in all, no substitution, boxes of
 // exactly two symbols, spacer lo to hi with the given Delta.
 std::vector<std::string> exampleArgs(int lo, int hi, int delta) {
-    return {"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4", "0", "2", "2", "0",
-            std::to_string(lo), std::to_string(hi), std::to_string(delta), "2", "2", "0"};
+    return {"alpha.txt",
+            "seqs.fa",
+            "res",
+            "100",
+            "2",
+            "4",
+            "4",
+            "0",
+            "2",
+            "2",
+            "0",
+            std::to_string(lo),
+            std::to_string(hi),
+            std::to_string(delta),
+            "2",
+            "2",
+            "0"};
 }
 
 const std::string kAcAg = "AC_AG 01-02 2\nSeq     1   Pos     2\t3 \nSeq     0   Pos     1\t3 \n2\n";
@@ -116,8 +133,8 @@ TEST_F(DeltaRun, OverlappingWindowsSplitTheModels) {
     };
     EXPECT_EQ(read(".namefile"), "res[3-5]\nres[4-6]\n");
     for (const ExpectedFile& e : files)
-        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " + std::to_string(e.count) +
-                                              "\nUser time : T sec.\n")
+        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " +
+                                              std::to_string(e.count) + "\nUser time : T sec.\n")
             << e.name;
     EXPECT_EQ(maskTime(r.out), expectedStdout(6, 1, 4));
     EXPECT_EQ(r.err.find(">> Error"), std::string::npos) << r.err;
@@ -132,8 +149,8 @@ TEST_F(DeltaRun, DeltaZeroGivesOneFilePerLength) {
     };
     EXPECT_EQ(read(".namefile"), "res[3-3]\nres[4-4]\n");
     for (const ExpectedFile& e : files)
-        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " + std::to_string(e.count) +
-                                              "\nUser time : T sec.\n")
+        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " +
+                                              std::to_string(e.count) + "\nUser time : T sec.\n")
             << e.name;
     EXPECT_EQ(maskTime(r.out), expectedStdout(4, 0, 3));
 }
@@ -143,8 +160,8 @@ TEST_F(DeltaRun, WindowWithoutModelStillGetsItsSummary) {
     RunResult r = run(exampleArgs(5, 6, 0));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read(".namefile"), "res[5-5]\nres[6-6]\n");
-    EXPECT_EQ(maskTime(read("res[6-6]")),
-              header("%%% 2 2/2 19 4 0 0 2 0 0 6 6 2 0 0 alpha.txt ACGT$") + "Nb models: 0\nUser time : T sec.\n");
+    EXPECT_EQ(maskTime(read("res[6-6]")), header("%%% 2 2/2 19 4 0 0 2 0 0 6 6 2 0 0 alpha.txt ACGT$") +
+                                              "Nb models: 0\nUser time : T sec.\n");
 }
 
 // Box 2 as the palindrome of box 1 keeps AC_GT only (GT is AC read backwards and complemented).
@@ -153,11 +170,12 @@ TEST_F(DeltaRun, PalindromicBoxReadsItsPartnerBackwards) {
     args.push_back("p2/1");
     RunResult r = run(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("Max number of subst.:          0\nPalindrom of box:              1\n"), std::string::npos);
-    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") + kAcGt +
-                                              "Nb models: 1\nUser time : T sec.\n");
-    EXPECT_EQ(maskTime(read("res[4-6]")), header("%%% 2 2/2 19 4 4 0 2 2 0 4 6 2 2 0 alpha.txt ACGT$") + kAcGt +
-                                              "Nb models: 1\nUser time : T sec.\n");
+    EXPECT_NE(r.out.find("Max number of subst.:          0\nPalindrom of box:              1\n"),
+              std::string::npos);
+    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") +
+                                              kAcGt + "Nb models: 1\nUser time : T sec.\n");
+    EXPECT_EQ(maskTime(read("res[4-6]")), header("%%% 2 2/2 19 4 4 0 2 2 0 4 6 2 2 0 alpha.txt ACGT$") +
+                                              kAcGt + "Nb models: 1\nUser time : T sec.\n");
 }
 
 // At most one A in the whole model removes AC_AG; the per-box limit is reported with its own wording.
@@ -166,13 +184,14 @@ TEST_F(DeltaRun, CompositionLimitsAreReportedAndApplied) {
     args.insert(args.end(), {"0", "1", "A", "1", "1", "1", "C", "1"});
     RunResult r = run(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("(2 sequences in 2)\n\nTotal max composition in A:    1\n\nBOX 1\n"), std::string::npos)
+    EXPECT_NE(r.out.find("(2 sequences in 2)\n\nTotal max composition in A:    1\n\nBOX 1\n"),
+              std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("Delta     :                    1\nMax composition in C:         1\n\nBOX 2\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") + kAcGt +
-                                              kCaGt + "Nb models: 2\nUser time : T sec.\n");
+    EXPECT_EQ(maskTime(read("res[3-5]")), header("%%% 2 2/2 19 4 4 0 2 2 0 3 5 2 2 0 alpha.txt ACGT$") +
+                                              kAcGt + kCaGt + "Nb models: 2\nUser time : T sec.\n");
 }
 
 TEST_F(DeltaRun, QuorumOfOneSequenceWarnsAndRuns) {
@@ -217,8 +236,9 @@ TEST_F(DeltaRun, RefusalsBeforeAnyResultFile) {
         {"negative spacer minimum", with(with(base, 11, "-2"), 13, "0"),
          ">> Error: spacer 1: negative minimum length -2\n"},
         {"file count beyond int",
-         {"alpha.txt", "seqs.fa", "res", "100", "5", "4", "0", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0",
-          "0", "999", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0", "0", "999", "0", "1", "1", "0"},
+         {"alpha.txt", "seqs.fa", "res", "100", "5", "4", "0",   "0", "1", "1", "0", "0",
+          "999",       "0",       "1",   "1",   "0", "0", "999", "0", "1", "1", "0", "0",
+          "999",       "0",       "1",   "1",   "0", "0", "999", "0", "1", "1", "0"},
          ">> Error: main: too many result files (more than 2147483647)\n"},
     };
     for (const Refusal& c : cases) {
@@ -236,7 +256,8 @@ TEST_F(DeltaRun, ShortCommandLineGivesUsage) {
     };
     const std::vector<Short> cases = {
         {{}, ">> Error: missing arguments: 0 given, 8 needed\n"},
-        {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4"}, ">> Error: missing arguments: 7 given, 8 needed\n"},
+        {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4"},
+         ">> Error: missing arguments: 7 given, 8 needed\n"},
         // Two boxes take 17 arguments; the second box is missing.
         {{"alpha.txt", "seqs.fa", "res", "100", "2", "4", "4", "0", "2", "2", "0", "3", "6", "1"},
          ">> Error: missing arguments: 14 given, 17 needed\n"},
@@ -283,20 +304,21 @@ TEST_F(DeltaRun, NameFileThatCannotBeCreated) {
 
 TEST_F(DeltaRun, MoreFilesThanTheOpenFileLimit) {
     // Spacer 0 to 100 with Delta 0: 101 result files, more than a hard limit of 40 open files.
-    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0",
-                                           "1",         "1",       "0",   "0",   "100", "0", "1", "1", "0"};
+    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0", "1",
+                                           "1",         "0",       "0",   "100", "0", "1", "1", "0"};
     RunResult r = runShell("ulimit -n 40", args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err,
-              ">> Error: main: 101 result files cannot be open at once (the limit is 40 open files); narrow the "
-              "spacer ranges or widen their Delta\n");
+    EXPECT_EQ(
+        r.err,
+        ">> Error: main: 101 result files cannot be open at once (the limit is 40 open files); narrow the "
+        "spacer ranges or widen their Delta\n");
     EXPECT_FALSE(exists(".namefile"));
     EXPECT_FALSE(exists("res[0-0]"));
 }
 
 TEST_F(DeltaRun, SoftOpenFileLimitIsRaisedWhenTheHardOneAllows) {
-    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0",
-                                           "1",         "1",       "0",   "0",   "100", "0", "1", "1", "0"};
+    const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0", "1",
+                                           "1",         "0",       "0",   "100", "0", "1", "1", "0"};
     RunResult r = runShell("ulimit -S -n 40", args);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(exists("res[100-100]"));

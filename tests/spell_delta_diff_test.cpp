@@ -60,7 +60,9 @@ struct Occurrence {
 
 // ---- Direct matching ---------------------------------------------------------------------------
 
-bool accepts(const Symbol& s, char c) { return s.joker || s.accepts.find(c) != std::string::npos; }
+bool accepts(const Symbol& s, char c) {
+    return s.joker || s.accepts.find(c) != std::string::npos;
+}
 
 // Every placement of the boxes in the texts: box characters inside the sequence (never on its end),
 // spacer j of a length inside windows[j], at most box.err substitutions per box and maxerr in all.
@@ -109,8 +111,8 @@ int countSequences(const std::vector<Occurrence>& occ) {
 // ---- The walk, for one result file --------------------------------------------------------------
 
 struct Written {
-    std::string line;                // "names code count"
-    std::vector<std::string> occ;    // occurrence lines, sorted
+    std::string line;              // "names code count"
+    std::vector<std::string> occ;  // occurrence lines, sorted
     int prof;
     std::vector<int> boxLengths;
 };
@@ -121,7 +123,7 @@ struct Written {
 // count taken in that file's windows (a window that fails the quorum hides every model below it, and
 // counts only shrink as a model grows, so checking each model's own count is the same test).
 class BruteForce {
-public:
+  public:
     BruteForce(const Case& c, std::vector<Window> windows) : c_(c), windows_(std::move(windows)) {
         compo_ = c.compo;
         compobloc_ = c.compobloc;
@@ -133,7 +135,7 @@ public:
         return written_;
     }
 
-private:
+  private:
     int nbBoxes() const { return static_cast<int>(c_.boxes.size()); }
     int joker() const {
         for (size_t i = 0; i < c_.symbols.size(); i++)
@@ -287,7 +289,8 @@ std::string expectedFile(const Case& c, const std::vector<Window>& windows, int&
     std::string body;
     for (const Written& w : models) {
         reached = std::max(reached, w.prof);
-        for (size_t b = 0; b < reachedBox.size(); b++) reachedBox[b] = std::max(reachedBox[b], w.boxLengths[b]);
+        for (size_t b = 0; b < reachedBox.size(); b++)
+            reachedBox[b] = std::max(reachedBox[b], w.boxLengths[b]);
         body += w.line + "\n";
         for (const std::string& l : w.occ) body += l + "\n";
         body += std::to_string(w.occ.size()) + "\n";
@@ -317,7 +320,8 @@ std::string canonical(const std::string& content, std::string& problems) {
         problems += "file too short\n";
         return content;
     }
-    if (lines[1] != std::string(79, ' ') || lines[2] != std::string(79, ' ') || lines[3] != std::string(79, '='))
+    if (lines[1] != std::string(79, ' ') || lines[2] != std::string(79, ' ') ||
+        lines[3] != std::string(79, '='))
         problems += "reserved header damaged\n";
     if (lines.back().rfind("User time : ", 0) != 0) problems += "no time line\n";
     std::string out = lines[0] + "\n";
@@ -346,7 +350,8 @@ Case randomCase(std::mt19937& rng, const Shape& shape) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     auto chance = [&](double p) { return std::bernoulli_distribution(p)(rng); };
     Case c;
-    c.symbols = {{"A", "A", "A", false}, {"C", "C", "C", false}, {"G", "G", "G", false}, {"T", "T", "T", false}};
+    c.symbols = {
+        {"A", "A", "A", false}, {"C", "C", "C", false}, {"G", "G", "G", false}, {"T", "T", "T", false}};
     if (chance(0.3)) c.symbols.push_back({"AG", "R", "AG", false});
     if (chance(0.4)) c.symbols.push_back({"*", "N", "", true});
     std::shuffle(c.symbols.begin(), c.symbols.end(), rng);
@@ -399,20 +404,27 @@ Case randomCase(std::mt19937& rng, const Shape& shape) {
         const int s = pick(0, static_cast<int>(c.symbols.size()) - 1);
         c.compobloc[box][s] = pick(0, 1);
         c.flagcompobloc[box] = true;
-        c.tail.insert(c.tail.end(), {std::to_string(box + 1), "1", c.symbols[s].line,
-                                     std::to_string(c.compobloc[box][s])});
+        c.tail.insert(c.tail.end(),
+                      {std::to_string(box + 1), "1", c.symbols[s].line, std::to_string(c.compobloc[box][s])});
     }
     return c;
 }
 
 std::vector<std::string> commandLine(const Case& c) {
-    std::vector<std::string> args = {MOTBOX_DELTA_BIN, "alpha.txt", "seqs.fa", "res",
-                                     std::to_string(c.quorumPercent), std::to_string(c.boxes.size()),
-                                     std::to_string(c.minlong), std::to_string(c.maxlong), std::to_string(c.maxerr)};
+    std::vector<std::string> args = {MOTBOX_DELTA_BIN,
+                                     "alpha.txt",
+                                     "seqs.fa",
+                                     "res",
+                                     std::to_string(c.quorumPercent),
+                                     std::to_string(c.boxes.size()),
+                                     std::to_string(c.minlong),
+                                     std::to_string(c.maxlong),
+                                     std::to_string(c.maxerr)};
     for (size_t b = 0; b < c.boxes.size(); b++) {
         for (int v : {c.boxes[b].min, c.boxes[b].max, c.boxes[b].err}) args.push_back(std::to_string(v));
         if (b < c.spacers.size())
-            for (int v : {c.spacers[b].min, c.spacers[b].max, c.spacers[b].delta}) args.push_back(std::to_string(v));
+            for (int v : {c.spacers[b].min, c.spacers[b].max, c.spacers[b].delta})
+                args.push_back(std::to_string(v));
     }
     args.insert(args.end(), c.tail.begin(), c.tail.end());
     return args;
@@ -467,16 +479,29 @@ int checkCase(const Case& c) {
 void checkShape(const Shape& shape, unsigned seed, int cases) {
     std::mt19937 rng(seed);
     int models = 0;
-    for (int i = 0; i < cases && !::testing::Test::HasFailure(); i++) models += checkCase(randomCase(rng, shape));
+    for (int i = 0; i < cases && !::testing::Test::HasFailure(); i++)
+        models += checkCase(randomCase(rng, shape));
     // The cases must not all be empty: the shapes are chosen so that models are found.
     EXPECT_GT(models, cases);
 }
 
-TEST(SpellDeltaDiff, TwoBoxesDeltaZero) { checkShape({2, 0, false}, 11, 50); }
-TEST(SpellDeltaDiff, TwoBoxesOverlappingWindows) { checkShape({2, 1, false}, 12, 60); }
-TEST(SpellDeltaDiff, TwoBoxesSpacerMinimumZero) { checkShape({2, -1, true}, 13, 50); }
-TEST(SpellDeltaDiff, ThreeBoxesDeltaZero) { checkShape({3, 0, false}, 14, 40); }
-TEST(SpellDeltaDiff, ThreeBoxesOverlappingWindows) { checkShape({3, -1, false}, 15, 60); }
-TEST(SpellDeltaDiff, ThreeBoxesSpacerMinimumZero) { checkShape({3, -1, true}, 16, 50); }
+TEST(SpellDeltaDiff, TwoBoxesDeltaZero) {
+    checkShape({2, 0, false}, 11, 50);
+}
+TEST(SpellDeltaDiff, TwoBoxesOverlappingWindows) {
+    checkShape({2, 1, false}, 12, 60);
+}
+TEST(SpellDeltaDiff, TwoBoxesSpacerMinimumZero) {
+    checkShape({2, -1, true}, 13, 50);
+}
+TEST(SpellDeltaDiff, ThreeBoxesDeltaZero) {
+    checkShape({3, 0, false}, 14, 40);
+}
+TEST(SpellDeltaDiff, ThreeBoxesOverlappingWindows) {
+    checkShape({3, -1, false}, 15, 60);
+}
+TEST(SpellDeltaDiff, ThreeBoxesSpacerMinimumZero) {
+    checkShape({3, -1, true}, 16, 50);
+}
 
 }  // namespace
