@@ -51,8 +51,10 @@ int initFiles(FILE** table, const char* outname, const Criteres* cr, int headerB
     if (namelist == nullptr) return 0;
     std::vector<int> centres(static_cast<size_t>(nbSpacers(cr) > 0 ? nbSpacers(cr) : 1));
     FILE** end = recInitFiles(table, 0, cr, path, centres, namelist, headerBlankLines);
-    fclose(namelist);
-    return end != nullptr ? 1 : 0;
+    // A name list that could not be written in full would hide result files: report it as a failure.
+    bool listed = !ferror(namelist);
+    listed = fclose(namelist) == 0 && listed;
+    return end != nullptr && listed ? 1 : 0;
 }
 
 FILE** recInitFiles(FILE** next, int j, const Criteres* cr, std::string& path, std::vector<int>& centres,

@@ -21,7 +21,8 @@ int nbFichiers(const Criteres* cr);
 
 // Creates ".namefile", then every result file in file-number order, each starting with the reserved header
 // of headerBlankLines blank lines and the separator; fills table[0..N-1].  Returns 1 on success, 0 when
-// ".namefile" or a result file cannot be created (the files created before stay open and listed).
+// ".namefile" or a result file cannot be created (the files created before stay open and listed), or when
+// ".namefile" could not be written in full.
 int initFiles(FILE** table, const char* outname, const Criteres* cr, int headerBlankLines = 3);
 // Creates the result files of every window combination of spacers j onward, path holding the output name
 // and the windows of spacers 0 to j-1.  Returns the table entry after the last file created, or nullptr

@@ -302,6 +302,21 @@ TEST_F(DeltaRun, NameFileThatCannotBeCreated) {
     EXPECT_FALSE(exists("res[3-5]"));
 }
 
+// Writes beyond a file size limit fail (the signal that would kill the process is ignored): a name list or
+// result file that could not be written in full is an error, never a run ending with status 0.
+TEST_F(DeltaRun, NameFileThatCannotBeWritten) {
+    RunResult r = runShell("trap '' XFSZ; ulimit -f 0", exampleArgs(3, 6, 1));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind(">> Error")), ">> Error: main: cannot initialize output files\n\n");
+}
+
+TEST_F(DeltaRun, ResultFileThatCannotBeWrittenInFull) {
+    // 512 bytes: enough for ".namefile" (18 bytes) but not for res[3-5] (553 bytes once complete).
+    RunResult r = runShell("trap '' XFSZ; ulimit -f 1", exampleArgs(3, 6, 1));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.substr(r.err.rfind(">> Error")), ">> Error: main: cannot write output file 'res[3-5]'\n");
+}
+
 TEST_F(DeltaRun, MoreFilesThanTheOpenFileLimit) {
     // Spacer 0 to 100 with Delta 0: 101 result files, more than a hard limit of 40 open files.
     const std::vector<std::string> args = {"alpha.txt", "seqs.fa", "res", "100", "2", "2", "2", "0", "1",
