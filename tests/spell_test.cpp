@@ -1,0 +1,182 @@
+// In-process runs of the spelling engine for the situations that the motbox driver never lets happen:
+// palindrome declarations that the driver refuses, and a tree shallower than the models the criteria
+// allow.  The engine must stay within its arrays and the tree there (the sanitizer build checks it).
+// The engine belongs to the motbox program, not to motcore, so its source is compiled in here.
+#include "../motbox/spell.cpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "construction.h"
+#include "criteres.h"
+#include "liste_pos.h"
+
+namespace {
+
+class SpellEngine : public testing::Test {
+  protected:
+    Criteres cr{};
+    std::vector<char*> texts;
+
+    // Loads the texts and the alphabet and gives the criteria their per-box arrays, as the driver does.
+    void load(std::string alphabet, const std::vector<std::string>& seqs, int nbbloc) {
+        for (const std::string& s : seqs) {
+            char* t = static_cast<char*>(malloc(s.size() + 2));
+            memcpy(t, s.c_str(), s.size());
+            memcpy(t + s.size(), "$", 2);
+            texts.push_back(t);
+        }
+        FILE* a = fmemopen(alphabet.data(), alphabet.size(), "r");
+        initAlphabet();
+        chargeAlphabet(a, texts.data(), static_cast<int>(texts.size()));
+        fclose(a);
+        cr.nbbloc = static_cast<signed char>(nbbloc);
+        allocBloc(&cr, nbbloc);
+        setCompoPal(&cr, nullptr, 0);
+        transAlphMod(1);  // complements for the palindrome cases
+    }
+
+    // Builds the tree truncated at `window` and returns the result records written by doSpell.
+    std::string spell(int window) {
+        const int n = static_cast<int>(texts.size());
+        Init_All(alphSeq, 0, n);
+        Noeud* root = Construction_Arbre(texts[0], window);
+        for (int i = 1; i < n; ++i) root = AjouteSequence(root, texts[i], window);
+        UpdateBit_TabForAllTree(root);
+        if (cr.nbbloc >= 2) initTabSauts(&cr);
+        f = tmpfile();
+        nbmod = 0;
+        maxlongmod = 0;
+        maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
+        doSpell(&cr, n, root);
+        std::string out(static_cast<size_t>(ftell(f)), '\0');
+        rewind(f);
+        EXPECT_EQ(fread(out.data(), 1, out.size(), f), out.size());
+        fclose(f);
+        f = nullptr;
+        free(maxlongbloc);
+        maxlongbloc = nullptr;
+        releaseTree();
+        return out;
+    }
+
+    void releaseTree() {
+        Free_Arbre();
+        Free_ListePositions(Liste_positions_fin);
+        Liste_positions_fin = nullptr;
+        Free_All_Liste_Cell();
+        if (cr.nbbloc < 2 || code2Sauts == nullptr) return;
+        int rows = 1;
+        for (int b = 0; b + 1 < cr.nbbloc; ++b) rows *= cr.sauts[b].max - cr.sauts[b].min + 1;
+        for (int r = 0; r < rows; ++r) free(code2Sauts[r]);
+        free(code2Sauts);
+        code2Sauts = nullptr;
+    }
+
+    void TearDown() override {
+        for (char* t : texts) free(t);
+        for (int m = 0; m <= nbSymbMod; ++m) {
+            free(nummod2str[m]);
+            nummod2str[m] = nullptr;
+            if (m < nbSymbMod) free(alphMod[m]);
+        }
+        for (int b = 0; b < cr.nbbloc; ++b) free(cr.compobloc[b]);
+        for (void* p :
+             {static_cast<void*>(cr.compobloc), static_cast<void*>(cr.errbloc), static_cast<void*>(cr.compo),
+              static_cast<void*>(cr.bornesbloc), static_cast<void*>(cr.sauts),
+              static_cast<void*>(cr.flagcompobloc), static_cast<void*>(cr.palbloc)})
+            free(p);
+    }
+
+    void twoBoxes() {
+        cr.minlong = 2;
+        cr.maxlong = 0;
+        cr.maxerr = 0;
+        cr.quorum = 2;
+        for (int b = 0; b < 2; ++b) {
+            cr.bornesbloc[b] = {1, 3};
+            cr.errbloc[b] = 0;
+        }
+        cr.sauts[0] = {0, 2};
+    }
+};
+
+const std::string kDna = "Nucleotide\nA\nC\nG\nT\n";
+const std::vector<std::string> kTexts = {"ACGTTGCAAC", "TGCAACGTAG", "CAACGTTGCA"};
+
+std::vector<std::string> modelLines(const std::string& records) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = records.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = records.substr(start, end - start);
+        if (line.find(' ') != std::string::npos && line.rfind("Seq ", 0) != 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+// A partner that is the box itself or a later box has no start or length on the current path: such a
+// declaration is treated as no partner at all.
+TEST_F(SpellEngine, PartnerThatIsNotAnEarlierBoxIsIgnored) {
+    load(kDna, kTexts, 2);
+    twoBoxes();
+    const std::string plain = spell(100);
+    ASSERT_FALSE(plain.empty());
+
+    cr.flagpal = 1;
+    struct Declaration {
+        int box0, box1;
+    };
+    for (const Declaration& d : {Declaration{-1, 1}, Declaration{1, -1}, Declaration{1, 1}}) {
+        cr.palbloc[0] = d.box0;
+        cr.palbloc[1] = d.box1;
+        EXPECT_EQ(spell(100), plain) << "partners " << d.box0 << " " << d.box1;
+    }
+
+    // A real declaration does restrict the models: box 2 spells box 1 reversed and complemented.
+    cr.palbloc[0] = -1;
+    cr.palbloc[1] = 0;
+    const std::vector<std::string> models = modelLines(spell(100));
+    ASSERT_FALSE(models.empty());
+    EXPECT_NE(models, modelLines(plain));
+    for (const std::string& m : models) {
+        const std::string name = m.substr(0, m.find(' '));
+        const std::string box1 = name.substr(0, name.find('_')), box2 = name.substr(name.find('_') + 1);
+        std::string mirrored(box1.rbegin(), box1.rend());
+        for (char& c : mirrored) c = "TGCA"[std::string("ACGT").find(c)];
+        EXPECT_EQ(box2, mirrored) << m;
+    }
+}
+
+// A single-box run has no box lengths at all: a palindrome declaration there is ignored.
+TEST_F(SpellEngine, PalindromeInASingleBoxRunIsIgnored) {
+    load(kDna, kTexts, 1);
+    cr.minlong = 2;
+    cr.maxlong = 4;
+    cr.maxerr = 0;
+    cr.quorum = 2;
+    const std::string plain = spell(4);
+    ASSERT_FALSE(plain.empty());
+    cr.flagpal = 1;
+    cr.palbloc[0] = 0;
+    EXPECT_EQ(spell(4), plain);
+}
+
+// A tree cut shallower than the models the criteria allow ends some words at the very end of a leaf;
+// such an occurrence gives no candidate, so the walk stops there as if the length limit were reached.
+TEST_F(SpellEngine, OccurrenceAtTheEndOfALeafGivesNoCandidate) {
+    load(kDna, kTexts, 1);
+    cr.minlong = 1;
+    cr.maxerr = 0;
+    cr.quorum = 2;
+    cr.maxlong = 0;
+    const std::vector<std::string> cut = modelLines(spell(3));
+    cr.maxlong = 3;
+    const std::vector<std::string> limited = modelLines(spell(100));
+    ASSERT_FALSE(limited.empty());
+    EXPECT_EQ(cut, limited);
+}
+
+}  // namespace
