@@ -280,6 +280,66 @@ void* matchLeafLabel(Feuille* leaf, int32_t* pos, int32_t e, int32_t* etat, int3
     return leaf;
 }
 
+// Follows a word known to be in the tree, T[s..e) below n, by edge lengths
+// alone.  Returns the record whose label ends exactly at e, with its parent in
+// *pere, or null when the lengths do not lead to such a record.
+void* followPresentWord(void* n, int32_t s, int32_t e, void** pere) {
+    for (;;) {
+        void* child = Get_Child_Start_Letter(n, s);
+        if (child == nullptr) return nullptr;
+        *pere = n;
+        const int32_t len = seg_taille(child);
+        if (s + len == e) return child;
+        if (s + len > e || isFeuille(child)) return nullptr;
+        n = child;
+        s += len;
+    }
+}
+
+// The leaf of the word T[k..end) that ends with the terminator, or null.
+// The word is known to be present; it is found along suffix links by edge
+// lengths from where the previous word's parent leads (n, d characters below
+// it), so that a text already in the tree costs time linear in its length.
+Feuille* finalWordLeaf(Noeud* root, void** n, int32_t* d, int32_t k, int32_t end) {
+    void* pere = nullptr;
+    void* rec = followPresentWord(*n, end - *d, end, &pere);
+    if (rec == nullptr || !isFeuille(rec)) return nullptr;
+    const char* text = Sequence[current_sequence];
+    if (Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1]) return nullptr;
+    Noeud* link = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
+    *n = link != nullptr ? link : root;
+    *d = link != nullptr ? seg_taille(rec) : end - k - 1;
+    return asFeuille(rec);
+}
+
+// Every window word of the text was already present: records the shorter
+// words of its end, T[k..L) for k > L - W (the word of k = L - W is recorded
+// already).
+void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
+    void* n = root;
+    int32_t d = window;
+    for (int32_t k = length - window; k < length; ++k) {
+        Feuille* leaf = finalWordLeaf(root, &n, &d, k, length);
+        if (leaf == nullptr) {
+            // Not where the lengths lead: an exact search tells what is there.
+            void* pere = nullptr;
+            int32_t etat = 0;
+            int32_t r = 0;
+            void* rec = FindString(root, k, length, &pere, &etat, &r);
+            if (etat != 1) {
+                fprintf(stderr, "YOUPI II I I I %d \n", etat);
+                exit(-1);
+            }
+            n = root;
+            d = length - k - 1;
+            if (!isFeuille(rec)) continue;
+            leaf = asFeuille(rec);
+        }
+        if (leaf->num_seq != current_sequence || labelStart(leaf) != length - seg_taille(leaf))
+            recordWindowWord(leaf, length);
+    }
+}
+
 }  // namespace
 
 void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
@@ -564,21 +624,7 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
         }
     }
 
-    // Every window word was present: the shorter words of the text's end.
-    for (int32_t k = length - window; k < length; ++k) {
-        void* pere = nullptr;
-        int32_t etat = 0;
-        int32_t r = 0;
-        void* rec = FindString(root, k, length, &pere, &etat, &r);
-        if (etat != 1) {
-            fprintf(stderr, "YOUPI II I I I %d \n", etat);
-            exit(-1);
-        }
-        if (!isFeuille(rec)) continue;
-        Feuille* leaf = asFeuille(rec);
-        if (leaf->num_seq != current_sequence || labelStart(leaf) != length - seg_taille(leaf))
-            recordWindowWord(leaf, length);
-    }
+    recordFinalWords(root, length, window);
     return root;
 }
 

@@ -1,0 +1,105 @@
+// Times the construction of the truncated generalised suffix tree of the
+// first entries of a FASTA file, the way the programs build it: every text
+// upper-cased and ended by "$", the first one built, the others added, then
+// the colour sets propagated.
+//
+// Usage: tree_bench FASTA ENTRIES WINDOW
+// Prints one line of figures on standard output.
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "allocateurs.h"
+#include "construction.h"
+#include "global_fonctions.h"
+#include "liste_pos.h"
+
+namespace {
+
+// The sequences of the first `limit` entries, upper-cased, each ended by "$".
+std::vector<std::string> readFirstEntries(const char* path, int limit) {
+    std::vector<std::string> texts;
+    FILE* in = fopen(path, "r");
+    if (in == nullptr) {
+        fprintf(stderr, "tree_bench: cannot open %s\n", path);
+        exit(1);
+    }
+    char line[4096];
+    bool skipping = false;
+    while (fgets(line, sizeof line, in) != nullptr) {
+        if (line[0] == '>') {
+            if (static_cast<int>(texts.size()) == limit) break;
+            texts.emplace_back();
+            skipping = false;
+            continue;
+        }
+        if (texts.empty() || skipping) continue;
+        for (const char* c = line; *c != '\0'; ++c)
+            if (isalnum(static_cast<unsigned char>(*c))) texts.back() += static_cast<char>(toupper(*c));
+    }
+    fclose(in);
+    for (std::string& t : texts) t += '$';
+    return texts;
+}
+
+// The characters of the texts in increasing code order, then "$".
+std::string textAlphabet(const std::vector<std::string>& texts) {
+    bool present[256] = {};
+    for (const std::string& t : texts)
+        for (unsigned char c : t) present[c] = true;
+    std::string alphabet;
+    for (int c = 0; c < 256; ++c)
+        if (present[c] && c != '$') alphabet += static_cast<char>(c);
+    return alphabet + '$';
+}
+
+int32_t recordsIn(const PoolAlloc& pool) {
+    int32_t n = 0;
+    for (const CelluleAlloc* page = pool.premiere; page != nullptr; page = page->suivante) n += page->nb_pris;
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        fputs("usage: tree_bench FASTA ENTRIES WINDOW\n", stderr);
+        return 1;
+    }
+    const int entries = atoi(argv[2]);
+    const int32_t window = static_cast<int32_t>(strtol(argv[3], nullptr, 10));
+    std::vector<std::string> texts = readFirstEntries(argv[1], entries);
+    if (texts.empty()) {
+        fputs("tree_bench: no sequence read\n", stderr);
+        return 1;
+    }
+    long long totalLength = 0;
+    for (const std::string& t : texts) totalLength += static_cast<long long>(t.size());
+    const std::string alphabet = textAlphabet(texts);
+
+    const auto start = std::chrono::steady_clock::now();
+    Init_All(alphabet.c_str(), 0, static_cast<int32_t>(texts.size()));
+    Noeud* root = Construction_Arbre(texts[0].data(), window);
+    for (size_t k = 1; k < texts.size(); ++k) root = AjouteSequence(root, texts[k].data(), window);
+    const auto built = std::chrono::steady_clock::now();
+    UpdateBit_TabForAllTree(root);
+    const auto end = std::chrono::steady_clock::now();
+    const std::chrono::duration<double> elapsed = end - start;
+    const std::chrono::duration<double> colouring = end - built;
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    printf("entries %zu  characters %lld  alphabet %s  window %d  construction %.3f s (colours %.3f s)  "
+           "nodes %d  leaves %d  cells %d  peak RSS %ld kB\n",
+           texts.size(), totalLength, alphabet.c_str(), window, elapsed.count(), colouring.count(), recordsIn(Noeud_Alloc),
+           recordsIn(Feuille_Alloc), Liste_positions_fin->nb_elements, usage.ru_maxrss);
+    Free_Arbre();
+    return 0;
+}
