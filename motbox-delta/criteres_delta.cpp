@@ -1,5 +1,6 @@
 #include "criteres_delta.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "global.h"
@@ -31,7 +32,9 @@ void appendWindowName(std::string& path, int low, int high) {
 }
 
 int nbFenetres(const Criteres* cr, int i) {
-    return cr->sauts[i].max - cr->sauts[i].min - 2 * cr->deltas[i] + 1;
+    // Computed wide: extreme bounds or Delta must not wrap around into a plausible count.
+    long long w = static_cast<long long>(cr->sauts[i].max) - cr->sauts[i].min - 2LL * cr->deltas[i] + 1;
+    return static_cast<int>(std::clamp<long long>(w, INT_MIN, INT_MAX));
 }
 
 int nbFichiers(const Criteres* cr) {

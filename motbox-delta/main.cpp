@@ -125,18 +125,22 @@ CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
 }
 
 // Every spacer must have at least one window: its jump would otherwise land nowhere and no result file
-// could hold the models that cross it.
+// could hold the models that cross it.  Its lengths must also be countable in an int, as the spacer codes
+// and the landing groups count them.
 void checkSpacerWindows(const Criteres& cr) {
     for (int i = 0; i < cr.nbbloc - 1; i++) {
         const Intervalle& s = cr.sauts[i];
-        if (s.min < 0)
-            refuse("spacer " + std::to_string(i + 1) + ": negative minimum length " + std::to_string(s.min));
-        if (cr.deltas[i] < 0)
-            refuse("spacer " + std::to_string(i + 1) + ": negative Delta " + std::to_string(cr.deltas[i]));
+        const std::string spacer = "spacer " + std::to_string(i + 1) + ": ";
+        if (s.min < 0) refuse(spacer + "negative minimum length " + std::to_string(s.min));
+        if (cr.deltas[i] < 0) refuse(spacer + "negative Delta " + std::to_string(cr.deltas[i]));
+        const long long lengths = static_cast<long long>(s.max) - s.min + 1;
+        if (lengths > INT_MAX)
+            refuse(spacer + "lengths " + std::to_string(s.min) + " to " + std::to_string(s.max) +
+                   " are too many");
         if (nbFenetres(&cr, i) <= 0)
-            refuse("spacer " + std::to_string(i + 1) + ": lengths " + std::to_string(s.min) + " to " +
-                   std::to_string(s.max) + " are fewer than one window of 2 x Delta + 1 = " +
-                   std::to_string(2 * cr.deltas[i] + 1) + " lengths");
+            refuse(spacer + "lengths " + std::to_string(s.min) + " to " + std::to_string(s.max) +
+                   " are fewer than one window of 2 x Delta + 1 = " + std::to_string(2LL * cr.deltas[i] + 1) +
+                   " lengths");
     }
 }
 

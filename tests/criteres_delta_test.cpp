@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -88,7 +89,8 @@ TEST(CriteresDelta, WindowAndFileCounts) {
         {{{10, 20, 2}, {0, 1, 0}, {4, 7, 1}}, {7, 2, 2}, 28},
         {{{3, 6, 2}}, {0}, 0},  // range narrower than a window
         {{{3, 5, 2}}, {-1}, 0},
-        {{{0, 4, 1}, {5, 4, 0}}, {3, 0}, 0},  // maximum below minimum
+        {{{0, 4, 1}, {5, 4, 0}}, {3, 0}, 0},   // maximum below minimum
+        {{{3, 6, 2147483647}}, {INT_MIN}, 0},  // 2 x Delta beyond int: clamped, not wrapped
     };
     for (const Case& c : cases) {
         TestCriteres crOwned(c.spacers);

@@ -233,6 +233,11 @@ TEST_F(DeltaRun, RefusalsBeforeAnyResultFile) {
         {"range narrower than a window", with(base, 12, "4"),
          ">> Error: spacer 1: lengths 3 to 4 are fewer than one window of 2 x Delta + 1 = 3 lengths\n"},
         {"negative Delta", with(base, 13, "-1"), ">> Error: spacer 1: negative Delta -1\n"},
+        {"Delta whose window length overflows", with(base, 13, "2147483647"),
+         ">> Error: spacer 1: lengths 3 to 6 are fewer than one window of 2 x Delta + 1 = 4294967295 "
+         "lengths\n"},
+        {"spacer lengths beyond int", with(with(base, 11, "0"), 12, "2147483647"),
+         ">> Error: spacer 1: lengths 0 to 2147483647 are too many\n"},
         {"negative spacer minimum", with(with(base, 11, "-2"), 13, "0"),
          ">> Error: spacer 1: negative minimum length -2\n"},
         {"file count beyond int",
