@@ -113,6 +113,30 @@ TEST_F(SpellEndToEnd, JokerStandsForAnySymbolInside) {
     EXPECT_EQ(maskTime(r.file), resultFile("%%% 1 2/2 6 3 3 0 a.txt ACG$", records, 1));
 }
 
+// The part of a result file between the header separator and the final counts.
+std::string records(const std::string& file) {
+    const std::string separator = std::string(79, '=') + "\n";
+    const size_t start = file.find(separator) + separator.size();
+    return file.substr(start, file.find("Nb models: ") - start);
+}
+
+// A total minimum length of 0 lets the empty model pass the final tests; it is never written (it would
+// stand for every position of every text), so the records are those of a minimum of 1.  A negative
+// maximum sends the empty model straight to the keep point: nothing is written either.
+TEST_F(SpellEndToEnd, EmptyModelIsNeverWritten) {
+    const std::vector<std::string> seqs = {"ACGTAC", "TACGAA", "GGACGT"};
+    const Outcome fromZero = run(kDna, seqs, {"60", "1", "0", "2", "0"});
+    const Outcome fromOne = run(kDna, seqs, {"60", "1", "1", "2", "0"});
+    ASSERT_EQ(fromZero.result.status, 0) << fromZero.result.err;
+    ASSERT_EQ(fromOne.result.status, 0) << fromOne.result.err;
+    EXPECT_EQ(records(fromZero.file), records(fromOne.file));
+    EXPECT_EQ(records(fromZero.file).rfind("AC 01 3\n", 0), 0u);  // models of 1 and 2 symbols
+
+    const Outcome negative = run(kDna, seqs, {"60", "1", "0", "-1", "0"});
+    ASSERT_EQ(negative.result.status, 0) << negative.result.err;
+    EXPECT_EQ(maskTime(negative.file), resultFile("%%% 1 2/3 18 0 0 0 a.txt ACGT$", "", 0));
+}
+
 TEST_F(SpellEndToEnd, NoModelStillFramesTheFile) {
     const Outcome r = run(kDna, {"AAAA", "CCCC"}, {"100", "1", "2", "3", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
