@@ -137,6 +137,19 @@ TEST_F(SpellEndToEnd, EmptyModelIsNeverWritten) {
     EXPECT_EQ(maskTime(negative.file), resultFile("%%% 1 2/3 18 0 0 0 a.txt ACGT$", "", 0));
 }
 
+// A spacer cannot be shorter than nothing: a negative minimum is taken as 0 (jumping backwards would
+// start before the occurrence), and the lengths printed are still the real ones.
+TEST_F(SpellEndToEnd, NegativeSpacerMinimumCountsFromZero) {
+    const std::vector<std::string> seqs = {"ACGTAC", "TACGAA", "GGACGT"};
+    const Outcome negative =
+        run(kDna, seqs, {"100", "2", "2", "4", "0", "1", "2", "0", "-2", "1", "1", "2", "0"});
+    const Outcome zero = run(kDna, seqs, {"100", "2", "2", "4", "0", "1", "2", "0", "0", "1", "1", "2", "0"});
+    ASSERT_EQ(negative.result.status, 0) << negative.result.err;
+    ASSERT_EQ(zero.result.status, 0) << zero.result.err;
+    EXPECT_FALSE(records(zero.file).empty());
+    EXPECT_EQ(records(negative.file), records(zero.file));
+}
+
 TEST_F(SpellEndToEnd, NoModelStillFramesTheFile) {
     const Outcome r = run(kDna, {"AAAA", "CCCC"}, {"100", "1", "2", "3", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
