@@ -378,7 +378,7 @@ int Deuxieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Li
         bool carried = false;
         for (int32_t j = *nb_element_liste; j < i; ++j) {
             if (extend(w, st, j, i, true) != Extension::Present) continue;
-            if (*nb_element_liste == i - taille_fenetre + 1) {
+            if (*nb_element_liste == i - w.fenetre + 1) {
                 carryPresentWord(w, st, i);
                 deja_present = 1;
                 carried = true;
