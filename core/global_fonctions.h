@@ -6,16 +6,36 @@
 // Tree operations shared by the construction and the spelling engines.
 
 // Starts a run: colour-set parameters, pools, Translation_Table, ALPHA_CARD, Sequence.
+// Flag 0 numbers the alphabet's characters from 0 (others map to 255); a
+// non-zero flag numbers them from 1 (others map to 0).
 void Init_All(const char* alphabet, int flag, int32_t n);
+// Hangs child in parent's slot for the letter of the child's first label
+// character, replacing what was there.  Nothing happens for a null argument, a
+// leaf as parent, or a first character outside the alphabet.
 void Ajoute_Fils_Au_Noeud(void* parent, void* child);
+// The child of node for the letter of Sequence[current_sequence][p]; null when
+// that character is not in the alphabet, node is null or a leaf, or there is none.
 void* Get_Child_Start_Letter(void* node, int32_t p);
-// Length of the label of the edge that enters the record.
+// Length of the label of the edge that enters the record; an open end (-1)
+// counts up to global_indice.
 int32_t seg_taille(const void* x);
 // Inserts T[s..e) knowing T[s..e-1) is spelled from n (skip and count).
+// Returns the record reached and sets *etat:
+//   1: a new leaf (returned) was hung under an existing node (*pere);
+//   3: an edge was split by a new node (*pere, its link holding the split
+//      edge's parent for now) that received the new leaf (returned);
+//   2: the path ended at a leaf (returned);
+//   negative: the word was present; it ends -*etat characters into an edge
+//      below the returned node (a new occurrence ending exactly at a leaf is
+//      recorded in its chain);
+//   0: nothing to insert (s >= e).
+// Returns null when n is null.
 void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere);
 
 // Diagnostic dumps on standard output.
 void Print_Tree(void* root, int verbose, int stats);
+// Counts the nodes, leaves and non-empty child slots below x and, when verbose,
+// writes them with indent (a 1000-byte buffer) grown by one tab per level, up to 999 tabs.
 void Print_Tree_Indent(void* x, int* nodes, int* leaves, int* children, char* indent, int verbose);
 void Print_BTTree_Debug(void* x, int* counter);
 void Print_Liste(Liste* cell);
