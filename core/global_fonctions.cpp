@@ -30,7 +30,7 @@ int32_t labelEnd(const void* x) {
 }
 
 const char* labelText(const void* x) {
-    return Sequence[isFeuille(x) ? static_cast<const Feuille*>(x)->num_seq : static_cast<const Noeud*>(x)->num_seq];
+    return Sequence[numSeqOf(x)];
 }
 
 void setLeafStart(Feuille* leaf, int32_t start) { leaf->debut = start | MARQUE_FEUILLE; }
@@ -157,6 +157,16 @@ void* Get_Child_Start_Letter(void* node, int32_t p) {
 }
 
 int32_t seg_taille(const void* x) { return labelEnd(x) - labelStart(x); }
+
+Noeud* makeSuperRacine(Noeud* racine) {
+    Noeud* superRacine = Alloc_Noeud();
+    superRacine->num_seq = 0;
+    racine->debut = 0;
+    racine->fin = 1;
+    racine->num_seq = 0;
+    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
+    return superRacine;
+}
 
 void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere) {
     const char* text = currentText();

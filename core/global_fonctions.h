@@ -19,6 +19,11 @@ void* Get_Child_Start_Letter(void* node, int32_t p);
 // Length of the label of the edge that enters the record; an open end (-1)
 // counts up to global_indice.
 int32_t seg_taille(const void* x);
+// Whether the label of the edge that enters record ends with the "$" that closes every text.
+inline bool edgeEndsWithTerminator(const void* record) { return edgeChar(record, seg_taille(record) - 1) == '$'; }
+// Hangs the root under a new node (returned) through a one-character "$" edge, so that a walk can start
+// from an occurrence standing exactly at the root.
+Noeud* makeSuperRacine(Noeud* racine);
 // Inserts T[s..e) knowing T[s..e-1) is spelled from n (skip and count).
 // Returns the record reached and sets *etat:
 //   1: a new leaf (returned) was hung under an existing node (*pere);

@@ -46,3 +46,27 @@ extern char** Sequence;
 extern int32_t current_sequence;
 extern int32_t global_indice;
 extern ListePositions* Liste_positions_fin;
+
+// Field readers that hide whether a record is a node or a leaf (the two keep their fields at different
+// offsets), for the walks that follow occurrences through the tree.
+
+// Sequence whose text holds the label of the edge that enters record.
+inline int32_t numSeqOf(const void* record) {
+    return isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
+                             : static_cast<const Noeud*>(record)->num_seq;
+}
+
+// Character i of the label of the edge that enters record.
+inline char edgeChar(const void* record, int32_t i) { return Sequence[numSeqOf(record)][labelStart(record) + i]; }
+
+// Colour set of record: the sequences whose suffixes pass through it.
+inline BitTab colourSet(const void* record) {
+    return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
+                             : static_cast<const Noeud*>(record)->bit_tab;
+}
+
+// Number of sequences below record: leaves do not cache their cardinal; nodes do since the colour propagation.
+inline int32_t colourCount(const void* record) {
+    return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
+                             : static_cast<const Noeud*>(record)->nb_seq;
+}

@@ -37,6 +37,32 @@ uint32_t depileRec(PileOcc* p);
 void videPile(PileOcc* p);
 void liberePileOcc(PileOcc* p);
 
+// Index range of a walk over one level of a stack, from its top entry down: the entries above `stop`.
+// A walk restricted to the lower part of a level starts at `from` below the top.
+struct LevelWalk {
+    int64_t from;
+    int64_t stop;
+};
+
+// The whole top level of p.
+inline LevelWalk topLevel(const PileOcc* p) {
+    return {static_cast<int64_t>(p->nbocc) - 1, static_cast<int64_t>(getPrecDummy(p))};
+}
+
+// Calls visit on each occurrence of the walk, from the top down.  Dummies may stand inside a level (a level
+// filled by transferePile2Pile starts with the source's own dummy), so a null noeudpere ends the walk too.
+// The occurrence is passed by value: visit may push on the same stack and move its storage.
+template <typename Visit>
+void forEachOcc(const PileOcc* p, LevelWalk w, Visit visit) {
+    for (int64_t i = w.from; i > w.stop && p->occ[i].noeudpere != nullptr; i--) visit(Occ(p->occ[i]));
+}
+
+// Calls visit on each occurrence of the top level of p, newest first.
+template <typename Visit>
+void forEachInTopLevel(const PileOcc* p, Visit visit) {
+    forEachOcc(p, topLevel(p), visit);
+}
+
 // Occurrence walks that write "Seq ... Pos ..." lines; each returns the number of lines.
 // afficheLastOcc covers the top level and ends with a line holding that number.
 int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Criteres* cr);

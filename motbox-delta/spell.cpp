@@ -46,53 +46,6 @@ T* allocOrDie(size_t count, const char* message) {
     return p;
 }
 
-void* childOf(const Occ& o) {
-    return o.noeudpere->fils[o.lettre];
-}
-
-int32_t numSeqOf(const void* record) {
-    return isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
-                             : static_cast<const Noeud*>(record)->num_seq;
-}
-
-// Character i of the label of the edge that enters record.
-char edgeChar(const void* record, int32_t i) {
-    return text[numSeqOf(record)][labelStart(record) + i];
-}
-
-bool edgeEndsWithTerminator(const void* record) {
-    return edgeChar(record, seg_taille(record) - 1) == '$';
-}
-
-BitTab colourSet(const void* record) {
-    return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
-                             : static_cast<const Noeud*>(record)->bit_tab;
-}
-
-// Number of sequences below record: cached for nodes, counted for leaves.
-int32_t colourCount(const void* record) {
-    return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
-                             : static_cast<const Noeud*>(record)->nb_seq;
-}
-
-// Index range of the top level of a stack, walked from its top entry down: entries above `stop`.
-// A restricted walk (after a box change, only the landings of one window) starts at `from` instead.
-struct LevelWalk {
-    int64_t from;
-    int64_t stop;
-};
-
-LevelWalk topLevel(const PileOcc* p) {
-    return {static_cast<int64_t>(p->nbocc) - 1, static_cast<int64_t>(getPrecDummy(p))};
-}
-
-// Calls visit on each occurrence of the walk, from the top down, stopping at the first dummy.  The
-// occurrence is passed by value: visit may push on the same stack and move its storage.
-template <typename Visit>
-void forEachOcc(const PileOcc* p, LevelWalk w, Visit visit) {
-    for (int64_t i = w.from; i > w.stop && p->occ[i].noeudpere != nullptr; i--) visit(Occ(p->occ[i]));
-}
-
 // Sets nberrbloc to 0 in every occurrence of the top level: after a jump it no longer carries the code of
 // the spacers before, and the next box starts without substitutions.
 void initBlocerrPile(PileOcc* pile) {
@@ -104,8 +57,7 @@ void initBlocerrPile(PileOcc* pile) {
 int sommeBTOcc(PileOcc* pileNext, BitTab& bt) {
     if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
     ReinitBitTab(&bt);
-    forEachOcc(pileNext, topLevel(pileNext),
-               [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
+    forEachInTopLevel(pileNext, [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
     return nbSequenceInBitTab(bt);
 }
 
@@ -163,7 +115,7 @@ Extension extendOccurrences(Walk& w, int s, int numbloc, LevelWalk range) {
         if (o.pos < L) {
             char c = edgeChar(child, o.pos);
             if (c == '$') return;
-            if (avanceBranche(w.next, o, s, carseq2num[static_cast<unsigned char>(c)], false, w.cr, numbloc))
+            if (avanceBranche(w.next, o, s, textSymbol(c), false, w.cr, numbloc))
                 pushExtension(w, e);
             return;
         }
@@ -269,7 +221,7 @@ int gestionSaut(PileOcc* dest, PileOcc* source, const Criteres* cr, int* compteu
     const int64_t dummy = static_cast<int64_t>(dest->nbocc) - 1;
     int landed = 0;
     if (min > 0) {
-        forEachOcc(source, topLevel(source), [&](const Occ& o) {
+        forEachInTopLevel(source, [&](const Occ& o) {
             landed += saute2MinSaut(o, o.noeudpere, o.lettre, o.pos, 0, dest, cr, b);
         });
     } else {
@@ -463,18 +415,6 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
     // A joker extension that met the quorum but never reached the keep point hides this model.
     if (jokerFlag && sum == 0) return 0;
     return keepPoint(w, prof, lgbloc, numbloc, nbseqmod);
-}
-
-// Gives the root a one-character entering edge under a new node, so that the walk starts from an
-// occurrence standing exactly at the root.
-Noeud* makeSuperRacine(Noeud* racine) {
-    Noeud* superRacine = Alloc_Noeud();
-    superRacine->num_seq = 0;
-    racine->debut = 0;
-    racine->fin = 1;
-    racine->num_seq = 0;
-    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
-    return superRacine;
 }
 
 }  // namespace

@@ -24,43 +24,6 @@ int* maxlongbloc = nullptr;
 
 namespace {
 
-// ---- Tree access -------------------------------------------------------------------------------
-
-void* childOf(const Occ& o) {
-    return o.noeudpere->fils[o.lettre];
-}
-
-// Character i of the label of the edge that enters a tree record.
-char edgeChar(const void* record, int32_t i) {
-    const int32_t numSeq = isFeuille(record) ? static_cast<const Feuille*>(record)->num_seq
-                                             : static_cast<const Noeud*>(record)->num_seq;
-    return Sequence[numSeq][labelStart(record) + i];
-}
-
-BitTab colourSet(const void* record) {
-    return isFeuille(record) ? static_cast<const Feuille*>(record)->bit_tab
-                             : static_cast<const Noeud*>(record)->bit_tab;
-}
-
-// Leaves do not cache their cardinal; nodes do since the colour propagation.
-int32_t colourCount(const void* record) {
-    return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
-                             : static_cast<const Noeud*>(record)->nb_seq;
-}
-
-int32_t textSymbol(char c) {
-    return carseq2num[static_cast<unsigned char>(c)];
-}
-
-// Visits the top level of a stack newest first.  Dummies may stand inside a level (a level filled
-// by transferePile2Pile starts with the source's own dummy), so a null noeudpere ends the walk too.
-template <typename Visit>
-void forEachInTopLevel(const PileOcc* p, Visit visit) {
-    const int64_t prec = getPrecDummy(p);
-    for (int64_t i = static_cast<int64_t>(p->nbocc) - 1; i > prec && p->occ[i].noeudpere != nullptr; --i)
-        visit(p->occ[i]);
-}
-
 // ---- Spacer jumps ------------------------------------------------------------------------------
 
 // A spacer cannot be shorter than nothing: a negative minimum would send the jump back up the edge,
@@ -374,14 +337,8 @@ int32_t* allocInts(int n, const char* failure) {
 }  // namespace
 
 void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
-    // The super-racine reaches the root through a one-character terminator edge, so that the initial
-    // occurrence stands exactly at the root, like any occurrence at the end of its edge.
-    Noeud* superRacine = Alloc_Noeud();
-    superRacine->num_seq = 0;
-    racine->debut = 0;
-    racine->fin = 1;
-    racine->num_seq = 0;
-    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
+    // The initial occurrence stands exactly at the root, like any occurrence at the end of its edge.
+    Noeud* superRacine = makeSuperRacine(racine);
 
     const bool multibloc = cr->nbbloc != 1;
     Model* model = allocModel();

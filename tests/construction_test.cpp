@@ -59,7 +59,7 @@ std::vector<int> members(const unsigned char* bt) {
 
 std::set<int> asSet(const std::vector<int>& v) { return {v.begin(), v.end()}; }
 
-int numSeqOf(void* x) { return isFeuille(x) ? static_cast<Feuille*>(x)->num_seq : static_cast<Noeud*>(x)->num_seq; }
+int labelSeqOf(void* x) { return isFeuille(x) ? static_cast<Feuille*>(x)->num_seq : static_cast<Noeud*>(x)->num_seq; }
 
 int labelEndOf(void* x) {
     if (isFeuille(x)) return getValue(Liste_positions_fin, static_cast<Feuille*>(x)->dernier_indice);
@@ -68,7 +68,7 @@ int labelEndOf(void* x) {
 
 std::string labelOf(void* x) {
     const int start = labelStart(x);
-    return std::string(Sequence[numSeqOf(x)] + start, Sequence[numSeqOf(x)] + labelEndOf(x));
+    return std::string(Sequence[labelSeqOf(x)] + start, Sequence[labelSeqOf(x)] + labelEndOf(x));
 }
 
 // A leaf's occurrence chain: values newest first, and for each link whether
@@ -163,7 +163,7 @@ private:
             void* child = node->fils[k];
             if (child == nullptr) continue;
             ++children;
-            const char first = Sequence[numSeqOf(child)][labelStart(child)];
+            const char first = Sequence[labelSeqOf(child)][labelStart(child)];
             if (Translation_Table[static_cast<unsigned char>(first)] != k)
                 fault("child of '" + path + "' in the wrong slot");
             std::set<int> sub = checkNode(child, path, false);
