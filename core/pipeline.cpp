@@ -183,6 +183,56 @@ Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
     return root;
 }
 
+void checkNoTerminatorInTexts(int n) {
+    for (int s = 0; s < n; s++) {
+        const char* t = text[s];
+        const char* dollar = strchr(t, '$');
+        if (dollar == nullptr || dollar[1] == '\0') continue;  // only the terminator
+        fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
+                static_cast<int>(dollar - t), '$', '$');
+        exit(1);
+    }
+}
+
+void checkPalindromes(const Criteres& cr) {
+    int box = firstPalWithoutEarlierPartner(&cr);
+    if (box == -1) return;
+    if (cr.nbbloc < 2) {
+        fputs(">> Error: palindrome declarations need a run of at least two boxes\n", stderr);
+    } else {
+        fprintf(stderr,
+                ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
+                box + 1, cr.palbloc[box] + 1);
+    }
+    exit(1);
+}
+
+IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m) {
+    FILE* fasta = openInputOrRefuse(in.fastaFile, m.fastaOpen);
+    LoadedSequences loaded = loadSequences(fasta);
+    fclose(fasta);
+    IndexedRun run{loaded.count, loaded.longest, nullptr, nullptr};
+    checkSequenceCount(run.nbseq, m);
+    checkNoTerminatorInTexts(run.nbseq);
+    cr->longtext = loaded.totalLength;
+    cr->quorum = computeQuorum(in.quorumPercent, run.nbseq);
+    checkQuorum(cr->quorum, m);
+
+    FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
+    initAlphabet();
+    run.textAlphabet = chargeAlphabet(alphabet, text, run.nbseq);
+    if (run.textAlphabet == nullptr) fatalError(m.alphabetFormat);
+    fclose(alphabet);
+    setCompoPal(cr, in.tail, in.tailCount);
+    checkPalindromes(*cr);
+    transAlphMod(cr->flagpal);
+
+    run.root = buildSuffixTree(run.textAlphabet, run.nbseq, in.window);
+    freeFastaRecords(loaded);
+    UpdateBit_TabForAllTree(run.root);
+    return run;
+}
+
 void printParameterReport(const Criteres& cr, const ReportInput& in, const DriverMessages& m) {
     printf("Extraction is going to be made with the following parameters:\n");
     printf("FASTA file:                    %s\n", in.fastaFile);

@@ -78,6 +78,35 @@ int windowLength(const Criteres& cr);
 // meter on standard error.  Returns the root; colour sets are not yet propagated.
 Noeud* buildSuffixTree(const char* textAlphabet, int n, int window);
 
+// Refuses a "$" inside a sequence: it is the tree's terminator, and a text holding one would index
+// words that cross from one part of the sequence into the other.
+void checkNoTerminatorInTexts(int n);
+
+// Refuses a palindrome declaration whose partner is not an earlier box (a palindromic box is spelled
+// against the finished box it mirrors), or any declaration in a single-box run.
+void checkPalindromes(const Criteres& cr);
+
+// Inputs of the loading and indexing steps common to both drivers.
+struct RunInputs {
+    const char* fastaFile;
+    const char* alphabetFile;
+    float quorumPercent;  // as given on the command line (0 for the default)
+    char** tail;          // composition and palindrome arguments
+    int tailCount;
+    int window;           // depth of the suffix tree
+};
+// What those steps leave for the report and the extraction.
+struct IndexedRun {
+    int nbseq;
+    int longest;               // length of the longest sequence
+    const char* textAlphabet;  // the text alphabet string, "$" included
+    Noeud* root;               // the tree, colour sets propagated
+};
+// Reads every FASTA entry into `text`, fills longtext and quorum, loads the alphabet file, reads the
+// command-line tail into cr, translates the models alphabet and builds the coloured suffix tree.  Every
+// refusal ends the process with the driver's messages.
+IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m);
+
 // File names and quorum figures shown by the parameter report.
 struct ReportInput {
     const char* fastaFile;

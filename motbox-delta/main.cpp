@@ -175,14 +175,6 @@ void checkOpenFileLimit(int nbFiles) {
         " open files); narrow the spacer ranges or widen their Delta");
 }
 
-// A palindromic box is spelled against the finished boxes before it, so its partner must be one of them.
-void checkPalindromes(const Criteres& cr) {
-    int box = firstPalWithoutEarlierPartner(&cr);
-    if (box == -1) return;
-    refuse("box " + std::to_string(box + 1) + " cannot be the palindrome of box " +
-           std::to_string(cr.palbloc[box] + 1) + ": the partner must be an earlier box");
-}
-
 // The widest window of every spacer and the greatest lengths that can be reached (maxlargsaut), and the
 // most windows of one spacer (maxnbfenetres).  A spacer of Delta 0 has one window per length.
 void computeWindowExtents(Criteres* cr) {
@@ -284,27 +276,11 @@ int main(int argc, char** argv) {
     checkOpenFileLimit(nbFiles);
     const int window = windowLength(cr);
 
-    FILE* fasta = openInputOrRefuse(cl.fastaFile, kMessages.fastaOpen);
-    LoadedSequences loaded = loadSequences(fasta);
-    fclose(fasta);
-    const int nbseq = loaded.count;
-    checkSequenceCount(nbseq, kMessages);
-    cr.longtext = loaded.totalLength;
-    cr.quorum = computeQuorum(cl.quorumPercent, nbseq);
-    checkQuorum(cr.quorum, kMessages);
-
-    FILE* alphabet = openInputOrRefuse(cl.alphabetFile, kMessages.alphabetOpen);
-    initAlphabet();
-    const char* textAlphabet = chargeAlphabet(alphabet, text, nbseq);
-    if (textAlphabet == nullptr) fatalError(kMessages.alphabetFormat);
-    fclose(alphabet);
-    setCompoPal(&cr, argv + cl.tailStart, cl.tailCount);
-    checkPalindromes(cr);
-    transAlphMod(cr.flagpal);
-
-    Noeud* root = buildSuffixTree(textAlphabet, nbseq, window);
-    freeFastaRecords(loaded);
-    UpdateBit_TabForAllTree(root);
+    const IndexedRun run = loadAndIndex(&cr,
+                                        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent,
+                                         argv + cl.tailStart, cl.tailCount, window},
+                                        kMessages);
+    const int nbseq = run.nbseq;
 
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
@@ -313,7 +289,7 @@ int main(int argc, char** argv) {
     f = static_cast<FILE**>(calloc(static_cast<size_t>(nbFiles), sizeof(FILE*)));
     nbmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
     if (f == nullptr || nbmod == nullptr) fatalError("main: cannot allocate 'f/nbmod'");
-    const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, loaded.longest, textAlphabet);
+    const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
     if (!initFiles(f, cl.outputFile, &cr, headerLines)) fatalError("main: cannot initialize output files\n");
     initTabSauts(&cr);
 
@@ -326,10 +302,10 @@ int main(int argc, char** argv) {
             allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
 
     const float dust = userTimeTicks();
-    doSpell(&cr, nbseq, root);
+    doSpell(&cr, nbseq, run.root);
     const float seconds = userSecondsSince(dust);
 
-    int total = finishResultFiles(cr, cl, nbFiles, {nbseq, textAlphabet, headerLines, seconds});
+    int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});
     printf("\n");
     writeFinalCounts(stdout, total, seconds);
 

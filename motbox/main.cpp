@@ -121,20 +121,6 @@ CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
     return cl;
 }
 
-// A palindromic box is spelled against the finished boxes before it, so its partner must be one of them.
-void checkPalindromes(const Criteres& cr) {
-    int box = firstPalWithoutEarlierPartner(&cr);
-    if (box == -1) return;
-    if (cr.nbbloc < 2) {
-        fputs(">> Error: palindrome declarations need a run of at least two boxes\n", stderr);
-    } else {
-        fprintf(stderr,
-                ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
-                box + 1, cr.palbloc[box] + 1);
-    }
-    exit(1);
-}
-
 FILE* openResultStream(const char* name) {
     if (strcmp(name, "stdout") == 0) return stdout;
     FILE* out = fopen(name, "w");
@@ -190,27 +176,11 @@ int main(int argc, char** argv) {
     checkSpacerBounds(&cr);
     maxlongmod = windowLength(cr);
 
-    FILE* fasta = openInputOrRefuse(cl.fastaFile, kMessages.fastaOpen);
-    LoadedSequences loaded = loadSequences(fasta);
-    fclose(fasta);
-    int nbseq = loaded.count;
-    checkSequenceCount(nbseq, kMessages);
-    cr.longtext = loaded.totalLength;
-    cr.quorum = computeQuorum(cl.quorumPercent, nbseq);
-    checkQuorum(cr.quorum, kMessages);
-
-    FILE* alphabet = openInputOrRefuse(cl.alphabetFile, kMessages.alphabetOpen);
-    initAlphabet();
-    const char* textAlphabet = chargeAlphabet(alphabet, text, nbseq);
-    if (textAlphabet == nullptr) fatalError(kMessages.alphabetFormat);
-    fclose(alphabet);
-    setCompoPal(&cr, argv + cl.tailStart, cl.tailCount);
-    checkPalindromes(cr);
-    transAlphMod(cr.flagpal);
-
-    Noeud* root = buildSuffixTree(textAlphabet, nbseq, maxlongmod);
-    freeFastaRecords(loaded);
-    UpdateBit_TabForAllTree(root);
+    IndexedRun run = loadAndIndex(&cr,
+                                  {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart,
+                                   cl.tailCount, maxlongmod},
+                                  kMessages);
+    const int nbseq = run.nbseq;
 
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
@@ -220,11 +190,11 @@ int main(int argc, char** argv) {
     maxlongmod = 0;
     maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
     if (maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
-    int headerLines = headerBlankLinesForRun(cr, cl, nbseq, loaded.longest, textAlphabet);
+    int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
     writeReservedHeader(f, headerLines);
 
     dust = userTimeTicks();
-    doSpell(&cr, nbseq, root);
+    doSpell(&cr, nbseq, run.root);
     float seconds = userSecondsSince(dust);
 
     freeTexts(nbseq);
@@ -233,7 +203,7 @@ int main(int argc, char** argv) {
     writeFinalCounts(f, nbmod, seconds);
     // Rewinding flushes first and then clears the error flag, so check what was written before it.
     bool failedBefore = fflush(f) != 0 || ferror(f);
-    writeSummaryLine(f, motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, textAlphabet), headerLines);
+    writeSummaryLine(f, motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, run.textAlphabet), headerLines);
     checkResultWritten(f, cl.outputFile, failedBefore);
 
     Free_Arbre();

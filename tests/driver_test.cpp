@@ -347,6 +347,11 @@ TEST_F(DriverTest, SequenceFileProblems) {
         {"tab character", ">a\nACG\tT\n>b\nACGT\n", "", ">> Error: Seq 0 Pos 3 Control character 9 ('\t')\n"},
         {"carriage returns", ">a\r\nACGT\r\n>b\r\nACGT\r\n", "",
          ">> Error: Seq 0 Pos 4 Control character 13 ('\r')\n"},
+        // A "$" would act as a second terminator inside the text; it is refused before the alphabet is read.
+        {"terminator character", ">a\nACGT\n>b\nAC$GT\n", "",
+         ">> Error: Seq 1 Pos 2 Forbidden character 36 ('$') in the sequences\n"},
+        {"terminator at the end", ">a\nACGT$\n>b\nACGT\n", "",
+         ">> Error: Seq 0 Pos 4 Forbidden character 36 ('$') in the sequences\n"},
     };
     for (const Case& c : cases) {
         put("seqs.fa", c.fasta);
