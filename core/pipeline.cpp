@@ -183,6 +183,69 @@ Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
     return root;
 }
 
+namespace {
+
+constexpr int kArgAlphabet = 1;
+constexpr int kArgFasta = 2;
+constexpr int kArgOutput = 3;
+constexpr int kArgQuorum = 4;
+constexpr int kArgBoxes = 5;
+constexpr int kArgMinLength = 6;
+constexpr int kArgMaxLength = 7;
+constexpr int kArgSubstitutions = 8;
+constexpr int kFixedArguments = 8;
+constexpr int kArgsPerBox = 3;
+
+[[noreturn]] void refuseShortCommandLine(int given, int needed, const CommandLineRules& rules) {
+    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
+    rules.printUsage();
+    exit(1);
+}
+
+// Arguments the positional layout takes for nbbloc boxes (a single box has no groups).
+int positionalArguments(int nbbloc) {
+    if (nbbloc < 2) return kFixedArguments;
+    return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1);
+}
+
+void readBoxGroups(char** argv, Criteres* cr) {
+    int a = kFixedArguments + 1;
+    for (int b = 0; b < cr->nbbloc; b++) {
+        cr->bornesbloc[b].min = atoi(argv[a++]);
+        cr->bornesbloc[b].max = atoi(argv[a++]);
+        cr->errbloc[b] = atoi(argv[a++]);
+        if (b < cr->nbbloc - 1) {
+            cr->sauts[b].min = atoi(argv[a++]);
+            cr->sauts[b].max = atoi(argv[a++]);
+#if MOTBOX_DELTA
+            cr->deltas[b] = atoi(argv[a++]);
+#endif
+        }
+    }
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, char** argv, Criteres* cr, const CommandLineRules& rules) {
+    int given = argc - 1;
+    if (given < kFixedArguments) refuseShortCommandLine(given, kFixedArguments, rules);
+    CommandLine cl{argv[kArgAlphabet], argv[kArgFasta], argv[kArgOutput], 0, 0, 0};
+    cl.quorumPercent = static_cast<float>(atof(argv[kArgQuorum]));
+    cr->nbbloc = static_cast<signed char>(atoi(argv[kArgBoxes]));
+    if (cr->nbbloc < rules.minBoxes) rules.refuseBoxes(argv[kArgBoxes]);
+    int needed = positionalArguments(cr->nbbloc);
+    if (given < needed) refuseShortCommandLine(given, needed, rules);
+
+    allocBloc(cr, cr->nbbloc);
+    cr->minlong = atoi(argv[kArgMinLength]);
+    cr->maxlong = atoi(argv[kArgMaxLength]);
+    cr->maxerr = atoi(argv[kArgSubstitutions]);
+    if (cr->nbbloc >= 2) readBoxGroups(argv, cr);
+    cl.tailStart = needed + 1;
+    cl.tailCount = argc - cl.tailStart;
+    return cl;
+}
+
 void checkNoTerminatorInTexts(int n) {
     for (int s = 0; s < n; s++) {
         const char* t = text[s];

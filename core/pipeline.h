@@ -78,6 +78,29 @@ int windowLength(const Criteres& cr);
 // meter on standard error.  Returns the root; colour sets are not yet propagated.
 Noeud* buildSuffixTree(const char* textAlphabet, int n, int window);
 
+// The positional command line: three file names, the quorum, the number of boxes B, the totals, then,
+// when B is 2 or more, one group per box (min, max, substitutions) and after every box but the last one
+// per spacer (min, max and, for motbox-delta, Delta), then the tail of compositions and palindromes.
+struct CommandLine {
+    const char* alphabetFile;
+    const char* fastaFile;
+    const char* outputFile;
+    float quorumPercent;  // as converted from the argument; 0 selects the default
+    int tailStart;        // argv index of the first composition or palindrome argument
+    int tailCount;
+};
+// What the two programs do differently when they read it.
+struct CommandLineRules {
+    int minBoxes;                          // fewer boxes are refused by refuseBoxes
+    void (*refuseBoxes)(const char* arg);  // given the boxes argument as written; ends the process
+    void (*printUsage)();                  // the usage text, on standard error
+};
+// Numbers each spacer group holds: min, max, and Delta in motbox-delta.
+inline constexpr int kArgsPerSpacer = MOTBOX_DELTA ? 3 : 2;
+// Converts the positional arguments into cr (allocBloc included).  A command line shorter than its layout
+// is refused with the usage text before any argument is used.
+CommandLine parseCommandLine(int argc, char** argv, Criteres* cr, const CommandLineRules& rules);
+
 // Refuses a "$" inside a sequence: it is the tree's terminator, and a text holding one would index
 // words that cross from one part of the sequence into the other.
 void checkNoTerminatorInTexts(int n);

@@ -30,28 +30,6 @@ constexpr DriverMessages kMessages = {
     "main: wrong alphabet file format\n",    "Max composition in %s:         %d\n",
 };
 
-// Positions of the fixed arguments (argument 1 is the first after the program name).
-constexpr int kArgAlphabet = 1;
-constexpr int kArgFasta = 2;
-constexpr int kArgOutput = 3;
-constexpr int kArgQuorum = 4;
-constexpr int kArgBoxes = 5;
-constexpr int kArgMinLength = 6;
-constexpr int kArgMaxLength = 7;
-constexpr int kArgSubstitutions = 8;
-constexpr int kFixedArguments = 8;
-constexpr int kArgsPerBox = 3;
-constexpr int kArgsPerSpacer = 3;
-
-struct CommandLine {
-    const char* alphabetFile;
-    const char* fastaFile;
-    const char* outputFile;
-    float quorumPercent;  // as converted from the argument; 0 selects the default
-    int tailStart;        // argv index of the first composition or palindrome argument
-    int tailCount;
-};
-
 void printUsage() {
     fputs(
         "Usage: motbox-delta ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
@@ -74,55 +52,16 @@ void printUsage() {
         stderr);
 }
 
-[[noreturn]] void refuseShortCommandLine(int given, int needed) {
-    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
-    printUsage();
-    exit(1);
-}
-
 [[noreturn]] void refuse(const std::string& message) {
     fprintf(stderr, ">> Error: %s\n", message.c_str());
     exit(1);
 }
 
-int positionalArguments(int nbbloc) {
-    return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1);
+[[noreturn]] void refuseBoxes(const char*) {
+    fatalError("Incorrect boxes number\n");
 }
 
-void readBoxGroups(char** argv, Criteres* cr) {
-    int a = kFixedArguments + 1;
-    for (int b = 0; b < cr->nbbloc; b++) {
-        cr->bornesbloc[b].min = atoi(argv[a++]);
-        cr->bornesbloc[b].max = atoi(argv[a++]);
-        cr->errbloc[b] = atoi(argv[a++]);
-        if (b < cr->nbbloc - 1) {
-            cr->sauts[b].min = atoi(argv[a++]);
-            cr->sauts[b].max = atoi(argv[a++]);
-            cr->deltas[b] = atoi(argv[a++]);
-        }
-    }
-}
-
-// Converts the positional arguments into cr, refusing a command line that the layout cannot read.
-CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
-    int given = argc - 1;
-    if (given < kFixedArguments) refuseShortCommandLine(given, kFixedArguments);
-    CommandLine cl{argv[kArgAlphabet], argv[kArgFasta], argv[kArgOutput], 0, 0, 0};
-    cl.quorumPercent = static_cast<float>(atof(argv[kArgQuorum]));
-    cr->nbbloc = static_cast<signed char>(atoi(argv[kArgBoxes]));
-    if (cr->nbbloc <= 1) fatalError("Incorrect boxes number\n");
-    int needed = positionalArguments(cr->nbbloc);
-    if (given < needed) refuseShortCommandLine(given, needed);
-
-    allocBloc(cr, cr->nbbloc);
-    cr->minlong = atoi(argv[kArgMinLength]);
-    cr->maxlong = atoi(argv[kArgMaxLength]);
-    cr->maxerr = atoi(argv[kArgSubstitutions]);
-    readBoxGroups(argv, cr);
-    cl.tailStart = needed + 1;
-    cl.tailCount = argc - cl.tailStart;
-    return cl;
-}
+constexpr CommandLineRules kCommandLineRules = {2, refuseBoxes, printUsage};
 
 // Every spacer must have at least one window: its jump would otherwise land nowhere and no result file
 // could hold the models that cross it.  Its lengths must also be countable in an int, as the spacer codes
@@ -269,7 +208,7 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
-    CommandLine cl = parseCommandLine(argc, argv, &cr);
+    CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
     checkSpacerBounds(&cr);
     checkSpacerWindows(cr);
     const int nbFiles = nbFichiers(&cr);

@@ -27,30 +27,8 @@ constexpr DriverMessages kMessages = {
     "Max composition in %s:          %d\n",
 };
 
-// Positions of the fixed arguments (argument 1 is the first after the program name).
-constexpr int kArgAlphabet = 1;
-constexpr int kArgFasta = 2;
-constexpr int kArgOutput = 3;
-constexpr int kArgQuorum = 4;
-constexpr int kArgBoxes = 5;
-constexpr int kArgMinLength = 6;
-constexpr int kArgMaxLength = 7;
-constexpr int kArgSubstitutions = 8;
-constexpr int kFixedArguments = 8;
-constexpr int kArgsPerBox = 3;
-constexpr int kArgsPerSpacer = 2;
-
 // User CPU time, in clock ticks, when the extraction started.
 float dust = 0;
-
-struct CommandLine {
-    const char* alphabetFile;
-    const char* fastaFile;
-    const char* outputFile;
-    float quorumPercent;  // as converted from the argument; 0 selects the default
-    int tailStart;        // argv index of the first composition or palindrome argument
-    int tailCount;
-};
 
 void printUsage() {
     fputs(
@@ -71,55 +49,12 @@ void printUsage() {
         stderr);
 }
 
-[[noreturn]] void refuseShortCommandLine(int given, int needed) {
-    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
-    printUsage();
+[[noreturn]] void refuseBoxes(const char* arg) {
+    fprintf(stderr, ">> Error: incorrect number of boxes '%s': at least one box is needed\n", arg);
     exit(1);
 }
 
-// Arguments the positional layout takes for nbbloc boxes (boxes of 1 or less have no groups).
-int positionalArguments(int nbbloc) {
-    if (nbbloc < 2) return kFixedArguments;
-    return kFixedArguments + kArgsPerBox * nbbloc + kArgsPerSpacer * (nbbloc - 1);
-}
-
-void readBoxGroups(char** argv, Criteres* cr) {
-    int a = kFixedArguments + 1;
-    for (int b = 0; b < cr->nbbloc; b++) {
-        cr->bornesbloc[b].min = atoi(argv[a++]);
-        cr->bornesbloc[b].max = atoi(argv[a++]);
-        cr->errbloc[b] = atoi(argv[a++]);
-        if (b < cr->nbbloc - 1) {
-            cr->sauts[b].min = atoi(argv[a++]);
-            cr->sauts[b].max = atoi(argv[a++]);
-        }
-    }
-}
-
-// Converts the positional arguments into cr, refusing a command line that the layout cannot read.
-CommandLine parseCommandLine(int argc, char** argv, Criteres* cr) {
-    int given = argc - 1;
-    if (given < kFixedArguments) refuseShortCommandLine(given, kFixedArguments);
-    CommandLine cl{argv[kArgAlphabet], argv[kArgFasta], argv[kArgOutput], 0, 0, 0};
-    cl.quorumPercent = static_cast<float>(atof(argv[kArgQuorum]));
-    cr->nbbloc = static_cast<signed char>(atoi(argv[kArgBoxes]));
-    if (cr->nbbloc < 1) {
-        fprintf(stderr, ">> Error: incorrect number of boxes '%s': at least one box is needed\n",
-                argv[kArgBoxes]);
-        exit(1);
-    }
-    int needed = positionalArguments(cr->nbbloc);
-    if (given < needed) refuseShortCommandLine(given, needed);
-
-    allocBloc(cr, cr->nbbloc);
-    cr->minlong = atoi(argv[kArgMinLength]);
-    cr->maxlong = atoi(argv[kArgMaxLength]);
-    cr->maxerr = atoi(argv[kArgSubstitutions]);
-    if (cr->nbbloc >= 2) readBoxGroups(argv, cr);
-    cl.tailStart = needed + 1;
-    cl.tailCount = argc - cl.tailStart;
-    return cl;
-}
+constexpr CommandLineRules kCommandLineRules = {1, refuseBoxes, printUsage};
 
 FILE* openResultStream(const char* name) {
     if (strcmp(name, "stdout") == 0) return stdout;
@@ -172,7 +107,7 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
-    CommandLine cl = parseCommandLine(argc, argv, &cr);
+    CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
     checkSpacerBounds(&cr);
     maxlongmod = windowLength(cr);
 

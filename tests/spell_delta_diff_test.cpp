@@ -270,7 +270,13 @@ std::vector<std::vector<Window>> windowCombinations(const Case& c) {
 
 std::string fileName(const std::vector<Window>& windows) {
     std::string name = "res";
-    for (const Window& w : windows) name += "[" + std::to_string(w.lo) + "-" + std::to_string(w.hi) + "]";
+    for (const Window& w : windows) {
+        name += '[';
+        name += std::to_string(w.lo);
+        name += '-';
+        name += std::to_string(w.hi);
+        name += ']';
+    }
     return name;
 }
 
