@@ -150,6 +150,21 @@ TEST_F(SpellEndToEnd, NegativeSpacerMinimumCountsFromZero) {
     EXPECT_EQ(records(negative.file), records(zero.file));
 }
 
+// The record of the result-file description: AC at 12 in s0 and at 40 in s1, followed by G after a
+// spacer of 5 and of 3; every other character is T, which the tail forbids in models, so AC_G is the
+// only model.  After AC both texts share TTT, then s1 goes on with G and s0 with T: the jump reaches
+// that node at exactly the minimum and lands on its G edge (s1) before its T edge (s0), so the s0
+// occurrence is pushed first by the second box and printed last.
+TEST_F(SpellEndToEnd, RecordOfTwoBoxesPrintsSpacerLengthsNewestFirst) {
+    const std::string s0 = std::string(12, 'T') + "ACTTTTTG" + std::string(30, 'T');
+    const std::string s1 = std::string(40, 'T') + "ACTTTG" + std::string(4, 'T');
+    const Outcome r = run(kDna, {s0, s1},
+                          {"100", "2", "3", "3", "0", "2", "2", "0", "3", "5", "1", "1", "0", "0", "1", "T", "0"});
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    const std::string records = "AC_G 01-2 2\nSeq     1   Pos    40\t3 \nSeq     0   Pos    12\t5 \n2\n";
+    EXPECT_EQ(maskTime(r.file), resultFile("%%% 2 2/2 100 3 3 0 2 2 0 3 5 1 1 0 a.txt ACGT$", records, 1));
+}
+
 TEST_F(SpellEndToEnd, NoModelStillFramesTheFile) {
     const Outcome r = run(kDna, {"AAAA", "CCCC"}, {"100", "1", "2", "3", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
