@@ -68,10 +68,22 @@ class StaticSequenceCursor {
     int32_t bit_;
 };
 
-void printSpacers(FILE* flot, const Criteres* cr, int32_t r) {
-    if (cr == nullptr || cr->nbbloc == 1) return;
-    fputc('\t', flot);
-    for (int32_t j = 0; j < cr->nbbloc - 1; ++j) fprintf(flot, "%d ", code2Sauts[r][j]);
+// The spacer columns of a multi-box run are the same on every line of a
+// chain, so they are formatted once: "\t" then "%d " per spacer, then "\n".
+// Returns the length written into out, which holds kMaxSuffix bytes.
+constexpr size_t kMaxSuffix = 1 + 12 * 127 + 1;  // nbbloc is a signed char
+
+size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
+    char* p = out;
+    if (cr != nullptr && cr->nbbloc != 1) {
+        *p++ = '\t';
+        for (int32_t j = 0; j < cr->nbbloc - 1; ++j) {
+            p = appendDecimal(p, code2Sauts[r][j]);
+            *p++ = ' ';
+        }
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - out);
 }
 
 template <typename Cursor>
@@ -82,11 +94,21 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
     if (c == FIN_CHAINE || !validCell(l, c)) return 0;
     const int32_t distance = l->valeurs[c] - labelStart(leaf) + d;
     Cursor seq(leaf->bit_tab);
+    char end[kMaxSuffix];
+    const size_t endLength = formatLineEnd(end, cr, r);
+    // Occurrence lines dominate output-heavy runs: each is built in place and
+    // handed to the stream in one call rather than parsed by printf.
+    char line[64 + kMaxSuffix];
     int32_t lines = 0;
     for (;;) {
-        fprintf(flot, "Seq %5d   Pos %5d", seq.current(), l->valeurs[c] - distance);
-        printSpacers(flot, cr, r);
-        fputc('\n', flot);
+        char* p = line;
+        memcpy(p, "Seq ", 4);
+        p = appendDecimalWidth(p + 4, seq.current(), 5);
+        memcpy(p, "   Pos ", 7);
+        p = appendDecimalWidth(p + 7, l->valeurs[c] - distance, 5);
+        memcpy(p, end, endLength);
+        p += endLength;
+        fwrite_unlocked(line, 1, static_cast<size_t>(p - line), flot);
         ++lines;
         const int32_t link = l->suivants[c];
         if ((link & MARQUE_CHANGE_SEQ) != 0) seq.previous();
@@ -96,6 +118,28 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
 }
 
 }  // namespace
+
+char* appendDecimal(char* out, int32_t v) {
+    // The magnitude is taken unsigned so that INT32_MIN needs no special case.
+    uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0) *out++ = '-';
+    while (n > 0) *out++ = digits[--n];
+    return out;
+}
+
+char* appendDecimalWidth(char* out, int32_t v, int width) {
+    char text[11];
+    const int n = static_cast<int>(appendDecimal(text, v) - text);
+    for (int i = n; i < width; ++i) *out++ = ' ';
+    memcpy(out, text, static_cast<size_t>(n));
+    return out + n;
+}
 
 ListePositions* Alloc_ListePositions(int32_t n) {
     auto* l = static_cast<ListePositions*>(malloc(sizeof(ListePositions)));

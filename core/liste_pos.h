@@ -30,6 +30,12 @@ int32_t getIndiceSuivant(const ListePositions* l, int32_t i);
 int32_t ChercheDerniereCelluleDansListe(const ListePositions* l, int32_t i);
 void Free_ListePositions(ListePositions* l);
 
+// Write v in decimal exactly as printf's "%d" does (appendDecimal, at most 11
+// chars) or "%<width>d" does (appendDecimalWidth: right-aligned with spaces,
+// never truncated); both return the end of the text, which is not terminated.
+char* appendDecimal(char* out, int32_t v);
+char* appendDecimalWidth(char* out, int32_t v, int width);
+
 // Writes one "Seq %5d   Pos %5d" line per occurrence of the leaf; returns the count.
 int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r);
 int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -265,6 +266,24 @@ TEST_F(PrintPositionsTest, SingleOccurrenceAndEmptyChain) {
     auto [out, lines] = print(0, nullptr, 0);
     EXPECT_EQ(out, "Seq     2   Pos     0\n");
     EXPECT_EQ(lines, 1);
+}
+
+// The occurrence lines are formatted by hand; each value must come out as
+// printf would write it, padded or not, signed or not.
+TEST(PrintPositionsFormatter, MatchesPrintfDecimalAndFiveColumns) {
+    const int32_t values[] = {0,      1,       9,        10,      42,      9999,    10000,   99999,
+                              100000, 123456,  999999,   1000000, INT_MAX, -1,      -9,      -10,
+                              -999,   -1000,   -9999,    -10000,  -99999,  -100000, INT_MIN + 1, INT_MIN};
+    for (int32_t v : values) {
+        char expected[32];
+        char got[32];
+        snprintf(expected, sizeof expected, "%d", v);
+        char* end = appendDecimal(got, v);
+        EXPECT_EQ(std::string(got, end), expected) << "%d of " << v;
+        snprintf(expected, sizeof expected, "%5d", v);
+        end = appendDecimalWidth(got, v, 5);
+        EXPECT_EQ(std::string(got, end), expected) << "%5d of " << v;
+    }
 }
 
 }  // namespace
