@@ -206,10 +206,18 @@ int32_t nbSequenceInBitTabDynamic(BitTab bt) {
     return dynamicCount(bt);
 }
 
-int32_t nbSequenceInBitTabStatic(BitTab bt) {
+// The spelling engines count a union for every candidate symbol, so this is hot: it counts eight bytes
+// at a time, and is compiled twice so that processors with a popcount instruction use it.
+__attribute__((target_clones("popcnt", "default"))) int32_t nbSequenceInBitTabStatic(BitTab bt) {
     // Byte 0 is masked so that the form bit is never counted.
     int32_t n = std::popcount(static_cast<unsigned>(bt[0] & 0x7F));
-    for (int32_t i = 1; i < SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
+    int32_t i = 1;
+    for (; i + 8 <= SIZE_STATIC_BIT_TAB; i += 8) {
+        uint64_t word;
+        memcpy(&word, bt + i, sizeof word);
+        n += std::popcount(word);
+    }
+    for (; i < SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
     return n;
 }
 
