@@ -276,10 +276,11 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     fclose(fasta);
     IndexedRun run{loaded.count, loaded.longest, nullptr, nullptr};
     checkSequenceCount(run.nbseq, m);
-    checkNoTerminatorInTexts(run.nbseq);
     cr->longtext = loaded.totalLength;
     cr->quorum = computeQuorum(in.quorumPercent, run.nbseq);
     checkQuorum(cr->quorum, m);
+    // The quorum follows from the count of sequences: its warning or refusal comes before a text is refused.
+    checkNoTerminatorInTexts(run.nbseq);
 
     FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
     initAlphabet();

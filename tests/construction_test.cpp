@@ -310,6 +310,34 @@ TEST_F(ConstructionTest, RepetitiveTextsFulfilTheContractForEveryWindow) {
     }
 }
 
+// The random cases above have at most six sequences, so every colour set fits
+// one byte and a short list never holds more than one member.  Runs with tens
+// to hundreds of short texts give leaves short lists of several members, which
+// must stay in increasing order, and bit arrays of several bytes.
+TEST_F(ConstructionTest, ManySequencesFulfilTheContract) {
+    std::mt19937 rng(777);
+    const std::string letters = "ACGT";
+    for (int round = 0; round < 200; ++round) {
+        const int alphabetSize = 1 + static_cast<int>(rng() % 3);
+        const int nbSeq = 40 + static_cast<int>(rng() % 200);
+        std::vector<std::string> texts;
+        int longest = 0;
+        for (int k = 0; k < nbSeq; ++k) {
+            std::string t;
+            const int length = static_cast<int>(rng() % 7);
+            for (int p = 0; p < length; ++p) t += letters[rng() % alphabetSize];
+            t += '$';
+            longest = std::max(longest, static_cast<int>(t.size()));
+            texts.push_back(t);
+        }
+        const int w = 1 + static_cast<int>(rng() % (longest + 2));
+        Noeud* root = build(texts, w, letters.substr(0, alphabetSize) + "$");
+        ASSERT_GE(CHANGE_LIMITE, 2);
+        const std::string faults = contractFaults(root, w);
+        ASSERT_TRUE(faults.empty()) << describe(texts, w) << "\n" << faults;
+    }
+}
+
 TEST_F(ConstructionTest, AcaWithWindowTwo) {
     Noeud* root = build({"ACA$"}, 2);
     EXPECT_EQ(contractFaults(root, 2), "");

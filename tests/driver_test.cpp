@@ -423,6 +423,19 @@ TEST_F(DriverTest, QuorumBelowOneIsRefusedBeforeTheAlphabet) {
     }
 }
 
+// The quorum is judged as soon as the sequences are counted, before any text is refused.
+TEST_F(DriverTest, QuorumIsJudgedBeforeATerminatorInsideASequence) {
+    put("seqs.fa", ">a\nACGT\n>b\nAC$GT\n>c\nACGT\n");
+    const std::string dollar = ">> Error: Seq 1 Pos 2 Forbidden character 36 ('$') in the sequences\n";
+    RunResult warned = motbox({"dna.alph", "seqs.fa", "out.txt", "10", "1", "3", "5", "1"});
+    EXPECT_EQ(warned.status, 1);
+    EXPECT_EQ(warned.err, "> Warning: quorum value is 1 sequence!\n" + dollar);
+    RunResult refused = motbox({"dna.alph", "seqs.fa", "out.txt", "-10", "1", "3", "5", "1"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, ">> Error: main: quorum value is lower than 1 sequence!\n");
+    EXPECT_FALSE(fileExists(dir + "/out.txt"));
+}
+
 TEST_F(DriverTest, AlphabetFileProblems) {
     struct Case {
         const char* what;
