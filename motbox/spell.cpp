@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "allocateurs.h"
 #include "alphabet.h"
@@ -230,7 +231,9 @@ int32_t sommeBTOcc(const PileOcc* pileNext, BitTab* bt) {
 
 struct MoveResult {
     int32_t count;  // new occurrences
-    int32_t bound;  // sum of their colour counts: an upper bound of the number of sequences
+    // Sum of their colour counts: an upper bound of the number of sequences.  Many occurrences (several
+    // spacer lengths may lead to one place) times many sequences would overflow 32 bits.
+    int64_t bound;
 };
 
 // Moves every occurrence of the top level of pile by symbol s onto pileNext (emptied first).
@@ -261,71 +264,143 @@ MoveResult moveOccurrences(const PileOcc* pile, PileOcc* pileNext, Occ* next, in
     return moved;
 }
 
+// One model of the walk: the state that a recursive call would keep on the machine stack.  The walk
+// goes as deep as the longest model (tens of thousands of symbols for texts that share a long segment),
+// so its frames live on the heap.
+struct Frame {
+    enum class Step {
+        Enter,           // limits, then the symbol loop
+        NextSymbol,      // try the symbol after s
+        AfterBoxChange,  // the next box of model + s has been explored
+        Extension,       // extend the model by s inside the box
+        AfterExtension,  // model + s has been explored
+    };
+    int32_t prof;
+    int32_t lgbloc;
+    int32_t numbloc;
+    int32_t nbseqmod;
+    Step step = Step::Enter;
+    int32_t s = -1;         // symbol being tried
+    int32_t flagJoker = 0;  // a joker extension or a box change was explored
+    int32_t sommeRes = 0;   // sum of the results of the explored extensions
+    int32_t u = -1;         // exact number of sequences of model + s, -1 until counted
+    int64_t bound = 0;      // upper bound of that number
+};
+
+// Explores the model of `pile`'s top level and all its extensions depth first, symbols in increasing
+// number, a box change before the extension inside the box, and a model after its extensions.  Returns
+// 1 when the model ends with the joker or with an empty box and reached the keep point, else 0.
 int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t prof, int32_t lgbloc,
                     int32_t numbloc, bool multibloc, Model* model, Occ* next, BitTab* bt, int32_t nbseq,
                     int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
-    if (prof == 3) barre(0);
-    const bool lastBox = numbloc == cr->nbbloc - 1;
-    if (limitsReached(cr, prof, lgbloc, numbloc, multibloc, longbloc))
-        return lastBox
-                   ? keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc)
-                   : 0;
+    using Step = Frame::Step;
+    std::vector<Frame> frames;
+    frames.push_back({prof, lgbloc, numbloc, nbseqmod});
+    int32_t result = 0;  // of the frame that ended last
+    while (!frames.empty()) {
+        Frame& fr = frames.back();
+        const bool lastBox = fr.numbloc == cr->nbbloc - 1;
+        switch (fr.step) {
+            case Step::Enter:
+                if (fr.prof == 3) barre(0);
+                if (limitsReached(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc)) {
+                    result = lastBox ? keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc,
+                                                 fr.numbloc, multibloc, cr, longbloc)
+                                     : 0;
+                    frames.pop_back();
+                    break;
+                }
+                fr.step = Step::NextSymbol;
+                break;
 
-    // A model that explored a joker extension (or a box change) is written only if one of them
-    // reached the keep point: otherwise the joker would stand for nothing.
-    int32_t flagJoker = 0;
-    int32_t sommeRes = 0;
-    for (int32_t s = 0; s < nbSymbMod; ++s) {
-        if (!symbolAllowed(cr, s, prof, lgbloc, numbloc, multibloc, model, longbloc, posdebbloc)) continue;
-        const MoveResult moved = moveOccurrences(pile, pileNext, next, s, cr, numbloc, multibloc);
-        if (moved.count == 0) continue;
-        int32_t u = -1;
+            case Step::NextSymbol: {
+                if (++fr.s >= nbSymbMod) {
+                    // A model that explored a joker extension (or a box change) is written only if one of
+                    // them reached the keep point: otherwise the joker would stand for nothing.
+                    result = 0;
+                    if (passesFinalTests(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc) &&
+                        !(fr.flagJoker && fr.sommeRes == 0))
+                        result = keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc,
+                                           multibloc, cr, longbloc);
+                    frames.pop_back();
+                    break;
+                }
+                const int32_t s = fr.s;
+                if (!symbolAllowed(cr, s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
+                                   posdebbloc))
+                    break;
+                const MoveResult moved = moveOccurrences(pile, pileNext, next, s, cr, fr.numbloc, multibloc);
+                if (moved.count == 0) break;
+                fr.u = -1;
+                fr.bound = moved.bound;
+                fr.step = Step::Extension;
 
-        const bool boxMayEnd = multibloc && !lastBox && lgbloc + 1 >= cr->bornesbloc[numbloc].min;
-        if (boxMayEnd) {
-            if (moved.bound < cr->quorum) continue;
-            u = sommeBTOcc(pileNext, bt);
-            if (u < cr->quorum) continue;
-            if (gestionSaut(model, pile, pileNext, cr, numbloc) > 0) {
+                const bool boxMayEnd =
+                    multibloc && !lastBox && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
+                if (!boxMayEnd) break;
+                if (fr.bound < cr->quorum) {
+                    fr.step = Step::NextSymbol;
+                    break;
+                }
+                fr.u = sommeBTOcc(pileNext, bt);
+                if (fr.u < cr->quorum) {
+                    fr.step = Step::NextSymbol;
+                    break;
+                }
+                if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) break;
                 changeModel(model, s);
                 changeModel(model, numSAUT);
                 // pileNext is scratch for the next box: keep M+s's occurrences for the extension below.
                 ajouteDummy(pileBloc);
                 copieLastOcc(pileBloc, pileNext);
                 videPile(pileNext);
-                flagJoker = 1;
-                takeAllowance(cr, numbloc, s, 1);
-                longbloc[numbloc] = lgbloc + 1;
-                sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, 0, numbloc + 1, multibloc, model,
-                                        next, bt, nbseq, u, cr, longbloc, posdebbloc);
-                takeAllowance(cr, numbloc, s, -1);
+                fr.flagJoker = 1;
+                takeAllowance(cr, fr.numbloc, s, 1);
+                longbloc[fr.numbloc] = fr.lgbloc + 1;
+                fr.step = Step::AfterBoxChange;
+                const Frame child{fr.prof + 1, 0, fr.numbloc + 1, fr.u};
+                frames.push_back(child);  // fr is not used past this point
+                break;
+            }
+
+            case Step::AfterBoxChange:
+                fr.sommeRes += result;
+                takeAllowance(cr, fr.numbloc, fr.s, -1);
                 decrModel(model);
                 decrModel(model);
                 videPile(pileNext);
                 copieLastOcc(pileNext, pileBloc);
                 depileRec(pileBloc);
                 depileRec(pile);
+                fr.step = Step::Extension;
+                break;
+
+            case Step::Extension: {
+                fr.step = Step::NextSymbol;
+                if (fr.bound < cr->quorum) break;
+                if (fr.u < 0) fr.u = sommeBTOcc(pileNext, bt);
+                if (fr.u < cr->quorum) break;
+                if (fr.s == numJOKER) fr.flagJoker = 1;
+                changeModel(model, fr.s);
+                ajouteDummy(pile);
+                transferePile2Pile(pile, pileNext);
+                takeAllowance(cr, fr.numbloc, fr.s, 1);
+                fr.step = Step::AfterExtension;
+                const Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u};
+                frames.push_back(child);  // fr is not used past this point
+                break;
             }
+
+            case Step::AfterExtension:
+                fr.sommeRes += result;
+                takeAllowance(cr, fr.numbloc, fr.s, -1);
+                depileRec(pile);
+                decrModel(model);
+                fr.step = Step::NextSymbol;
+                break;
         }
-
-        if (moved.bound < cr->quorum) continue;
-        if (u < 0) u = sommeBTOcc(pileNext, bt);
-        if (u < cr->quorum) continue;
-        if (s == numJOKER) flagJoker = 1;
-        changeModel(model, s);
-        ajouteDummy(pile);
-        transferePile2Pile(pile, pileNext);
-        takeAllowance(cr, numbloc, s, 1);
-        sommeRes += spellModels(pile, pileNext, pileBloc, prof + 1, lgbloc + 1, numbloc, multibloc, model,
-                                next, bt, nbseq, u, cr, longbloc, posdebbloc);
-        takeAllowance(cr, numbloc, s, -1);
-        depileRec(pile);
-        decrModel(model);
     }
-
-    if (!passesFinalTests(cr, prof, lgbloc, numbloc, multibloc, longbloc)) return 0;
-    if (flagJoker && sommeRes == 0) return 0;
-    return keepPoint(model, pile, nbseq, nbseqmod, prof, lgbloc, numbloc, multibloc, cr, longbloc);
+    return result;
 }
 
 int32_t* allocInts(int n, const char* failure) {

@@ -196,4 +196,24 @@ TEST_F(SpellEndToEnd, StdoutCarriesReportsThenTheResultThenTheSummary) {
     EXPECT_EQ(maskTime(r.file), expected);
 }
 
+// Two texts sharing a segment of 50000 characters give models as long as the segment: the walk goes
+// one model deeper per symbol and must not run out of stack.  A^n is in both texts at 0, A^(n-1) at 0
+// and 1, A^(n-2) at 0, 1 and 2; a model comes after its extensions.
+TEST_F(SpellEndToEnd, ModelsAsLongAsASharedSegment) {
+    const int n = 50000;
+    const std::string text(n, 'A');
+    const Outcome r = run(kDna, {text, text}, {"100", "1", std::to_string(n - 2), "0", "0"});
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    std::string expected;
+    for (int length = n, lines = 2; length >= n - 2; --length, lines += 2)
+        expected +=
+            std::string(length, 'A') + " " + std::string(length, '0') + " 2\n" + std::to_string(lines) + "\n";
+    std::string got;
+    const std::string body = records(r.file);
+    for (size_t start = 0, end; (end = body.find('\n', start)) != std::string::npos; start = end + 1)
+        if (body.compare(start, 4, "Seq ") != 0) got += body.substr(start, end + 1 - start);
+    EXPECT_EQ(got, expected);
+    EXPECT_NE(r.file.find("Nb models: 3\n"), std::string::npos);
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,16 @@ class SpellEngine : public testing::Test {
         transAlphMod(1);  // complements for the palindrome cases
     }
 
-    // Builds the tree truncated at `window` and returns the result records written by doSpell.
-    std::string spell(int window) {
+    // Builds the tree truncated at `window` and returns the result records written by doSpell.  A
+    // non-zero `nodeCount` replaces every node's cached number of sequences, which the walk may only use
+    // as an upper bound.
+    std::string spell(int window, int32_t nodeCount = 0) {
         const int n = static_cast<int>(texts.size());
         Init_All(alphSeq, 0, n);
         Noeud* root = Construction_Arbre(texts[0], window);
         for (int i = 1; i < n; ++i) root = AjouteSequence(root, texts[i], window);
         UpdateBit_TabForAllTree(root);
+        if (nodeCount != 0) setNodeCounts(root, nodeCount);
         if (cr.nbbloc >= 2) initTabSauts(&cr);
         f = tmpfile();
         nbmod = 0;
@@ -61,6 +65,13 @@ class SpellEngine : public testing::Test {
         maxlongbloc = nullptr;
         releaseTree();
         return out;
+    }
+
+    static void setNodeCounts(void* record, int32_t count) {
+        if (record == nullptr || isFeuille(record)) return;
+        auto* node = static_cast<Noeud*>(record);
+        node->nb_seq = count;
+        for (int32_t k = 0; k < ALPHA_CARD; ++k) setNodeCounts(node->fils[k], count);
     }
 
     void releaseTree() {
@@ -177,6 +188,34 @@ TEST_F(SpellEngine, OccurrenceAtTheEndOfALeafGivesNoCandidate) {
     const std::vector<std::string> limited = modelLines(spell(100));
     ASSERT_FALSE(limited.empty());
     EXPECT_EQ(cut, limited);
+}
+
+// The cheap quorum bound adds up the cached counts of every new occurrence; however large they are, it
+// may only let more candidates through to the exact count, never fewer, so the models do not change.
+void expectSameModelsWithLargeNodeCounts(const std::string& exact,
+                                         const std::function<std::string(int32_t)>& spellWith) {
+    ASSERT_FALSE(modelLines(exact).empty());
+    for (int32_t count : {INT32_MAX, INT32_MAX / 2 + 1, INT32_MAX / 3 + 1})
+        EXPECT_EQ(spellWith(count), exact) << "node count " << count;
+}
+
+TEST_F(SpellEngine, QuorumBoundDoesNotOverflowInOneBox) {
+    load(kDna + "AG\nCT\n", kTexts, 1);
+    cr.minlong = 2;
+    cr.maxlong = 4;
+    cr.maxerr = 1;
+    cr.quorum = 3;
+    expectSameModelsWithLargeNodeCounts(spell(4), [&](int32_t count) { return spell(4, count); });
+}
+
+TEST_F(SpellEngine, QuorumBoundDoesNotOverflowAtABoxChange) {
+    load(kDna + "AG\nCT\n", kTexts, 2);
+    twoBoxes();
+    cr.maxerr = 1;
+    cr.quorum = 3;
+    cr.bornesbloc[0] = {1, 2};
+    cr.bornesbloc[1] = {1, 2};
+    expectSameModelsWithLargeNodeCounts(spell(100), [&](int32_t count) { return spell(100, count); });
 }
 
 }  // namespace
