@@ -103,8 +103,8 @@ void readSymbolLine(char* line, int n) {
             if (numJOKER != -1) fatalError("JOKER defined 2 times in the alphabet file\n");
             numJOKER = n;
             for (int k = 0; k < nbSymbSeq; k++) TabSymb[n][k] = 1;
-            // The star is the whole line and declares the joker: it is not a text symbol.
-            continue;
+            // The star then goes through the tests below like any character: it is warned about as
+            // non-alphanumeric, and being no text symbol it sets nothing more.
         }
         if (c == '$' || c == '_') {
             fprintf(stderr, ">> Error: Forbidden character %d ('%c') in the alphabet file\n", c, c);
