@@ -340,6 +340,9 @@ void writeReservedHeader(FILE* f, int blankLines) {
     fputs(rule, f);
 }
 
+// The summary goes over the reserved blank lines.  Standard output is never rewound: on a pipe that does
+// nothing anyway, and when it is redirected to a file a rewind would overwrite the parameter report, so
+// there the summary simply follows the counts.
 void writeSummaryLine(FILE* f, const std::string& line, int blankLines) {
     if (f != stdout && line.size() <= summaryRoom(blankLines)) rewind(f);
     fputs(line.c_str(), f);
