@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "allocateurs.h"
 #include "alphabet.h"
@@ -23,7 +24,7 @@ int** maxlongbloc = nullptr;
 
 namespace {
 
-// Everything the recursion shares and never replaces; the per-call state travels as arguments.
+// Everything the walk shares and never replaces; the state of each model lives in its frame.
 struct Walk {
     PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
@@ -304,117 +305,259 @@ int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod) {
     return 0;
 }
 
-int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int indbas, int indhaut);
+// One model of the walk: the state that a recursive call would keep on the machine stack.  The walk goes as
+// deep as the longest model (tens of thousands of symbols for texts that share a long segment), so its
+// frames live on the heap.
+struct Frame {
+    enum class Step {
+        Enter,           // limits, then the symbol loop
+        NextSymbol,      // try the symbols after s
+        Finish,          // every symbol was tried
+        Window,          // spell the next box in the next spacer window that reaches the quorum
+        AfterWindow,     // the next box has been spelled in window m
+        Extension,       // extend the model by s inside the box
+        AfterExtension,  // model + s has been explored
+    };
+    // The model is the content of w.model, of prof symbols, lgbloc of them in box numbloc, found in nbseqmod
+    // sequences as the parent counted them.  Its occurrences are the top level of w.pile: only the entries
+    // from indhaut down to above indbas when indhaut is not 0 (the landings of one spacer window).
+    int prof;
+    int lgbloc;
+    int numbloc;
+    int nbseqmod;
+    int indbas;
+    int indhaut;
+    Step step = Step::Enter;
+    LevelWalk range{};       // the model's occurrences
+    int s = -1;              // symbol being tried
+    bool spend = false;      // the composition limits count the symbols of this box
+    Extension e{};           // occurrences of model + s, on w.pileNext
+    int u = -1;              // exact number of sequences of model + s, -1 until counted
+    bool jokerFlag = false;  // a joker extension or a box change was explored
+    int sum = 0;             // results of the explored extensions and box changes
+    // Box change after model + s: number of landing groups, the window about to be tried (number m,
+    // centred on spacer length c) and the entries of its landings (from haut down to above bas).
+    int groups = 0;
+    int m = 0;
+    int c = 0;
+    int64_t bas = 0;
+    int64_t haut = 0;
+};
 
-// The model's box numbloc ends with symbol s (already on pileNext, u sequences): jump its occurrences over
-// the spacer and spell the next box once per window whose landings reach the quorum.  Returns -1 when
-// nothing landed, else the sum of the results of the recursive calls.
-int changeBox(Walk& w, int s, int prof, int lgbloc, int numbloc, int u) {
+// Landings in group g of the box change of fr; groups past the last length reached hold none.
+int groupSize(const Walk& w, const Frame& fr, int g) {
+    return g < fr.groups ? w.nbocc_saut[fr.numbloc][g] : 0;
+}
+
+// Whether fr's model may be extended by fr.s at all: no joker first, composition left, palindrome partner.
+bool symbolAllowed(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    const int s = fr.s;
+    if (fr.prof == 0 && s == numJOKER) return false;
+    fr.spend = compositionApplies(cr, fr.numbloc);
+    if (fr.spend && (cr->compobloc[fr.numbloc][s] == 0 || cr->compo[s] == 0)) return false;
+    if (cr->flagpal) {
+        if (fr.lgbloc == 0) w.posdebbloc[fr.numbloc] = w.model->longueur;
+        if (cr->palbloc[fr.numbloc] != -1 && !fitsPalindrome(w, s, fr.numbloc, fr.lgbloc)) return false;
+    }
+    return true;
+}
+
+// Box numbloc of the model ends with fr.s (model + s on w.pileNext, fr.u sequences): jumps those occurrences
+// over the spacer onto a new level of w.pile and makes the model model + s + spacer, its first window ready.
+// Returns false when nothing landed; the walk is then left as it was.
+bool openBoxChange(Walk& w, Frame& fr) {
     Criteres* cr = w.cr;
+    const int numbloc = fr.numbloc;
     int* compteurs = w.nbocc_saut[numbloc];
-    int n = gestionSaut(w.pile, w.pileNext, cr, compteurs, cr->maxnbfenetres, numbloc);
-    if (n == 0) return -1;
-    BitTab* groupes = w.bt_intermediaire[numbloc];
-    sommeBTOccPartielle(w.pile, groupes, n, compteurs);
-    // Groups past the last length reached hold no landing.
-    auto groupSize = [&](int g) { return g < n ? compteurs[g] : 0; };
+    fr.groups = gestionSaut(w.pile, w.pileNext, cr, compteurs, cr->maxnbfenetres, numbloc);
+    if (fr.groups == 0) return false;
+    sommeBTOccPartielle(w.pile, w.bt_intermediaire[numbloc], fr.groups, compteurs);
     const int h = cr->deltas[numbloc];
-    int64_t bas = getPrecDummy(w.pile);
-    int64_t haut = bas;
-    for (int g = 0; g <= 2 * h; g++) haut += groupSize(g);
+    fr.m = 0;
+    fr.c = cr->sauts[numbloc].min + h;
+    fr.bas = getPrecDummy(w.pile);
+    fr.haut = fr.bas;
+    for (int g = 0; g <= 2 * h; g++) fr.haut += groupSize(w, fr, g);
 
-    changeModel(w.model, s);
+    changeModel(w.model, fr.s);
     changeModel(w.model, numSAUT);
+    // w.pileNext is scratch for the next box: keep model + s's occurrences for the extension inside the box.
     ajouteDummy(w.pileBloc);
     copieLastOcc(w.pileBloc, w.pileNext);
     videPile(w.pileNext);
-    bool spend = compositionApplies(cr, numbloc);
-    if (spend) spendComposition(cr, numbloc, s, 1);
-    w.longbloc[numbloc] = lgbloc + 1;
+    if (fr.spend) spendComposition(cr, numbloc, fr.s, 1);
+    w.longbloc[numbloc] = fr.lgbloc + 1;
+    return true;
+}
 
-    int sum = 0;
-    const int min = cr->sauts[numbloc].min;
-    const int max = cr->sauts[numbloc].max;
-    for (int m = 0, c = min + h; c + h <= max && m < n; m++, c++) {
-        if (m > 0) {
-            bas += groupSize(m - 1);
-            haut += groupSize(m + 2 * h);
+// Goes from window fr.m on to the first one whose landings reach the quorum, its centre noted in w.cursaut.
+// Returns false when no window is left.
+bool nextWindow(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    const int h = cr->deltas[fr.numbloc];
+    const int max = cr->sauts[fr.numbloc].max;
+    const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
+    for (; fr.c + h <= max && fr.m < fr.groups; fr.m++, fr.c++) {
+        // The window slides by one length: it loses its shortest group and gains the one after its longest.
+        if (fr.m > 0) {
+            fr.bas += groupSize(w, fr, fr.m - 1);
+            fr.haut += groupSize(w, fr, fr.m + 2 * h);
         }
-        w.cursaut[numbloc] = c;
+        w.cursaut[fr.numbloc] = fr.c;
         ReinitBitTab(&w.bt);
-        for (int g = m; g <= m + 2 * h && g < n; g++) fusionneBitTab(&w.bt, groupes[g]);
-        if (nbSequenceInBitTab(w.bt) >= cr->quorum)
-            sum += spellModels(w, prof + 1, 0, numbloc + 1, u, static_cast<int>(bas), static_cast<int>(haut));
+        for (int g = fr.m; g <= fr.m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
+        if (nbSequenceInBitTab(w.bt) >= cr->quorum) return true;
     }
+    return false;
+}
 
-    if (spend) spendComposition(cr, numbloc, s, -1);
+// Undoes openBoxChange once every window was spelled: the model is back, model + s on w.pileNext.
+void closeBoxChange(Walk& w, const Frame& fr) {
+    if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
     decrModel(w.model);
     decrModel(w.model);
     videPile(w.pileNext);
     copieLastOcc(w.pileNext, w.pileBloc);
     depileRec(w.pileBloc);
     depileRec(w.pile);
-    return sum;
 }
 
-// One call handles one model: the content of w.model, whose occurrences are the top level of w.pile (only
-// the entries from indhaut down to above indbas when indhaut is not 0).  nbseqmod is the number of
-// sequences of those occurrences as the caller counted them.  Returns 1 when the model ends with the joker
-// or a spacer and reached the keep point, else 0.
-int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int indbas, int indhaut) {
-    Criteres* cr = w.cr;
-    const bool lastBox = numbloc == cr->nbbloc - 1;
-    if (prof == 3) barre(0);
-    if (limitReached(cr, prof, lgbloc, numbloc, w.longbloc))
-        return lastBox ? keepPoint(w, prof, lgbloc, numbloc, nbseqmod) : 0;
-
-    LevelWalk range = topLevel(w.pile);
-    if (indhaut != 0) range = {indhaut, std::max<int64_t>(range.stop, indbas)};
-    bool jokerFlag = false;
-    int sum = 0;
-    for (int s = 0; s < nbSymbMod; s++) {
-        if (prof == 0 && s == numJOKER) continue;
-        const bool spend = compositionApplies(cr, numbloc);
-        if (spend && (cr->compobloc[numbloc][s] == 0 || cr->compo[s] == 0)) continue;
-        if (cr->flagpal) {
-            if (lgbloc == 0) w.posdebbloc[numbloc] = w.model->longueur;
-            if (cr->palbloc[numbloc] != -1 && !fitsPalindrome(w, s, numbloc, lgbloc)) continue;
-        }
-        Extension e = extendOccurrences(w, s, numbloc, range);
-        if (e.k == 0) continue;
-        int u = -1;
-        if (!lastBox && lgbloc + 1 >= cr->bornesbloc[numbloc].min) {
-            if (e.T < cr->quorum) continue;
-            u = sommeBTOcc(w.pileNext, w.bt);
-            if (u < cr->quorum) continue;
-            int landed = changeBox(w, s, prof, lgbloc, numbloc, u);
-            if (landed >= 0) {
-                jokerFlag = true;
-                sum += landed;
+// Tries the symbols after fr.s in turn, stopping at the first one with occurrences to explore: the next box
+// (a box change was opened), or else the extension inside the box.
+Frame::Step trySymbols(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    const bool boxMayEnd = fr.numbloc != cr->nbbloc - 1 && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
+    while (++fr.s < nbSymbMod) {
+        if (!symbolAllowed(w, fr)) continue;
+        fr.e = extendOccurrences(w, fr.s, fr.numbloc, fr.range);
+        if (fr.e.k == 0) continue;
+        fr.u = -1;
+        if (boxMayEnd) {
+            if (fr.e.T < cr->quorum) continue;
+            fr.u = sommeBTOcc(w.pileNext, w.bt);
+            if (fr.u < cr->quorum) continue;
+            if (openBoxChange(w, fr)) {
+                fr.jokerFlag = true;
+                return Frame::Step::Window;
             }
         }
-        // The box change never replaces the extension inside the box.
-        if (e.T < cr->quorum) continue;
-        if (u < 0) {
-            u = sommeBTOcc(w.pileNext, w.bt);
-            if (u < cr->quorum) continue;
-        }
-        if (s == numJOKER) jokerFlag = true;
-        changeModel(w.model, s);
-        ajouteDummy(w.pile);
-        transferePile2Pile(w.pile, w.pileNext);
-        if (spend) spendComposition(cr, numbloc, s, 1);
-        sum += spellModels(w, prof + 1, lgbloc + 1, numbloc, u, 0, 0);
-        if (spend) spendComposition(cr, numbloc, s, -1);
-        depileRec(w.pile);
-        decrModel(w.model);
+        return Frame::Step::Extension;
     }
+    return Frame::Step::Finish;
+}
 
-    if (!lastBox || prof < cr->minlong || lgbloc < cr->bornesbloc[numbloc].min) return 0;
-    if (cr->flagpal && cr->palbloc[numbloc] != -1 && lgbloc != w.longbloc[cr->palbloc[numbloc]]) return 0;
+// Makes the model model + s, its occurrences a new level of w.pile, when they reach the quorum.  Returns
+// false when they do not; the walk is then left as it was.
+bool openExtension(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    if (fr.e.T < cr->quorum) return false;
+    if (fr.u < 0) {
+        fr.u = sommeBTOcc(w.pileNext, w.bt);
+        if (fr.u < cr->quorum) return false;
+    }
+    if (fr.s == numJOKER) fr.jokerFlag = true;
+    changeModel(w.model, fr.s);
+    ajouteDummy(w.pile);
+    transferePile2Pile(w.pile, w.pileNext);
+    if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, 1);
+    return true;
+}
+
+// Result of fr's model once all its extensions were explored: it is kept when it ends a whole model.
+int finishModel(Walk& w, const Frame& fr) {
+    const Criteres* cr = w.cr;
+    const int numbloc = fr.numbloc;
+    if (numbloc != cr->nbbloc - 1 || fr.prof < cr->minlong || fr.lgbloc < cr->bornesbloc[numbloc].min)
+        return 0;
+    if (cr->flagpal && cr->palbloc[numbloc] != -1 && fr.lgbloc != w.longbloc[cr->palbloc[numbloc]]) return 0;
     // A joker extension that met the quorum but never reached the keep point hides this model.
-    if (jokerFlag && sum == 0) return 0;
-    return keepPoint(w, prof, lgbloc, numbloc, nbseqmod);
+    if (fr.jokerFlag && fr.sum == 0) return 0;
+    return keepPoint(w, fr.prof, fr.lgbloc, numbloc, fr.nbseqmod);
+}
+
+// Explores the model given (see Frame) and all its extensions depth first, symbols in increasing number: for
+// each symbol the next box (once per spacer window reaching the quorum) before the extension inside the box,
+// and a model after its extensions.  Returns 1 when the model ends with the joker or a spacer and reached the
+// keep point, else 0.
+int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int indbas, int indhaut) {
+    using Step = Frame::Step;
+    const Criteres* cr = w.cr;
+    std::vector<Frame> frames;
+    frames.push_back({prof, lgbloc, numbloc, nbseqmod, indbas, indhaut});
+    int result = 0;  // of the model that ended last
+    while (!frames.empty()) {
+        Frame& fr = frames.back();
+        switch (fr.step) {
+            case Step::Enter:
+                if (fr.prof == 3) barre(0);
+                if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
+                    result = fr.numbloc == cr->nbbloc - 1
+                                 ? keepPoint(w, fr.prof, fr.lgbloc, fr.numbloc, fr.nbseqmod)
+                                 : 0;
+                    frames.pop_back();
+                    break;
+                }
+                fr.range = topLevel(w.pile);
+                if (fr.indhaut != 0) fr.range = {fr.indhaut, std::max<int64_t>(fr.range.stop, fr.indbas)};
+                fr.step = Step::NextSymbol;
+                break;
+
+            case Step::NextSymbol:
+                fr.step = trySymbols(w, fr);
+                break;
+
+            case Step::Finish:
+                result = finishModel(w, fr);
+                frames.pop_back();
+                break;
+
+            case Step::Window: {
+                if (!nextWindow(w, fr)) {
+                    closeBoxChange(w, fr);
+                    // The box change never replaces the extension inside the box.
+                    fr.step = Step::Extension;
+                    break;
+                }
+                fr.step = Step::AfterWindow;
+                const Frame child{fr.prof + 1,
+                                  0,
+                                  fr.numbloc + 1,
+                                  fr.u,
+                                  static_cast<int>(fr.bas),
+                                  static_cast<int>(fr.haut)};
+                frames.push_back(child);  // fr is not used past this point
+                break;
+            }
+
+            case Step::AfterWindow:
+                fr.sum += result;
+                fr.m++;
+                fr.c++;
+                fr.step = Step::Window;
+                break;
+
+            case Step::Extension: {
+                if (!openExtension(w, fr)) {
+                    fr.step = Step::NextSymbol;
+                    break;
+                }
+                fr.step = Step::AfterExtension;
+                const Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u, 0, 0};
+                frames.push_back(child);  // fr is not used past this point
+                break;
+            }
+
+            case Step::AfterExtension:
+                fr.sum += result;
+                if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
+                depileRec(w.pile);
+                decrModel(w.model);
+                fr.step = Step::NextSymbol;
+                break;
+        }
+    }
+    return result;
 }
 
 }  // namespace

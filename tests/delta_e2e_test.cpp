@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 #include <string>
 #include <vector>
@@ -201,6 +202,53 @@ TEST_F(DeltaRun, QuorumOfOneSequenceWarnsAndRuns) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.err.find("> Warning: quorum value is 1 sequence\n"), std::string::npos) << r.err;
     EXPECT_TRUE(exists("res[4-6]"));
+}
+
+// Two texts of 50000 A: box 1 of exactly h = 25000 symbols, a spacer of 1 to 4 (Delta 1: windows 1-3 and
+// 2-4), box 2 free, models of at least n - 3 symbols.  The walk goes one model deeper per symbol, about n
+// models deep, and must not run out of stack.  A^h _l A^j is at position p when p + h + l + j <= n: box 2
+// reaches j = n - h - 1 with spacer 1 only, and the window 2-4 keeps spacers 2 and 3 only.
+TEST_F(DeltaRun, ModelsAsLongAsASharedSegment) {
+    const int n = 50000;
+    const int h = n / 2;
+    const std::string text(n, 'A');
+    writeFile(dir_ + "/long.fa", ">s0\n" + text + "\n>s1\n" + text + "\n");
+    RunResult r = run({"alpha.txt", "long.fa", "res", "100", "2", std::to_string(n - 3), "0", "0",
+                       std::to_string(h), std::to_string(h), "0", "1", "4", "1", "1", "0", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read(".namefile"), "res[1-3]\nres[2-4]\n");
+
+    // Each place prints its longest text first, sequences from the highest down.  Every symbol of box 2
+    // reverses the order of the places (a level is read from the top and its extensions are pushed), so the
+    // spacers come in increasing order after an odd number of box 2 symbols, decreasing after an even one.
+    auto model = [&](int j, int lo, int hi) {
+        std::string m = std::string(h, 'A') + "_" + std::string(j, 'A') + " " + std::string(h, '0') + "-" +
+                        std::string(j, '0') + " 2\n";
+        std::vector<int> spacers;
+        for (int l = lo; l <= hi; l++)
+            if (h + l + j <= n) spacers.push_back(l);
+        if (j % 2 == 0) std::reverse(spacers.begin(), spacers.end());
+        int lines = 0;
+        char line[64];
+        for (int l : spacers)
+            for (int p = 0; p + h + l + j <= n; p++)
+                for (int seq = 1; seq >= 0; seq--) {
+                    snprintf(line, sizeof line, "Seq %5d   Pos %5d\t%d \n", seq, p, l);
+                    m += line;
+                    lines++;
+                }
+        return m + std::to_string(lines) + "\n";
+    };
+    const std::vector<ExpectedFile> files = {
+        {"res[1-3]", "%%% 2 2/2 100000 49997 49999 0 25000 25000 0 1 3 1 24999 0 alpha.txt A$",
+         model(n - h - 1, 1, 3) + model(n - h - 2, 1, 3) + model(n - h - 3, 1, 3), 3},
+        {"res[2-4]", "%%% 2 2/2 100000 49997 49998 0 25000 25000 0 2 4 1 24998 0 alpha.txt A$",
+         model(n - h - 2, 2, 4) + model(n - h - 3, 2, 4), 2},
+    };
+    for (const ExpectedFile& e : files)
+        EXPECT_EQ(maskTime(read(e.name)), header(e.summary) + e.models + "Nb models: " +
+                                              std::to_string(e.count) + "\nUser time : T sec.\n")
+            << e.name;
 }
 
 // ---- Refusals ---------------------------------------------------------------------------------
