@@ -314,7 +314,16 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                 break;
 
             case Step::NextSymbol: {
-                if (++fr.s >= nbSymbMod) {
+                // Symbols without occurrences are passed over here rather than one turn of the walk each.
+                MoveResult moved{0, 0};
+                while (++fr.s < nbSymbMod) {
+                    if (!symbolAllowed(cr, fr.s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
+                                       posdebbloc))
+                        continue;
+                    moved = moveOccurrences(pile, pileNext, next, fr.s, cr, fr.numbloc, multibloc);
+                    if (moved.count > 0) break;
+                }
+                if (fr.s >= nbSymbMod) {
                     // A model that explored a joker extension (or a box change) is written only if one of
                     // them reached the keep point: otherwise the joker would stand for nothing.
                     result = 0;
@@ -326,11 +335,6 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                     break;
                 }
                 const int32_t s = fr.s;
-                if (!symbolAllowed(cr, s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
-                                   posdebbloc))
-                    break;
-                const MoveResult moved = moveOccurrences(pile, pileNext, next, s, cr, fr.numbloc, multibloc);
-                if (moved.count == 0) break;
                 fr.u = -1;
                 fr.bound = moved.bound;
                 fr.step = Step::Extension;
