@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "alphabet.h"
 #include "build_traits.h"
@@ -148,11 +149,30 @@ int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Crit
 
 int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code) {
     if (isFeuille(record)) return Print_Positions(flot, static_cast<Feuille*>(record), d, cr, code);
-    auto* node = static_cast<Noeud*>(record);
+    // The subtree below an occurrence can be as deep as the window (whole texts when the model length is
+    // not limited), so it is walked with a stack of its own.  The stack is kept from call to call: this
+    // runs once per occurrence written.
+    struct Pending {
+        void* record;
+        int32_t d;  // depth of the record's parent
+    };
+    static std::vector<Pending> pending;
+    pending.clear();
+    pending.push_back({record, d});
     int32_t lines = 0;
-    for (int32_t i = 0; i <= nbSymbSeq; ++i)
-        if (node->fils[i] != nullptr)
-            lines += recAfficheOcc(flot, node->fils[i], d + node->fin - node->debut, cr, code);
+    while (!pending.empty()) {
+        const Pending p = pending.back();
+        pending.pop_back();
+        if (isFeuille(p.record)) {
+            lines += Print_Positions(flot, static_cast<Feuille*>(p.record), p.d, cr, code);
+            continue;
+        }
+        auto* node = static_cast<Noeud*>(p.record);
+        const int32_t below = p.d + node->fin - node->debut;
+        // Pushed from the last letter down, so that the children come off in letter order.
+        for (int32_t i = nbSymbSeq; i >= 0; --i)
+            if (node->fils[i] != nullptr) pending.push_back({node->fils[i], below});
+    }
     return lines;
 }
 

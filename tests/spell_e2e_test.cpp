@@ -216,4 +216,23 @@ TEST_F(SpellEndToEnd, ModelsAsLongAsASharedSegment) {
     EXPECT_NE(r.file.find("Nb models: 3\n"), std::string::npos);
 }
 
+// Without a total maximum length the tree keeps whole texts, so below a short model's occurrence it can be
+// as deep as the texts are long.  Two boxes of one A with a spacer of 0 in two texts of 300000 A: the one
+// model A_A starts at every position but the last, and its single occurrence has a chain of about 300000
+// nodes below it.  Listing them must not run out of stack.
+TEST_F(SpellEndToEnd, OccurrencesBelowADeepSubtree) {
+    const int n = 300000;
+    const std::string text(n, 'A');
+    const Outcome r = run(kDna, {text, text}, {"100", "2", "2", "0", "0", "1", "1", "0", "0", "0", "1", "1", "0"});
+    ASSERT_EQ(r.result.status, 0) << r.result.err;
+    const std::string body = records(r.file);
+    ASSERT_EQ(body.compare(0, 10, "A_A 0-0 2\n"), 0) << body.substr(0, 40);
+    size_t seqLines = 0;
+    for (size_t start = 0, end; (end = body.find('\n', start)) != std::string::npos; start = end + 1)
+        if (body.compare(start, 4, "Seq ") == 0) ++seqLines;
+    EXPECT_EQ(seqLines, 2u * (n - 1));
+    EXPECT_NE(body.find("\n" + std::to_string(2 * (n - 1)) + "\n"), std::string::npos);
+    EXPECT_NE(r.file.find("Nb models: 1\n"), std::string::npos);
+}
+
 }  // namespace
