@@ -294,19 +294,84 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                     int32_t numbloc, bool multibloc, Model* model, Occ* next, BitTab* bt, int32_t nbseq,
                     int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
     using Step = Frame::Step;
+    auto lastBox = [&](const Frame& fr) { return fr.numbloc == cr->nbbloc - 1; };
+    auto keep = [&](const Frame& fr) {
+        return keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
+                         longbloc);
+    };
+
+    // Goes on to the next symbol whose move leaves occurrences on pileNext; false when none is left.
+    auto nextSymbol = [&](Frame& fr) {
+        while (++fr.s < nbSymbMod) {
+            if (!symbolAllowed(cr, fr.s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
+                               posdebbloc))
+                continue;
+            const MoveResult moved = moveOccurrences(pile, pileNext, next, fr.s, cr, fr.numbloc, multibloc);
+            if (moved.count == 0) continue;
+            fr.u = -1;
+            fr.bound = moved.bound;
+            return true;
+        }
+        return false;
+    };
+
+    // Box numbloc may end with s: when model + s reaches the quorum and its occurrences land over the
+    // spacer, the model becomes model + s + spacer, its landings the top level of pile.
+    enum class BoxChange { UnderQuorum, NothingLanded, Opened };
+    auto openBoxChange = [&](Frame& fr) {
+        if (fr.bound < cr->quorum) return BoxChange::UnderQuorum;
+        fr.u = sommeBTOcc(pileNext, bt);
+        if (fr.u < cr->quorum) return BoxChange::UnderQuorum;
+        if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) return BoxChange::NothingLanded;
+        changeModel(model, fr.s);
+        changeModel(model, numSAUT);
+        // pileNext is scratch for the next box: keep M+s's occurrences for the extension below.
+        ajouteDummy(pileBloc);
+        copieLastOcc(pileBloc, pileNext);
+        videPile(pileNext);
+        fr.flagJoker = 1;
+        takeAllowance(cr, fr.numbloc, fr.s, 1);
+        longbloc[fr.numbloc] = fr.lgbloc + 1;
+        return BoxChange::Opened;
+    };
+    auto closeBoxChange = [&](const Frame& fr) {
+        takeAllowance(cr, fr.numbloc, fr.s, -1);
+        decrModel(model);
+        decrModel(model);
+        videPile(pileNext);
+        copieLastOcc(pileNext, pileBloc);
+        depileRec(pileBloc);
+        depileRec(pile);
+    };
+
+    // The model becomes model + s inside its box when that reaches the quorum.
+    auto openExtension = [&](Frame& fr) {
+        if (fr.bound < cr->quorum) return false;
+        if (fr.u < 0) fr.u = sommeBTOcc(pileNext, bt);
+        if (fr.u < cr->quorum) return false;
+        if (fr.s == numJOKER) fr.flagJoker = 1;
+        changeModel(model, fr.s);
+        ajouteDummy(pile);
+        transferePile2Pile(pile, pileNext);
+        takeAllowance(cr, fr.numbloc, fr.s, 1);
+        return true;
+    };
+    auto closeExtension = [&](const Frame& fr) {
+        takeAllowance(cr, fr.numbloc, fr.s, -1);
+        depileRec(pile);
+        decrModel(model);
+    };
+
     std::vector<Frame> frames;
     frames.push_back({prof, lgbloc, numbloc, nbseqmod});
     int32_t result = 0;  // of the frame that ended last
     while (!frames.empty()) {
         Frame& fr = frames.back();
-        const bool lastBox = fr.numbloc == cr->nbbloc - 1;
         switch (fr.step) {
             case Step::Enter:
                 if (fr.prof == 3) barre(0);
                 if (limitsReached(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc)) {
-                    result = lastBox ? keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc,
-                                                 fr.numbloc, multibloc, cr, longbloc)
-                                     : 0;
+                    result = lastBox(fr) ? keep(fr) : 0;
                     frames.pop_back();
                     break;
                 }
@@ -314,53 +379,24 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                 break;
 
             case Step::NextSymbol: {
-                // Symbols without occurrences are passed over here rather than one turn of the walk each.
-                MoveResult moved{0, 0};
-                while (++fr.s < nbSymbMod) {
-                    if (!symbolAllowed(cr, fr.s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
-                                       posdebbloc))
-                        continue;
-                    moved = moveOccurrences(pile, pileNext, next, fr.s, cr, fr.numbloc, multibloc);
-                    if (moved.count > 0) break;
-                }
-                if (fr.s >= nbSymbMod) {
+                if (!nextSymbol(fr)) {
                     // A model that explored a joker extension (or a box change) is written only if one of
                     // them reached the keep point: otherwise the joker would stand for nothing.
-                    result = 0;
-                    if (passesFinalTests(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc) &&
-                        !(fr.flagJoker && fr.sommeRes == 0))
-                        result = keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc,
-                                           multibloc, cr, longbloc);
+                    const bool kept =
+                        passesFinalTests(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc) &&
+                        !(fr.flagJoker && fr.sommeRes == 0);
+                    result = kept ? keep(fr) : 0;
                     frames.pop_back();
                     break;
                 }
-                const int32_t s = fr.s;
-                fr.u = -1;
-                fr.bound = moved.bound;
                 fr.step = Step::Extension;
-
                 const bool boxMayEnd =
-                    multibloc && !lastBox && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
+                    multibloc && !lastBox(fr) && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
                 if (!boxMayEnd) break;
-                if (fr.bound < cr->quorum) {
-                    fr.step = Step::NextSymbol;
-                    break;
-                }
-                fr.u = sommeBTOcc(pileNext, bt);
-                if (fr.u < cr->quorum) {
-                    fr.step = Step::NextSymbol;
-                    break;
-                }
-                if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) break;
-                changeModel(model, s);
-                changeModel(model, numSAUT);
-                // pileNext is scratch for the next box: keep M+s's occurrences for the extension below.
-                ajouteDummy(pileBloc);
-                copieLastOcc(pileBloc, pileNext);
-                videPile(pileNext);
-                fr.flagJoker = 1;
-                takeAllowance(cr, fr.numbloc, s, 1);
-                longbloc[fr.numbloc] = fr.lgbloc + 1;
+                const BoxChange change = openBoxChange(fr);
+                // Under the quorum, model + s is not extended inside the box either.
+                if (change == BoxChange::UnderQuorum) fr.step = Step::NextSymbol;
+                if (change != BoxChange::Opened) break;
                 fr.step = Step::AfterBoxChange;
                 const Frame child{fr.prof + 1, 0, fr.numbloc + 1, fr.u};
                 frames.push_back(child);  // fr is not used past this point
@@ -369,26 +405,13 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
 
             case Step::AfterBoxChange:
                 fr.sommeRes += result;
-                takeAllowance(cr, fr.numbloc, fr.s, -1);
-                decrModel(model);
-                decrModel(model);
-                videPile(pileNext);
-                copieLastOcc(pileNext, pileBloc);
-                depileRec(pileBloc);
-                depileRec(pile);
+                closeBoxChange(fr);
                 fr.step = Step::Extension;
                 break;
 
             case Step::Extension: {
                 fr.step = Step::NextSymbol;
-                if (fr.bound < cr->quorum) break;
-                if (fr.u < 0) fr.u = sommeBTOcc(pileNext, bt);
-                if (fr.u < cr->quorum) break;
-                if (fr.s == numJOKER) fr.flagJoker = 1;
-                changeModel(model, fr.s);
-                ajouteDummy(pile);
-                transferePile2Pile(pile, pileNext);
-                takeAllowance(cr, fr.numbloc, fr.s, 1);
+                if (!openExtension(fr)) break;
                 fr.step = Step::AfterExtension;
                 const Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u};
                 frames.push_back(child);  // fr is not used past this point
@@ -397,9 +420,7 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
 
             case Step::AfterExtension:
                 fr.sommeRes += result;
-                takeAllowance(cr, fr.numbloc, fr.s, -1);
-                depileRec(pile);
-                decrModel(model);
+                closeExtension(fr);
                 fr.step = Step::NextSymbol;
                 break;
         }
