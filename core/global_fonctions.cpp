@@ -20,14 +20,6 @@ const char* currentText() { return Sequence[current_sequence]; }
 
 unsigned char letterOf(char c) { return Translation_Table[static_cast<unsigned char>(c)]; }
 
-// Raw value of a leaf's newest cell: the end of its label, -1 while open.
-int32_t leafRecordedEnd(const Feuille* leaf) { return getValue(Liste_positions_fin, leaf->dernier_indice); }
-
-// End of a record's label with an open end read as the current end of the construction.
-int32_t labelEnd(const void* x) {
-    int32_t end = isFeuille(x) ? leafRecordedEnd(static_cast<const Feuille*>(x)) : static_cast<const Noeud*>(x)->fin;
-    return end == -1 ? global_indice : end;
-}
 
 const char* labelText(const void* x) {
     return Sequence[numSeqOf(x)];
@@ -155,8 +147,6 @@ void* Get_Child_Start_Letter(void* node, int32_t p) {
     if (letter == kNoLetter || letter >= ALPHA_CARD || node == nullptr || isFeuille(node)) return nullptr;
     return asNoeud(node)->fils[letter];
 }
-
-int32_t seg_taille(const void* x) { return labelEnd(x) - labelStart(x); }
 
 Noeud* makeSuperRacine(Noeud* racine) {
     Noeud* superRacine = Alloc_Noeud();

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "global_variables.h"
+#include "liste_pos.h"
 
 // Tree operations shared by the construction and the spelling engines.
 
@@ -16,9 +17,17 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child);
 // The child of node for the letter of Sequence[current_sequence][p]; null when
 // that character is not in the alphabet, node is null or a leaf, or there is none.
 void* Get_Child_Start_Letter(void* node, int32_t p);
+// Raw value of a leaf's newest cell: the end of its label, -1 while open.
+inline int32_t leafRecordedEnd(const Feuille* leaf) { return getValue(Liste_positions_fin, leaf->dernier_indice); }
+// End of a record's label with an open end read as the current end of the construction.
+inline int32_t labelEnd(const void* x) {
+    const int32_t end =
+        isFeuille(x) ? leafRecordedEnd(static_cast<const Feuille*>(x)) : static_cast<const Noeud*>(x)->fin;
+    return end == -1 ? global_indice : end;
+}
 // Length of the label of the edge that enters the record; an open end (-1)
-// counts up to global_indice.
-int32_t seg_taille(const void* x);
+// counts up to global_indice.  Inline: the walks read it at every step.
+inline int32_t seg_taille(const void* x) { return labelEnd(x) - labelStart(x); }
 // Whether the label of the edge that enters record ends with the "$" that closes every text.
 inline bool edgeEndsWithTerminator(const void* record) { return edgeChar(record, seg_taille(record) - 1) == '$'; }
 // Hangs the root under a new node (returned) through a one-character "$" edge, so that a walk can start

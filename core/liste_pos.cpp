@@ -168,11 +168,6 @@ int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int f
     return 1;
 }
 
-int32_t getValue(const ListePositions* l, int32_t i) {
-    if (l == nullptr) return -2;
-    if (!validCell(l, i)) return -3;
-    return l->valeurs[i];
-}
 
 void setListeValue(ListePositions* l, int32_t i, int32_t v) {
     if (l == nullptr || !validCell(l, i)) return;

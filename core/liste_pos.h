@@ -21,8 +21,13 @@ struct ListePositions {
 ListePositions* Alloc_ListePositions(int32_t n);
 // Returns 1, or -2 for a null list.
 int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int flag);
-// Returns valeurs[i]; -2 for a null list; -3 for i out of range.
-int32_t getValue(const ListePositions* l, int32_t i);
+// Returns valeurs[i]; -2 for a null list; -3 for i out of range.  Inline: every edge length of a leaf
+// is read through it, in the construction and in the spelling walks.
+inline int32_t getValue(const ListePositions* l, int32_t i) {
+    if (l == nullptr) return -2;
+    if (i < 0 || i >= l->nb_elements) return -3;
+    return l->valeurs[i];
+}
 void setListeValue(ListePositions* l, int32_t i, int32_t v);
 // Returns the raw link; -2 for a null list; -3 for i out of range.
 int32_t getIndiceSuivant(const ListePositions* l, int32_t i);
