@@ -84,6 +84,11 @@ Occ* ajouteOcc2Pile(PileOcc* p, Noeud* noeud, int32_t lettre, int32_t pos, int32
     return o;
 }
 
+Occ* reserveOcc(PileOcc* p, uint32_t n) {
+    reserveForCopy(p, n);
+    return p->occ + p->nbocc;
+}
+
 Occ* ajouteDummy(PileOcc* p) {
     if (p->nbcarte >= static_cast<uint32_t>(p->taillecarte)) resizeCarte(p, p->taillecarte + kCarteGrowth);
     p->carte[p->nbcarte++] = static_cast<int32_t>(p->nbocc);

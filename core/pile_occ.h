@@ -21,6 +21,9 @@ PileOcc* creePileOcc();
 // Appends one occurrence (note the argument order) and returns it; occ grows by 2000 when full.
 Occ* ajouteOcc2Pile(PileOcc* p, Noeud* noeud, int32_t lettre, int32_t pos, int32_t nberr, int32_t nberrbloc,
                     int32_t longsaut, int32_t codesaut);
+// Makes room for n more entries and returns where the first of them goes; nbocc is unchanged, so that a
+// caller may fill the entries and then count in those it keeps.
+Occ* reserveOcc(PileOcc* p, uint32_t n);
 // Opens a new level and returns its dummy.
 Occ* ajouteDummy(PileOcc* p);
 // Returns the index of the dummy that opens the top level (needs nbcarte >= 1).

@@ -4,14 +4,17 @@
 #include "spell.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "allocateurs.h"
 #include "alphabet.h"
 #include "barre.h"
 #include "bit_tab.h"
+#include "colour_union.h"
 #include "global.h"
 #include "global_fonctions.h"
 #include "model.h"
@@ -194,75 +197,152 @@ int32_t keepPoint(Model* model, PileOcc* pile, int32_t nbseq, int32_t nbseqmod, 
     return 0;
 }
 
-// Moves one occurrence by one text character for the models symbol `symbole`.  At the end of its edge
-// (auNoeud) it enters child slot `lettre`; otherwise `lettre` is the next character on the edge.
-// Returns 1 with the moved occurrence in next, or 0 when the substitution limits refuse the move.
-int32_t avanceBranche(Occ* next, const Occ* occ, int32_t symbole, int32_t lettre, bool auNoeud,
-                      const Criteres* cr, int32_t numbloc, bool multibloc) {
-    if (auNoeud) {
-        next->noeudpere = static_cast<Noeud*>(childOf(*occ));
-        next->lettre = lettre;
-        next->pos = 1;
-    } else {
-        next->noeudpere = occ->noeudpere;
-        next->lettre = occ->lettre;
-        next->pos = occ->pos + 1;
-    }
-    next->nberr = occ->nberr;
-    next->nberrbloc = occ->nberrbloc;
-    // Limits are tested by equality, so a negative limit never refuses.
-    if (!TabSymb[symbole][lettre]) {
-        if (++next->nberr == cr->maxerr + 1) return 0;
-        if (multibloc && ++next->nberrbloc == cr->errbloc[numbloc] + 1) return 0;
-    }
-    next->longsaut = multibloc ? occ->longsaut : 0;
-    next->codesaut = multibloc ? occ->codesaut : 0;
-    return 1;
-}
+// Limits of the substitutions of a move inside box numbloc; tested by equality, so a negative limit
+// never refuses.
+struct SubstitutionLimits {
+    int32_t total;
+    int32_t box;  // unused by a one-box run, whose moves count no box substitutions
 
-// Empties bt, unites into it the colour sets of the children reached by the top level of pileNext,
-// and returns its number of sequences: the exact count of the quorum test.
-int32_t sommeBTOcc(const PileOcc* pileNext, BitTab* bt) {
-    if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
-    ReinitBitTab(bt);
-    forEachInTopLevel(pileNext, [&](const Occ& o) { fusionneBitTab(bt, colourSet(childOf(o))); });
-    return nbSequenceInBitTab(*bt);
-}
-
-struct MoveResult {
-    int32_t count;  // new occurrences
-    // Sum of their colour counts: an upper bound of the number of sequences.  Many occurrences (several
-    // spacer lengths may lead to one place) times many sequences would overflow 32 bits.
-    int64_t bound;
+    SubstitutionLimits(const Criteres* cr, int32_t numbloc, bool multibloc)
+        : total(cr->maxerr + 1), box(multibloc ? cr->errbloc[numbloc] + 1 : 0) {}
+    bool refuseSubstitution(const Occ& o, bool multibloc) const {
+        return o.nberr + 1 == total || (multibloc && o.nberrbloc + 1 == box);
+    }
 };
 
-// Moves every occurrence of the top level of pile by symbol s onto pileNext (emptied first).
-MoveResult moveOccurrences(const PileOcc* pile, PileOcc* pileNext, Occ* next, int32_t s, const Criteres* cr,
-                           int32_t numbloc, bool multibloc) {
-    videPile(pileNext);
-    MoveResult moved{0, 0};
-    auto tryMove = [&](const Occ& o, int32_t lettre, bool auNoeud) {
-        if (!avanceBranche(next, &o, s, lettre, auNoeud, cr, numbloc, multibloc)) return;
-        ajouteOcc2Pile(pileNext, next->noeudpere, next->lettre, next->pos, next->nberr, next->nberrbloc,
-                       next->longsaut, next->codesaut);
-        ++moved.count;
-        moved.bound += colourCount(childOf(*next));
+// A place one text character beyond an occurrence of the current model, whatever symbol spells that
+// character: the moved occurrence, substitution not yet counted.  The places are read from the tree
+// once per model and then filtered for each candidate symbol: the tree, not the filtering, is what
+// costs (every step is a cache miss).
+struct Successor {
+    Occ occ;
+    int32_t symbol;  // letter number of the character read
+};
+
+// What the successors of one letter give the candidate symbols, known before any move: how many
+// survive as exact matches and as substitutions, and the union of their colour sets either way.
+struct LetterTally {
+    int32_t exactCount = 0;
+    int32_t substitutedCount = 0;
+};
+
+// Per model: the successors, and for each letter its tally and two unions (all of its successors;
+// those that can afford a substitution), so that the exact number of sequences of every extension is
+// known without moving a single occurrence.
+class SuccessorTable {
+  public:
+    struct Range {
+        size_t succBegin, succEnd, letterBegin, unionBegin;
     };
-    forEachInTopLevel(pile, [&](const Occ& o) {
-        void* child = childOf(o);
-        if (o.pos < seg_taille(child)) {
-            const char c = edgeChar(child, o.pos);
-            if (c != '$') tryMove(o, textSymbol(c), false);
-            return;
+
+    // Reads the successors of every occurrence of the top level of pile, newest occurrence first and, at
+    // a node, children in letter order: the order in which the moves push their occurrences.
+    Range collect(const PileOcc* pile, const SubstitutionLimits& limits, bool multibloc) {
+        words_ = colourWords();
+        Range r{successors_.size(), 0, tallies_.size(), unions_.size()};
+        tallies_.resize(r.letterBegin + static_cast<size_t>(nbSymbSeq));
+        unions_.resize(r.unionBegin + 2 * static_cast<size_t>(nbSymbSeq) * words_);
+        LetterTally* tally = tallies_.data() + r.letterBegin;
+        uint64_t* unions = unions_.data() + r.unionBegin;
+        auto add = [&](const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol,
+                       const void* record) {
+            Occ next = from;
+            next.noeudpere = noeudpere;
+            next.lettre = lettre;
+            next.pos = pos;
+            if (!multibloc) next.longsaut = next.codesaut = 0;
+            successors_.push_back({next, symbol});
+            LetterTally& t = tally[symbol];
+            uint64_t* exact = unions + 2 * static_cast<size_t>(symbol) * words_;
+            uint64_t* substituted = exact + words_;
+            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words_, 0);
+            const unsigned char* colours = colourSet(record);
+            uniteColourSet(exact, colours);
+            if (limits.refuseSubstitution(from, multibloc)) return;
+            ++t.substitutedCount;
+            uniteColourSet(substituted, colours);
+        };
+        const LevelWalk w = topLevel(pile);
+        for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
+            const Occ& o = pile->occ[i];
+            void* child = childOf(o);
+            if (o.pos < seg_taille(child)) {
+                const char c = edgeChar(child, o.pos);
+                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), child);
+                continue;
+            }
+            // A leaf ends with "$" or at the window, which the length limits never let a model pass.
+            if (isFeuille(child)) continue;
+            auto* node = static_cast<Noeud*>(child);
+            for (int32_t m = 0; m < nbSymbSeq; ++m)
+                if (void* g = node->fils[m]) add(o, node, m, 1, m, g);
         }
-        // A leaf ends with "$" or at the window, which the length limits never let a model pass.
-        if (isFeuille(child)) return;
-        auto* node = static_cast<Noeud*>(child);
-        for (int32_t m = 0; m < nbSymbSeq; ++m)
-            if (node->fils[m] != nullptr) tryMove(o, m, true);
-    });
-    return moved;
-}
+        r.succEnd = successors_.size();
+        return r;
+    }
+
+    // Drops the tables of r and of every model collected after it.
+    void release(const Range& r) {
+        successors_.resize(r.succBegin);
+        tallies_.resize(r.letterBegin);
+        unions_.resize(r.unionBegin);
+    }
+
+    // Number of moves of symbol s, and the exact number of sequences they stand in (0 when none).
+    struct Count {
+        int32_t moves;
+        int32_t sequences;
+    };
+    Count count(const Range& r, int32_t s) {
+        const unsigned char* accepts = TabSymb[s];
+        const LetterTally* tally = tallies_.data() + r.letterBegin;
+        const uint64_t* unions = unions_.data() + r.unionBegin;
+        Count c{0, 0};
+        bool first = true;
+        scratch_.resize(words_);
+        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+            const int32_t moves = accepts[m] ? tally[m].exactCount : tally[m].substitutedCount;
+            if (moves == 0) continue;
+            c.moves += moves;
+            const uint64_t* u = unions + (2 * static_cast<size_t>(m) + (accepts[m] ? 0 : 1)) * words_;
+            if (first) std::copy(u, u + words_, scratch_.begin());
+            else
+                for (size_t k = 0; k < words_; ++k) scratch_[k] |= u[k];
+            first = false;
+        }
+        if (c.moves > 0) c.sequences = countColourWords(scratch_.data(), words_);
+        return c;
+    }
+
+    // Moves the occurrences of r by symbol s onto pileNext (emptied first).  Every move is written and then
+    // kept or not: which characters a symbol accepts is as good as random, and a branch on it would be
+    // mispredicted a quarter of the time.
+    void move(const Range& r, int32_t s, const SubstitutionLimits& limits, bool multibloc, PileOcc* pileNext) {
+        videPile(pileNext);
+        Occ* out = reserveOcc(pileNext, static_cast<uint32_t>(r.succEnd - r.succBegin));
+        const unsigned char* accepts = TabSymb[s];
+        const Successor* st = successors_.data() + r.succBegin;
+        const Successor* last = successors_.data() + r.succEnd;
+        uint32_t kept = 0;
+        for (; st != last; ++st) {
+            const bool substitution = accepts[st->symbol] == 0;
+            const bool refused = substitution && limits.refuseSubstitution(st->occ, multibloc);
+            const int32_t add = substitution ? 1 : 0;
+            out[kept] = st->occ;
+            out[kept].nberr += add;
+            if (multibloc) out[kept].nberrbloc += add;
+            kept += refused ? 0 : 1;
+        }
+        pileNext->nbocc += kept;
+    }
+
+  private:
+    size_t words_ = 0;
+    std::vector<Successor> successors_;
+    std::vector<LetterTally> tallies_;
+    std::vector<uint64_t> unions_;
+    std::vector<uint64_t> scratch_;
+};
 
 // One model of the walk: the state that a recursive call would keep on the machine stack.  The walk
 // goes as deep as the longest model (tens of thousands of symbols for texts that share a long segment),
@@ -284,32 +364,36 @@ struct Frame {
     int32_t flagJoker = 0;  // a joker extension or a box change was explored
     int32_t sommeRes = 0;   // sum of the results of the explored extensions
     int32_t u = -1;         // exact number of sequences of model + s, -1 until counted
-    int64_t bound = 0;      // upper bound of that number
+    SuccessorTable::Range successors{};  // this model's part of the successor table
 };
 
 // Explores the model of `pile`'s top level and all its extensions depth first, symbols in increasing
 // number, a box change before the extension inside the box, and a model after its extensions.  Returns
 // 1 when the model ends with the joker or with an empty box and reached the keep point, else 0.
 int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t prof, int32_t lgbloc,
-                    int32_t numbloc, bool multibloc, Model* model, Occ* next, BitTab* bt, int32_t nbseq,
+                    int32_t numbloc, bool multibloc, Model* model, SuccessorTable& table, int32_t nbseq,
                     int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
     using Step = Frame::Step;
+    std::vector<Frame> frames;
     auto lastBox = [&](const Frame& fr) { return fr.numbloc == cr->nbbloc - 1; };
     auto keep = [&](const Frame& fr) {
         return keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
                          longbloc);
     };
 
-    // Goes on to the next symbol whose move leaves occurrences on pileNext; false when none is left.
+    // Goes on to the next symbol whose moves reach the quorum, moved onto pileNext; false when none is
+    // left.  A symbol under the quorum is passed over without moving: neither a box change nor an
+    // extension would follow.
     auto nextSymbol = [&](Frame& fr) {
+        const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
         while (++fr.s < nbSymbMod) {
             if (!symbolAllowed(cr, fr.s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
                                posdebbloc))
                 continue;
-            const MoveResult moved = moveOccurrences(pile, pileNext, next, fr.s, cr, fr.numbloc, multibloc);
-            if (moved.count == 0) continue;
-            fr.u = -1;
-            fr.bound = moved.bound;
+            const SuccessorTable::Count c = table.count(fr.successors, fr.s);
+            if (c.moves == 0 || c.sequences < cr->quorum) continue;
+            table.move(fr.successors, fr.s, limits, multibloc, pileNext);
+            fr.u = c.sequences;
             return true;
         }
         return false;
@@ -319,9 +403,6 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
     // spacer, the model becomes model + s + spacer, its landings the top level of pile.
     enum class BoxChange { UnderQuorum, NothingLanded, Opened };
     auto openBoxChange = [&](Frame& fr) {
-        if (fr.bound < cr->quorum) return BoxChange::UnderQuorum;
-        fr.u = sommeBTOcc(pileNext, bt);
-        if (fr.u < cr->quorum) return BoxChange::UnderQuorum;
         if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) return BoxChange::NothingLanded;
         changeModel(model, fr.s);
         changeModel(model, numSAUT);
@@ -346,9 +427,6 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
 
     // The model becomes model + s inside its box when that reaches the quorum.
     auto openExtension = [&](Frame& fr) {
-        if (fr.bound < cr->quorum) return false;
-        if (fr.u < 0) fr.u = sommeBTOcc(pileNext, bt);
-        if (fr.u < cr->quorum) return false;
         if (fr.s == numJOKER) fr.flagJoker = 1;
         changeModel(model, fr.s);
         ajouteDummy(pile);
@@ -362,7 +440,11 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
         decrModel(model);
     };
 
-    std::vector<Frame> frames;
+    auto popFrame = [&](const Frame& fr) {
+        table.release(fr.successors);
+        frames.pop_back();
+    };
+
     frames.push_back({prof, lgbloc, numbloc, nbseqmod});
     int32_t result = 0;  // of the frame that ended last
     while (!frames.empty()) {
@@ -375,6 +457,7 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                     frames.pop_back();
                     break;
                 }
+                fr.successors = table.collect(pile, SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc);
                 fr.step = Step::NextSymbol;
                 break;
 
@@ -386,7 +469,7 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                         passesFinalTests(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc) &&
                         !(fr.flagJoker && fr.sommeRes == 0);
                     result = kept ? keep(fr) : 0;
-                    frames.pop_back();
+                    popFrame(fr);
                     break;
                 }
                 fr.step = Step::Extension;
@@ -442,11 +525,7 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
 
     const bool multibloc = cr->nbbloc != 1;
     Model* model = allocModel();
-    auto* next = static_cast<Occ*>(calloc(1, sizeof(Occ)));
-    if (next == nullptr) fatalError("doSpell: cannot allocate 'next'\n");
-    initOcc(next);
-    BitTab bt = AllocBitTab();
-    ReinitBitTab(&bt);
+    SuccessorTable table;
 
     PileOcc* pileBloc = nullptr;
     int32_t* longbloc = nullptr;
@@ -462,13 +541,15 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
 
     fputs("** Models extraction **\n", stderr);
     barre(static_cast<int>(pow(nbSymbMod, 3)));
-    spellModels(pile, pileNext, pileBloc, 0, 0, 0, multibloc, model, next, &bt, nbseq, 0, cr, longbloc,
-                posdebbloc);
+    try {
+        spellModels(pile, pileNext, pileBloc, 0, 0, 0, multibloc, model, table, nbseq, 0, cr, longbloc,
+                    posdebbloc);
+    } catch (const std::bad_alloc&) {
+        fatalError("doSpell: cannot allocate the walk's working storage\n");
+    }
 
-    free(next);
     free(model->name);
     free(model);
-    free(bt);
     liberePileOcc(pile);
     liberePileOcc(pileNext);
     if (multibloc) liberePileOcc(pileBloc);

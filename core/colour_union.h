@@ -1,0 +1,59 @@
+#pragma once
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "bit_tab.h"
+
+// Unions of colour sets for the quorum counts of the spelling walks: bit arrays in the static layout of a
+// colour set, padded to whole 64-bit words, so that static sets are united eight bytes at a time and a
+// union is counted with popcount.
+
+// Words of one union for the current number of sequences.
+inline size_t colourWords() { return (static_cast<size_t>(SIZE_STATIC_BIT_TAB) + 7) / 8; }
+
+// Unites colour set bt into the colourWords() words at words.
+inline void uniteColourSet(uint64_t* words, const unsigned char* bt) {
+    auto* bytes = reinterpret_cast<unsigned char*>(words);
+    if (isDynamicBitTab(bt)) {
+        // Short list: 15-bit big-endian count, then native 16-bit members; sequence s is bit s + 1.
+        const int32_t k = ((bt[0] & 0x7F) << 8) | bt[1];
+        for (int32_t i = 0; i < k; ++i) {
+            uint16_t s;
+            memcpy(&s, bt + 2 + 2 * i, sizeof s);
+            const int32_t bit = s + 1;
+            bytes[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
+        }
+        return;
+    }
+    // A static set's form bit is 0, so uniting it never sets bit 0.
+    const auto size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t w;
+        memcpy(&w, bt + i, sizeof w);
+        words[i / 8] |= w;
+    }
+    for (; i < size; ++i) bytes[i] |= bt[i];
+}
+
+// Number of sequences in the n words of a union.
+int32_t countColourWords(const uint64_t* words, size_t n);
+
+// One union with its own storage; nothing is allocated after the first reset.
+class ColourUnion {
+  public:
+    // Empties the union; call after initBitTab, before the first add.
+    void reset() {
+        const size_t words = colourWords();
+        if (words_.size() != words) words_.assign(words, 0);
+        else std::fill(words_.begin(), words_.end(), 0);
+    }
+    void add(const unsigned char* bt) { uniteColourSet(words_.data(), bt); }
+    int32_t count() const { return countColourWords(words_.data(), words_.size()); }
+
+  private:
+    std::vector<uint64_t> words_;
+};
