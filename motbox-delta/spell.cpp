@@ -15,6 +15,7 @@
 #include "model.h"
 #include "occ.h"
 #include "pile_occ.h"
+#include "successor_table.h"
 #include "pipeline.h"
 
 FILE** f = nullptr;
@@ -30,8 +31,8 @@ struct Walk {
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
     PileOcc* pileBloc;  // keeps pileNext while the walk is in the next box
     Model* model;
-    Occ* next;  // scratch occurrence, assembled before each push
-    BitTab bt;  // scratch colour set for exact counts
+    BitTab bt;  // scratch colour set for the windows' counts
+    SuccessorTable table;  // successors of every model on the current path
     Criteres* cr;
     int** nbocc_saut;           // [spacer][group] landings of jump length min + group
     BitTab** bt_intermediaire;  // [spacer][group] colour set of those landings
@@ -54,14 +55,6 @@ void initBlocerrPile(PileOcc* pile) {
     for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; i--) pile->occ[i].nberrbloc = 0;
 }
 
-// Exact number of sequences holding the occurrences of the top level of pileNext, merged into bt.
-int sommeBTOcc(PileOcc* pileNext, BitTab& bt) {
-    if (pileNext->nbocc == 0) fatalError("spell: sommeBTOcc: wrong position in stack!\n");
-    ReinitBitTab(&bt);
-    forEachInTopLevel(pileNext, [&](const Occ& o) { fusionneBitTab(&bt, colourSet(childOf(o))); });
-    return nbSequenceInBitTab(bt);
-}
-
 // Fills the colour sets of the n landing groups of the top level of pile, group n - 1 being on top.
 void sommeBTOccPartielle(PileOcc* pile, BitTab* groupes, int n, const int* compteurs) {
     if (pile->nbocc == 0) fatalError("spell: sommeBTOccPartielle: wrong position in stack!\n");
@@ -71,63 +64,6 @@ void sommeBTOccPartielle(PileOcc* pile, BitTab* groupes, int n, const int* compt
         for (int c = 0; c < compteurs[g]; c++, i--)
             fusionneBitTab(&groupes[g], colourSet(childOf(pile->occ[i])));
     }
-}
-
-// Moves occurrence o one character on for models symbol `symbole`: into slot `lettre` of its child when
-// auNoeud, else along its edge (lettre is then the letter number of that character).  A character the
-// symbol does not accept is a substitution; limits are tested by equality, so a negative one never refuses.
-// Fills next; returns 1 when the move is allowed, 0 when it is refused.
-int avanceBranche(Occ* next, const Occ& o, int symbole, int lettre, bool auNoeud, const Criteres* cr,
-                  int numbloc) {
-    *next = o;
-    if (auNoeud) {
-        next->noeudpere = static_cast<Noeud*>(childOf(o));
-        next->lettre = lettre;
-        next->pos = 1;
-    } else {
-        next->pos = o.pos + 1;
-    }
-    if (TabSymb[symbole][lettre]) return 1;
-    next->nberr = o.nberr + 1;
-    if (next->nberr == cr->maxerr + 1) return 0;
-    next->nberrbloc = o.nberrbloc + 1;
-    return next->nberrbloc == cr->errbloc[numbloc] + 1 ? 0 : 1;
-}
-
-struct Extension {
-    int k;   // occurrences pushed on pileNext
-    long T;  // sum of their colour counts: an upper bound of the number of sequences
-};
-
-void pushExtension(Walk& w, Extension& e) {
-    const Occ& n = *w.next;
-    ajouteOcc2Pile(w.pileNext, n.noeudpere, n.lettre, n.pos, n.nberr, n.nberrbloc, n.longsaut, n.codesaut);
-    e.k++;
-    e.T += colourCount(childOf(n));
-}
-
-// Extends every occurrence of the walked level by one character for symbol s onto pileNext.
-Extension extendOccurrences(Walk& w, int s, int numbloc, LevelWalk range) {
-    videPile(w.pileNext);
-    Extension e{0, 0};
-    forEachOcc(w.pile, range, [&](const Occ& o) {
-        void* child = childOf(o);
-        int32_t L = seg_taille(child);
-        if (o.pos < L) {
-            char c = edgeChar(child, o.pos);
-            if (c == '$') return;
-            if (avanceBranche(w.next, o, s, textSymbol(c), false, w.cr, numbloc))
-                pushExtension(w, e);
-            return;
-        }
-        // A leaf ends either on "$" or at the tree's depth limit: nothing lies beyond it.
-        if (isFeuille(child)) return;
-        void** fils = static_cast<Noeud*>(child)->fils;
-        for (int m = 0; m < nbSymbSeq; m++)
-            if (fils[m] != nullptr && avanceBranche(w.next, o, s, m, true, w.cr, numbloc))
-                pushExtension(w, e);
-    });
-    return e;
 }
 
 void pushLanding(PileOcc* dest, Noeud* noeudpere, int32_t lettre, int32_t pos, const Occ& from,
@@ -328,11 +264,10 @@ struct Frame {
     int indbas;
     int indhaut;
     Step step = Step::Enter;
-    LevelWalk range{};       // the model's occurrences
+    SuccessorTable::Range successors{};  // of the model's occurrences
     int s = -1;              // symbol being tried
     bool spend = false;      // the composition limits count the symbols of this box
-    Extension e{};           // occurrences of model + s, on w.pileNext
-    int u = -1;              // exact number of sequences of model + s, -1 until counted
+    int u = -1;              // exact number of sequences of model + s, on w.pileNext
     bool jokerFlag = false;  // a joker extension or a box change was explored
     int sum = 0;             // results of the explored extensions and box changes
     // Box change after model + s: number of landing groups, the window about to be tried (number m,
@@ -428,15 +363,16 @@ void closeBoxChange(Walk& w, const Frame& fr) {
 Frame::Step trySymbols(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     const bool boxMayEnd = fr.numbloc != cr->nbbloc - 1 && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
+    const SubstitutionLimits limits(cr, fr.numbloc, true);
     while (++fr.s < nbSymbMod) {
         if (!symbolAllowed(w, fr)) continue;
-        fr.e = extendOccurrences(w, fr.s, fr.numbloc, fr.range);
-        if (fr.e.k == 0) continue;
-        fr.u = -1;
+        // A symbol under the quorum is passed over without moving: neither a box change nor an extension
+        // would follow.
+        const SuccessorTable::Count c = w.table.count(fr.successors, fr.s);
+        if (c.moves == 0 || c.sequences < cr->quorum) continue;
+        w.table.move(fr.successors, fr.s, limits, true, w.pileNext);
+        fr.u = c.sequences;
         if (boxMayEnd) {
-            if (fr.e.T < cr->quorum) continue;
-            fr.u = sommeBTOcc(w.pileNext, w.bt);
-            if (fr.u < cr->quorum) continue;
             if (openBoxChange(w, fr)) {
                 fr.jokerFlag = true;
                 return Frame::Step::Window;
@@ -450,12 +386,6 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
 // Makes the model model + s, its occurrences a new level of w.pile, when they reach the quorum.  Returns
 // false when they do not; the walk is then left as it was.
 bool openExtension(Walk& w, Frame& fr) {
-    const Criteres* cr = w.cr;
-    if (fr.e.T < cr->quorum) return false;
-    if (fr.u < 0) {
-        fr.u = sommeBTOcc(w.pileNext, w.bt);
-        if (fr.u < cr->quorum) return false;
-    }
     if (fr.s == numJOKER) fr.jokerFlag = true;
     changeModel(w.model, fr.s);
     ajouteDummy(w.pile);
@@ -498,8 +428,11 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     frames.pop_back();
                     break;
                 }
-                fr.range = topLevel(w.pile);
-                if (fr.indhaut != 0) fr.range = {fr.indhaut, std::max<int64_t>(fr.range.stop, fr.indbas)};
+                {
+                    LevelWalk range = topLevel(w.pile);
+                    if (fr.indhaut != 0) range = {fr.indhaut, std::max<int64_t>(range.stop, fr.indbas)};
+                    fr.successors = w.table.collect(w.pile, range, SubstitutionLimits(cr, fr.numbloc, true), true);
+                }
                 fr.step = Step::NextSymbol;
                 break;
 
@@ -509,6 +442,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
 
             case Step::Finish:
                 result = finishModel(w, fr);
+                w.table.release(fr.successors);
                 frames.pop_back();
                 break;
 
@@ -572,8 +506,6 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     w.cr = cr;
     w.model = allocModel();
     w.longbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'longbloc'");
-    w.next = allocOrDie<Occ>(1, "doSpell: cannot allocate 'next'\n");
-    initOcc(w.next);
     w.bt_intermediaire = allocOrDie<BitTab*>(spacers, "doSpell: cannot allocate 'bt_intermediaire'\n");
     for (size_t i = 0; i < spacers; i++) {
         w.bt_intermediaire[i] =
@@ -596,7 +528,6 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     barre(static_cast<int>(pow(nbSymbMod, 3)));
     spellModels(w, 0, 0, 0, 0, 0, 0);
 
-    free(w.next);
     free(w.model->name);
     free(w.model);
     for (size_t i = 0; i < spacers; i++) {
