@@ -29,12 +29,16 @@ struct SubstitutionLimits {
 };
 
 // A place one text character beyond an occurrence of the current model, whatever symbol spells that
-// character: the moved occurrence, substitution not yet counted.  The places are read from the tree
-// once per model and then filtered for each candidate symbol: the tree, not the filtering, is what
-// costs (every step is a cache miss).
+// character: the moved occurrence, substitution not yet counted, with the edge it stands on.  The places
+// are read from the tree once per model and then filtered for each candidate symbol: the tree, not the
+// filtering, is what costs (every step is a cache miss).  Keeping the edge lets the extended model read
+// its own successors along that edge without going back to the tree records.
 struct Successor {
     Occ occ;
-    int32_t symbol;  // letter number of the character read
+    const void* record;  // the record below the edge, childOf(occ)
+    const char* label;   // the edge's label
+    int32_t length;      // the edge's length
+    int32_t symbol;      // letter number of the character read
 };
 
 // What the successors of one letter give the candidate symbols, known before any move: how many
@@ -57,46 +61,46 @@ class SuccessorTable {
     // node, children in letter order: the order in which the moves push their occurrences.  A one-box run
     // (multibloc false) counts no box substitutions and carries no spacers.
     Range collect(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc) {
-        words_ = colourWords();
-        Range r{successors_.size(), 0, tallies_.size(), unions_.size()};
-        tallies_.resize(r.letterBegin + static_cast<size_t>(nbSymbSeq));
-        unions_.resize(r.unionBegin + 2 * static_cast<size_t>(nbSymbSeq) * words_);
-        LetterTally* tally = tallies_.data() + r.letterBegin;
-        uint64_t* unions = unions_.data() + r.unionBegin;
-        auto add = [&](const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol,
-                       const void* record) {
-            Occ next = from;
-            next.noeudpere = noeudpere;
-            next.lettre = lettre;
-            next.pos = pos;
-            if (!multibloc) next.longsaut = next.codesaut = 0;
-            successors_.push_back({next, symbol});
-            LetterTally& t = tally[symbol];
-            uint64_t* exact = unions + 2 * static_cast<size_t>(symbol) * words_;
-            uint64_t* substituted = exact + words_;
-            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words_, 0);
-            const unsigned char* colours = colourSet(record);
-            uniteColourSet(exact, colours);
-            if (limits.refuseSubstitution(from, multibloc)) return;
-            ++t.substitutedCount;
-            uniteColourSet(substituted, colours);
-        };
+        Collector c(*this, limits, multibloc);
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
             const Occ& o = pile->occ[i];
-            void* child = childOf(o);
-            if (o.pos < seg_taille(child)) {
-                const char c = edgeChar(child, o.pos);
-                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), child);
-                continue;
-            }
-            // A leaf ends with "$" or at the window, which the length limits never let a model pass.
-            if (isFeuille(child)) continue;
-            auto* node = static_cast<Noeud*>(child);
-            for (int32_t m = 0; m < nbSymbSeq; ++m)
-                if (void* g = node->fils[m]) add(o, node, m, 1, m, g);
+            const void* child = childOf(o);
+            c.step(o, child, Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child));
         }
-        r.succEnd = successors_.size();
-        return r;
+        return c.finish();
+    }
+
+    // The same for the occurrences that moving the successors of parent by symbol s gives (with the limits
+    // of that move): the model extended by s, read without a level of its own in the stack.
+    Range collectAfter(const Range& parent, int32_t s, const SubstitutionLimits& moveLimits,
+                       const SubstitutionLimits& limits, bool multibloc) {
+        Collector c(*this, limits, multibloc);
+        const unsigned char* accepts = TabSymb[s];
+        // The moves stack the successors in order, and a level is read from its top.
+        for (size_t i = parent.succEnd; i-- > parent.succBegin;) {
+            const Successor st = successors_[i];  // a copy: collecting may move the table
+            Occ o = st.occ;
+            if (!applyMove(o, accepts[st.symbol] == 0, moveLimits, multibloc)) continue;
+            c.step(o, st.record, st.label, st.length);
+        }
+        return c.finish();
+    }
+
+    // Moves the occurrences of r by symbol s onto the top of dest, in the order of the table.  Every move is
+    // written and then kept or not: which characters a symbol accepts is as good as random, and a branch on
+    // it would be mispredicted a quarter of the time.
+    void appendMoves(const Range& r, int32_t s, const SubstitutionLimits& limits, bool multibloc,
+                     PileOcc* dest) const {
+        Occ* out = reserveOcc(dest, static_cast<uint32_t>(r.succEnd - r.succBegin));
+        const unsigned char* accepts = TabSymb[s];
+        const Successor* st = successors_.data() + r.succBegin;
+        const Successor* last = successors_.data() + r.succEnd;
+        uint32_t kept = 0;
+        for (; st != last; ++st) {
+            out[kept] = st->occ;
+            kept += applyMove(out[kept], accepts[st->symbol] == 0, limits, multibloc) ? 1 : 0;
+        }
+        dest->nbocc += kept;
     }
 
     // Drops the tables of r and of every model collected after it.
@@ -132,29 +136,76 @@ class SuccessorTable {
         return c;
     }
 
-    // Moves the occurrences of r by symbol s onto pileNext (emptied first).  Every move is written and then
-    // kept or not: which characters a symbol accepts is as good as random, and a branch on it would be
-    // mispredicted a quarter of the time.
-    void move(const Range& r, int32_t s, const SubstitutionLimits& limits, bool multibloc, PileOcc* pileNext) {
-        videPile(pileNext);
-        Occ* out = reserveOcc(pileNext, static_cast<uint32_t>(r.succEnd - r.succBegin));
-        const unsigned char* accepts = TabSymb[s];
-        const Successor* st = successors_.data() + r.succBegin;
-        const Successor* last = successors_.data() + r.succEnd;
-        uint32_t kept = 0;
-        for (; st != last; ++st) {
-            const bool substitution = accepts[st->symbol] == 0;
-            const bool refused = substitution && limits.refuseSubstitution(st->occ, multibloc);
-            const int32_t add = substitution ? 1 : 0;
-            out[kept] = st->occ;
-            out[kept].nberr += add;
-            if (multibloc) out[kept].nberrbloc += add;
-            kept += refused ? 0 : 1;
-        }
-        pileNext->nbocc += kept;
+  private:
+    // Counts a substitution into o when the move has one; false when the limits refuse it.
+    static bool applyMove(Occ& o, bool substitution, const SubstitutionLimits& limits, bool multibloc) {
+        const bool refused = substitution && limits.refuseSubstitution(o, multibloc);
+        const int32_t add = substitution ? 1 : 0;
+        o.nberr += add;
+        if (multibloc) o.nberrbloc += add;
+        return !refused;
     }
 
-  private:
+    // Appends the successors of occurrences one by one, tallying them by letter.
+    class Collector {
+      public:
+        Collector(SuccessorTable& t, const SubstitutionLimits& limits, bool multibloc)
+            : t_(t), limits_(limits), multibloc_(multibloc) {
+            t_.words_ = colourWords();
+            range_ = {t_.successors_.size(), 0, t_.tallies_.size(), t_.unions_.size()};
+            t_.tallies_.resize(range_.letterBegin + static_cast<size_t>(nbSymbSeq));
+            t_.unions_.resize(range_.unionBegin + 2 * static_cast<size_t>(nbSymbSeq) * t_.words_);
+        }
+
+        // The successors of occurrence o, which stands on the edge of length `length` and label `label`
+        // above record.
+        void step(const Occ& o, const void* record, const char* label, int32_t length) {
+            if (o.pos < length) {
+                const char c = label[o.pos];
+                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), record, label, length);
+                return;
+            }
+            // A leaf ends with "$" or at the window, which the length limits never let a model pass.
+            if (isFeuille(record)) return;
+            auto* node = static_cast<Noeud*>(const_cast<void*>(record));
+            for (int32_t m = 0; m < nbSymbSeq; ++m) {
+                const void* g = node->fils[m];
+                if (g != nullptr) add(o, node, m, 1, m, g, Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g));
+            }
+        }
+
+        Range finish() {
+            range_.succEnd = t_.successors_.size();
+            return range_;
+        }
+
+      private:
+        void add(const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol,
+                 const void* record, const char* label, int32_t length) {
+            Occ next = from;
+            next.noeudpere = noeudpere;
+            next.lettre = lettre;
+            next.pos = pos;
+            if (!multibloc_) next.longsaut = next.codesaut = 0;
+            t_.successors_.push_back({next, record, label, length, symbol});
+            const size_t words = t_.words_;
+            LetterTally& t = t_.tallies_[range_.letterBegin + static_cast<size_t>(symbol)];
+            uint64_t* exact = t_.unions_.data() + range_.unionBegin + 2 * static_cast<size_t>(symbol) * words;
+            uint64_t* substituted = exact + words;
+            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words, 0);
+            const unsigned char* colours = colourSet(record);
+            uniteColourSet(exact, colours);
+            if (limits_.refuseSubstitution(from, multibloc_)) return;
+            ++t.substitutedCount;
+            uniteColourSet(substituted, colours);
+        }
+
+        SuccessorTable& t_;
+        const SubstitutionLimits& limits_;
+        bool multibloc_;
+        Range range_{};
+    };
+
     size_t words_ = 0;
     std::vector<Successor> successors_;
     std::vector<LetterTally> tallies_;

@@ -186,14 +186,19 @@ bool passesFinalTests(const Criteres* cr, int32_t prof, int32_t lgbloc, int32_t 
 }
 
 // Returns 1 when the model ends with the joker or with an empty box (such a model is not written, but
-// its caller learns that this extension reached the keep point), else 0.
+// its caller learns that this extension reached the keep point), else 0.  The model's occurrences are
+// the top level of pile once stackOccurrences has run; it runs only for a model that is written.
+template <typename StackOccurrences>
 int32_t keepPoint(Model* model, PileOcc* pile, int32_t nbseq, int32_t nbseqmod, int32_t prof, int32_t lgbloc,
-                  int32_t numbloc, bool multibloc, const Criteres* cr, int32_t* longbloc) {
+                  int32_t numbloc, bool multibloc, const Criteres* cr, int32_t* longbloc,
+                  StackOccurrences stackOccurrences) {
     if (model->longueur == 0) return 0;  // the empty model (minimum length 0) would be every text position
     const int32_t last = model->name[model->longueur - 1];
     if (last == numJOKER || last == numSAUT) return 1;
     if (multibloc) longbloc[numbloc] = lgbloc;
+    const bool stacked = stackOccurrences();
     keepModel(model, pile, nbseq, nbseqmod, prof, longbloc, cr);
+    if (stacked) depileRec(pile);
     return 0;
 }
 
@@ -218,34 +223,43 @@ struct Frame {
     int32_t sommeRes = 0;   // sum of the results of the explored extensions
     int32_t u = -1;         // exact number of sequences of model + s, -1 until counted
     SuccessorTable::Range successors{};  // this model's part of the successor table
+    // A model extended inside its box has no level of its own in the stack: its occurrences are the
+    // successors of its parent's model moved by the parent's symbol.
+    bool extended = false;
+    SuccessorTable::Range parentSuccessors{};
+    int32_t parentSymbol = -1;
 };
 
 // Explores the model of `pile`'s top level and all its extensions depth first, symbols in increasing
 // number, a box change before the extension inside the box, and a model after its extensions.  Returns
 // 1 when the model ends with the joker or with an empty box and reached the keep point, else 0.
-int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t prof, int32_t lgbloc,
+int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbloc,
                     int32_t numbloc, bool multibloc, Model* model, SuccessorTable& table, int32_t nbseq,
                     int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
     using Step = Frame::Step;
     std::vector<Frame> frames;
     auto lastBox = [&](const Frame& fr) { return fr.numbloc == cr->nbbloc - 1; };
     auto keep = [&](const Frame& fr) {
+        auto stackOccurrences = [&] {
+            if (!fr.extended) return false;
+            ajouteDummy(pile);
+            table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(cr, fr.numbloc, multibloc),
+                              multibloc, pile);
+            return true;
+        };
         return keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
-                         longbloc);
+                         longbloc, stackOccurrences);
     };
 
-    // Goes on to the next symbol whose moves reach the quorum, moved onto pileNext; false when none is
-    // left.  A symbol under the quorum is passed over without moving: neither a box change nor an
-    // extension would follow.
+    // Goes on to the next symbol whose moves reach the quorum; false when none is left.  A symbol under
+    // the quorum is passed over: neither a box change nor an extension would follow.
     auto nextSymbol = [&](Frame& fr) {
-        const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
         while (++fr.s < nbSymbMod) {
             if (!symbolAllowed(cr, fr.s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc,
                                posdebbloc))
                 continue;
             const SuccessorTable::Count c = table.count(fr.successors, fr.s);
             if (c.moves == 0 || c.sequences < cr->quorum) continue;
-            table.move(fr.successors, fr.s, limits, multibloc, pileNext);
             fr.u = c.sequences;
             return true;
         }
@@ -256,13 +270,12 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
     // spacer, the model becomes model + s + spacer, its landings the top level of pile.
     enum class BoxChange { UnderQuorum, NothingLanded, Opened };
     auto openBoxChange = [&](Frame& fr) {
+        // pileNext is scratch: the occurrences of model + s, the origins of the jumps.
+        videPile(pileNext);
+        table.appendMoves(fr.successors, fr.s, SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc, pileNext);
         if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) return BoxChange::NothingLanded;
         changeModel(model, fr.s);
         changeModel(model, numSAUT);
-        // pileNext is scratch for the next box: keep M+s's occurrences for the extension below.
-        ajouteDummy(pileBloc);
-        copieLastOcc(pileBloc, pileNext);
-        videPile(pileNext);
         fr.flagJoker = 1;
         takeAllowance(cr, fr.numbloc, fr.s, 1);
         longbloc[fr.numbloc] = fr.lgbloc + 1;
@@ -272,9 +285,6 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
         takeAllowance(cr, fr.numbloc, fr.s, -1);
         decrModel(model);
         decrModel(model);
-        videPile(pileNext);
-        copieLastOcc(pileNext, pileBloc);
-        depileRec(pileBloc);
         depileRec(pile);
     };
 
@@ -282,14 +292,11 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
     auto openExtension = [&](Frame& fr) {
         if (fr.s == numJOKER) fr.flagJoker = 1;
         changeModel(model, fr.s);
-        ajouteDummy(pile);
-        transferePile2Pile(pile, pileNext);
         takeAllowance(cr, fr.numbloc, fr.s, 1);
         return true;
     };
     auto closeExtension = [&](const Frame& fr) {
         takeAllowance(cr, fr.numbloc, fr.s, -1);
-        depileRec(pile);
         decrModel(model);
     };
 
@@ -310,7 +317,12 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                     frames.pop_back();
                     break;
                 }
-                fr.successors = table.collect(pile, topLevel(pile), SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc);
+                {
+                    const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
+                    fr.successors = fr.extended ? table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
+                                                                     limits, multibloc)
+                                                : table.collect(pile, topLevel(pile), limits, multibloc);
+                }
                 fr.step = Step::NextSymbol;
                 break;
 
@@ -349,7 +361,10 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, PileOcc* pileBloc, int32_t
                 fr.step = Step::NextSymbol;
                 if (!openExtension(fr)) break;
                 fr.step = Step::AfterExtension;
-                const Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u};
+                Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u};
+                child.extended = true;
+                child.parentSuccessors = fr.successors;
+                child.parentSymbol = fr.s;
                 frames.push_back(child);  // fr is not used past this point
                 break;
             }
@@ -380,11 +395,9 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
     Model* model = allocModel();
     SuccessorTable table;
 
-    PileOcc* pileBloc = nullptr;
     int32_t* longbloc = nullptr;
     int32_t* posdebbloc = nullptr;
     if (multibloc) {
-        pileBloc = creePileOcc();
         longbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'longbloc'\n");
         if (cr->flagpal) posdebbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'posdebbloc'\n");
     }
@@ -395,7 +408,7 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
     fputs("** Models extraction **\n", stderr);
     barre(static_cast<int>(pow(nbSymbMod, 3)));
     try {
-        spellModels(pile, pileNext, pileBloc, 0, 0, 0, multibloc, model, table, nbseq, 0, cr, longbloc,
+        spellModels(pile, pileNext, 0, 0, 0, multibloc, model, table, nbseq, 0, cr, longbloc,
                     posdebbloc);
     } catch (const std::bad_alloc&) {
         fatalError("doSpell: cannot allocate the walk's working storage\n");
@@ -405,7 +418,6 @@ void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
     free(model);
     liberePileOcc(pile);
     liberePileOcc(pileNext);
-    if (multibloc) liberePileOcc(pileBloc);
     free(longbloc);
     free(posdebbloc);
 }
