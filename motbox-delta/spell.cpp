@@ -29,7 +29,6 @@ namespace {
 struct Walk {
     PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
-    PileOcc* pileBloc;  // keeps pileNext while the walk is in the next box
     Model* model;
     BitTab bt;  // scratch colour set for the windows' counts
     SuccessorTable table;  // successors of every model on the current path
@@ -232,12 +231,16 @@ void keepModel(Walk& w, int nbseqmod, int prof) {
 }
 
 // Writes the model unless it ends with the joker or a spacer.  Returns 1 for such a model, telling the
-// caller that the extension reached this point, else 0.
-int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod) {
+// caller that the extension reached this point, else 0.  The model's occurrences are the top level of
+// w.pile once stackOccurrences has run; it runs only for a model that is written.
+template <typename StackOccurrences>
+int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, StackOccurrences stackOccurrences) {
     int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
     if (last == numJOKER || last == numSAUT) return 1;
     w.longbloc[numbloc] = lgbloc;
+    const bool stacked = stackOccurrences();
     keepModel(w, nbseqmod, prof);
+    if (stacked) depileRec(w.pile);
     return 0;
 }
 
@@ -265,6 +268,11 @@ struct Frame {
     int indhaut;
     Step step = Step::Enter;
     SuccessorTable::Range successors{};  // of the model's occurrences
+    // A model extended inside its box has no level of its own in the stack: its occurrences are the
+    // successors of its parent's model moved by the parent's symbol.
+    bool extended = false;
+    SuccessorTable::Range parentSuccessors{};
+    int parentSymbol = -1;
     int s = -1;              // symbol being tried
     bool spend = false;      // the composition limits count the symbols of this box
     int u = -1;              // exact number of sequences of model + s, on w.pileNext
@@ -278,6 +286,18 @@ struct Frame {
     int64_t bas = 0;
     int64_t haut = 0;
 };
+
+// Writes fr's model unless it ends with the joker or a spacer (see keepPoint).
+int keepFrame(Walk& w, const Frame& fr) {
+    auto stackOccurrences = [&] {
+        if (!fr.extended) return false;
+        ajouteDummy(w.pile);
+        w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true), true,
+                            w.pile);
+        return true;
+    };
+    return keepPoint(w, fr.prof, fr.lgbloc, fr.numbloc, fr.nbseqmod, stackOccurrences);
+}
 
 // Landings in group g of the box change of fr; groups past the last length reached hold none.
 int groupSize(const Walk& w, const Frame& fr, int g) {
@@ -317,10 +337,6 @@ bool openBoxChange(Walk& w, Frame& fr) {
 
     changeModel(w.model, fr.s);
     changeModel(w.model, numSAUT);
-    // w.pileNext is scratch for the next box: keep model + s's occurrences for the extension inside the box.
-    ajouteDummy(w.pileBloc);
-    copieLastOcc(w.pileBloc, w.pileNext);
-    videPile(w.pileNext);
     if (fr.spend) spendComposition(cr, numbloc, fr.s, 1);
     w.longbloc[numbloc] = fr.lgbloc + 1;
     return true;
@@ -352,9 +368,6 @@ void closeBoxChange(Walk& w, const Frame& fr) {
     if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
     decrModel(w.model);
     decrModel(w.model);
-    videPile(w.pileNext);
-    copieLastOcc(w.pileNext, w.pileBloc);
-    depileRec(w.pileBloc);
     depileRec(w.pile);
 }
 
@@ -370,9 +383,11 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
         // would follow.
         const SuccessorTable::Count c = w.table.count(fr.successors, fr.s);
         if (c.moves == 0 || c.sequences < cr->quorum) continue;
-        w.table.move(fr.successors, fr.s, limits, true, w.pileNext);
         fr.u = c.sequences;
         if (boxMayEnd) {
+            // w.pileNext is scratch: the occurrences of model + s, the origins of the jumps.
+            videPile(w.pileNext);
+            w.table.appendMoves(fr.successors, fr.s, limits, true, w.pileNext);
             if (openBoxChange(w, fr)) {
                 fr.jokerFlag = true;
                 return Frame::Step::Window;
@@ -383,13 +398,11 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
     return Frame::Step::Finish;
 }
 
-// Makes the model model + s, its occurrences a new level of w.pile, when they reach the quorum.  Returns
+// Makes the model model + s: its occurrences are the successors of fr moved by s, read by the child frame.
 // false when they do not; the walk is then left as it was.
 bool openExtension(Walk& w, Frame& fr) {
     if (fr.s == numJOKER) fr.jokerFlag = true;
     changeModel(w.model, fr.s);
-    ajouteDummy(w.pile);
-    transferePile2Pile(w.pile, w.pileNext);
     if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, 1);
     return true;
 }
@@ -403,7 +416,7 @@ int finishModel(Walk& w, const Frame& fr) {
     if (cr->flagpal && cr->palbloc[numbloc] != -1 && fr.lgbloc != w.longbloc[cr->palbloc[numbloc]]) return 0;
     // A joker extension that met the quorum but never reached the keep point hides this model.
     if (fr.jokerFlag && fr.sum == 0) return 0;
-    return keepPoint(w, fr.prof, fr.lgbloc, numbloc, fr.nbseqmod);
+    return keepFrame(w, fr);
 }
 
 // Explores the model given (see Frame) and all its extensions depth first, symbols in increasing number: for
@@ -423,7 +436,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 if (fr.prof == 3) barre(0);
                 if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
                     result = fr.numbloc == cr->nbbloc - 1
-                                 ? keepPoint(w, fr.prof, fr.lgbloc, fr.numbloc, fr.nbseqmod)
+                                 ? keepFrame(w, fr)
                                  : 0;
                     frames.pop_back();
                     break;
@@ -431,7 +444,10 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 {
                     LevelWalk range = topLevel(w.pile);
                     if (fr.indhaut != 0) range = {fr.indhaut, std::max<int64_t>(range.stop, fr.indbas)};
-                    fr.successors = w.table.collect(w.pile, range, SubstitutionLimits(cr, fr.numbloc, true), true);
+                    const SubstitutionLimits limits(cr, fr.numbloc, true);
+                    fr.successors = fr.extended ? w.table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
+                                                                       limits, true)
+                                                : w.table.collect(w.pile, range, limits, true);
                 }
                 fr.step = Step::NextSymbol;
                 break;
@@ -477,7 +493,10 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     break;
                 }
                 fr.step = Step::AfterExtension;
-                const Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u, 0, 0};
+                Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u, 0, 0};
+                child.extended = true;
+                child.parentSuccessors = fr.successors;
+                child.parentSymbol = fr.s;
                 frames.push_back(child);  // fr is not used past this point
                 break;
             }
@@ -485,7 +504,6 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
             case Step::AfterExtension:
                 fr.sum += result;
                 if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
-                depileRec(w.pile);
                 decrModel(w.model);
                 fr.step = Step::NextSymbol;
                 break;
@@ -518,7 +536,6 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     for (size_t i = 0; i < spacers; i++)
         w.nbocc_saut[i] = allocOrDie<int>(groups, "doSpell: cannot allocate 'nbocc_saut[i]'\n");
     w.cursaut = allocOrDie<int>(spacers, "doSpell: cannot allocate 'cursaut'\n");
-    w.pileBloc = creePileOcc();
     w.pileNext = creePileOcc();
     w.pile = creePileOcc();
     if (cr->flagpal) w.posdebbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'posdebbloc'\n");
@@ -541,7 +558,6 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     free(w.nbocc_saut);
     liberePileOcc(w.pile);
     liberePileOcc(w.pileNext);
-    liberePileOcc(w.pileBloc);
     free(w.longbloc);
     free(w.posdebbloc);
 }
