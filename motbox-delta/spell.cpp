@@ -399,7 +399,6 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
 }
 
 // Makes the model model + s: its occurrences are the successors of fr moved by s, read by the child frame.
-// false when they do not; the walk is then left as it was.
 bool openExtension(Walk& w, Frame& fr) {
     if (fr.s == numJOKER) fr.jokerFlag = true;
     changeModel(w.model, fr.s);
