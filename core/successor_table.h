@@ -28,6 +28,15 @@ struct SubstitutionLimits {
     }
 };
 
+// An edge of the tree as the walks read it: the record below it, that record's colour set, the label
+// and its length.
+struct Edge {
+    const void* record;
+    const unsigned char* colours;
+    const char* label;
+    int32_t length;
+};
+
 // A place one text character beyond an occurrence of the current model, whatever symbol spells that
 // character: the moved occurrence, substitution not yet counted, with the edge it stands on.  The places
 // are read from the tree once per model and then filtered for each candidate symbol: the tree, not the
@@ -35,10 +44,13 @@ struct SubstitutionLimits {
 // its own successors along that edge without going back to the tree records.
 struct Successor {
     Occ occ;
-    const void* record;  // the record below the edge, childOf(occ)
-    const char* label;   // the edge's label
-    int32_t length;      // the edge's length
-    int32_t symbol;      // letter number of the character read
+    const void* record;            // the record below the edge, childOf(occ)
+    const unsigned char* colours;  // its colour set
+    const char* label;             // the edge's label
+    int32_t length;                // the edge's length
+    int32_t symbol;                // letter number of the character read
+
+    Edge edge() const { return {record, colours, label, length}; }
 };
 
 // What the successors of one letter give the candidate symbols, known before any move: how many
@@ -46,6 +58,9 @@ struct Successor {
 struct LetterTally {
     int32_t exactCount = 0;
     int32_t substitutedCount = 0;
+    // Colour sets united last: occurrences on one edge follow each other, and a set is united once.
+    const unsigned char* lastExact = nullptr;
+    const unsigned char* lastSubstituted = nullptr;
 };
 
 // Per model: the successors, and for each letter its tally and two unions (all of its successors;
@@ -65,7 +80,7 @@ class SuccessorTable {
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
             const Occ& o = pile->occ[i];
             const void* child = childOf(o);
-            c.step(o, child, Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child));
+            c.step(o, {child, colourSet(child), Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child)});
         }
         return c.finish();
     }
@@ -81,7 +96,7 @@ class SuccessorTable {
             const Successor st = successors_[i];  // a copy: collecting may move the table
             Occ o = st.occ;
             if (!applyMove(o, accepts[st.symbol] == 0, moveLimits, multibloc)) continue;
-            c.step(o, st.record, st.label, st.length);
+            c.step(o, st.edge());
         }
         return c.finish();
     }
@@ -157,20 +172,20 @@ class SuccessorTable {
             t_.unions_.resize(range_.unionBegin + 2 * static_cast<size_t>(nbSymbSeq) * t_.words_);
         }
 
-        // The successors of occurrence o, which stands on the edge of length `length` and label `label`
-        // above record.
-        void step(const Occ& o, const void* record, const char* label, int32_t length) {
-            if (o.pos < length) {
-                const char c = label[o.pos];
-                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), record, label, length);
+        // The successors of occurrence o, which stands on edge e.
+        void step(const Occ& o, const Edge& e) {
+            if (o.pos < e.length) {
+                const char c = e.label[o.pos];
+                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), e);
                 return;
             }
             // A leaf ends with "$" or at the window, which the length limits never let a model pass.
-            if (isFeuille(record)) return;
-            auto* node = static_cast<Noeud*>(const_cast<void*>(record));
+            if (isFeuille(e.record)) return;
+            auto* node = static_cast<Noeud*>(const_cast<void*>(e.record));
             for (int32_t m = 0; m < nbSymbSeq; ++m) {
                 const void* g = node->fils[m];
-                if (g != nullptr) add(o, node, m, 1, m, g, Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g));
+                if (g != nullptr)
+                    add(o, node, m, 1, m, {g, colourSet(g), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)});
             }
         }
 
@@ -180,24 +195,24 @@ class SuccessorTable {
         }
 
       private:
-        void add(const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol,
-                 const void* record, const char* label, int32_t length) {
+        void add(const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol, const Edge& e) {
             Occ next = from;
             next.noeudpere = noeudpere;
             next.lettre = lettre;
             next.pos = pos;
             if (!multibloc_) next.longsaut = next.codesaut = 0;
-            t_.successors_.push_back({next, record, label, length, symbol});
+            t_.successors_.push_back({next, e.record, e.colours, e.label, e.length, symbol});
             const size_t words = t_.words_;
             LetterTally& t = t_.tallies_[range_.letterBegin + static_cast<size_t>(symbol)];
             uint64_t* exact = t_.unions_.data() + range_.unionBegin + 2 * static_cast<size_t>(symbol) * words;
             uint64_t* substituted = exact + words;
             if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words, 0);
-            const unsigned char* colours = colourSet(record);
-            uniteColourSet(exact, colours);
+            if (e.colours != t.lastExact) uniteColourSet(exact, e.colours);
+            t.lastExact = e.colours;
             if (limits_.refuseSubstitution(from, multibloc_)) return;
             ++t.substitutedCount;
-            uniteColourSet(substituted, colours);
+            if (e.colours != t.lastSubstituted) uniteColourSet(substituted, e.colours);
+            t.lastSubstituted = e.colours;
         }
 
         SuccessorTable& t_;
