@@ -2,9 +2,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "build_traits.h"
+#include "alphabet.h"
 #include "global.h"
+#include "liste_pos.h"
 
 Model* allocModel() {
     auto* model = static_cast<Model*>(malloc(sizeof(Model)));
@@ -37,4 +41,21 @@ void decrModel(Model* model) {
 void AfficheModel(const Model* model) {
     for (int32_t i = 0; i < model->longueur; ++i) printf("%d", model->name[i]);
     printf("\n");
+}
+
+void writeModelLine(FILE* out, const Model* model, int32_t nbseqmod) {
+    // Kept from call to call: one line per model written.
+    static thread_local std::string line;
+    line.clear();
+    for (int32_t i = 0; i < model->longueur; ++i) line += nummod2str[model->name[i]];
+    line += ' ';
+    for (int32_t i = 0; i < model->longueur; ++i) {
+        const int32_t symbol = model->name[i];
+        line += static_cast<char>(symbol == numJOKER ? '*' : symbol == numSAUT ? '-' : '0' + symbol);
+    }
+    line += ' ';
+    char count[12];
+    line.append(count, static_cast<size_t>(appendDecimal(count, nbseqmod) - count));
+    line += '\n';
+    fwrite(line.data(), 1, line.size(), out);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 // The model being spelled: models symbol numbers with numSAUT between boxes.
 struct Model {
@@ -16,3 +17,6 @@ int32_t changeModel(Model* model, int32_t symbol);
 void decrModel(Model* model);
 // Debugging aid: the symbol numbers on standard output.
 void AfficheModel(const Model* model);
+// Writes the model's record line: its display names, a space, its coded form (symbol numbers as
+// characters from '0', '*' for the joker, '-' for a spacer), a space, nbseqmod and a line end, in one write.
+void writeModelLine(FILE* out, const Model* model, int32_t nbseqmod);

@@ -216,17 +216,10 @@ void keepModel(Walk& w, int nbseqmod, int prof) {
     FILE* out = f[k];
     nbmod[k]++;
     const Model* model = w.model;
-    for (int i = 0; i < model->longueur; i++) fputs(nummod2str[model->name[i]], out);
-    fputc(' ', out);
-    for (int i = 0; i < model->longueur; i++) {
-        int sym = model->name[i];
-        fputc(sym == numJOKER ? '*' : sym == numSAUT ? '-' : '0' + sym, out);
-    }
-    fprintf(out, " %d", nbseqmod);
+    writeModelLine(out, model, nbseqmod);
     if (prof > maxlongmod[k]) maxlongmod[k] = prof;
     for (int i = 0; i < cr->nbbloc; i++)
         if (w.longbloc[i] > maxlongbloc[k][i]) maxlongbloc[k][i] = w.longbloc[i];
-    fputc('\n', out);
     afficheLastOcc(out, w.pile, prof, cr);
 }
 

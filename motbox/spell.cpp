@@ -119,17 +119,10 @@ int32_t gestionSaut(Model* model, PileOcc* dest, PileOcc* source, Criteres* cr, 
 void keepModel(const Model* model, const PileOcc* pile, [[maybe_unused]] int32_t nbseq, int32_t nbseqmod,
                int32_t prof, const int32_t* longbloc, const Criteres* cr) {
     ++nbmod;
-    for (int32_t i = 0; i < model->longueur; ++i) fputs(nummod2str[model->name[i]], f);
-    fputc(' ', f);
-    for (int32_t i = 0; i < model->longueur; ++i) {
-        const int32_t symbol = model->name[i];
-        fputc(symbol == numJOKER ? '*' : symbol == numSAUT ? '-' : '0' + symbol, f);
-    }
-    fprintf(f, " %d", nbseqmod);
+    writeModelLine(f, model, nbseqmod);
     maxlongmod = std::max(maxlongmod, prof);
     if (cr->nbbloc != 1 && maxlongbloc != nullptr && longbloc != nullptr)
         for (int i = 0; i < cr->nbbloc; ++i) maxlongbloc[i] = std::max(maxlongbloc[i], longbloc[i]);
-    fputc('\n', f);
     afficheLastOcc(f, pile, prof, cr);
 }
 
