@@ -28,11 +28,28 @@ bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Removes one final line feed; returns true when there was one.
-bool chopLineFeed(char* line) {
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] == '\n') {
-        line[len - 1] = '\0';
+// Bytes held by sBuffer, NUL bytes of the stream included.
+int sLength = 0;
+
+// Reads like fgets into sBuffer, up to and including a line feed, at most kBufSize - 1 bytes, and sets
+// sLength: a NUL byte of the stream is data, which fgets could not tell from its own terminator.  Returns
+// false at end of stream when nothing was read.
+bool readPiece(FILE* stream) {
+    int n = 0;
+    int c = 0;
+    while (n < kBufSize - 1 && (c = getc(stream)) != EOF) {
+        sBuffer[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    sBuffer[n] = '\0';
+    sLength = n;
+    return n > 0;
+}
+
+// Removes one final line feed from sBuffer; returns true when there was one.
+bool chopLineFeed() {
+    if (sLength > 0 && sBuffer[sLength - 1] == '\n') {
+        sBuffer[--sLength] = '\0';
         return true;
     }
     return false;
@@ -53,8 +70,8 @@ long skipRestOfLine(FILE* stream) {
 // counted in *skipped.  Returns false at end of stream.
 bool readLine(FILE* stream, bool isHeader, long* skipped) {
     *skipped = 0;
-    if (fgets(sBuffer, kBufSize, stream) == nullptr) return false;
-    bool hadLineFeed = chopLineFeed(sBuffer);
+    if (!readPiece(stream)) return false;
+    bool hadLineFeed = chopLineFeed();
     if (isHeader && !hadLineFeed && sBuffer[0] == '>') *skipped = skipRestOfLine(stream);
     return true;
 }
@@ -80,7 +97,7 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
     if (!haveLine || sBuffer[0] != '>') return 0;
 
     // The header was read ahead by the previous call: point back at its ">".
-    if (s->offset != 0) s->offset -= static_cast<long>(strlen(sBuffer)) + headerSkipped + 1;
+    if (s->offset != 0) s->offset -= static_cast<long>(sLength) + headerSkipped + 1;
 
     strcpy(s->name, GetFastaName(sBuffer));
     strcpy(s->comment, GetFastaComment(sBuffer));
@@ -89,8 +106,8 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
         // Sequence lines are read without the header test of readLine: a
         // line that starts with ">" is recognised below, and its overflow
         // (if any) is skipped there.
-        if (fgets(sBuffer, kBufSize, stream) == nullptr) break;
-        bool hadLineFeed = chopLineFeed(sBuffer);
+        if (!readPiece(stream)) break;
+        bool hadLineFeed = chopLineFeed();
         if (sBuffer[0] == '>') {
             long skipped = hadLineFeed ? 0 : skipRestOfLine(stream);
             if (retainNext) {
@@ -99,7 +116,7 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
             }
             break;
         }
-        int len = static_cast<int>(strlen(sBuffer));
+        int len = sLength;
         int t = s->length + len;
         if (t >= s->bufsize) {
             char* grown = static_cast<char*>(realloc(s->seq, 2 * static_cast<size_t>(t) + 1));
