@@ -370,3 +370,16 @@ TEST(NextSpace, FindsTheFirstOfTheSixWhitespaceCharacters) {
         EXPECT_EQ(NextSpace(c), c + 1) << i;
     }
 }
+
+// A NUL byte is data like any other: it stays in the text (where the driver refuses it) and a header
+// holding one still gives the next entry its true offset.
+TEST(ReadFastaSequence, NulBytesAreKeptAndCounted) {
+    const std::string file = std::string(">a\nAC\0GTTT\n\0\n>b x\0y\nGG\n", 23);
+    auto e = readAll(file);
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].seq, std::string("AC\0GTTT\0", 8));
+    EXPECT_EQ(e[0].length, 8);
+    EXPECT_EQ(e[1].seq, "GG");
+    EXPECT_EQ(e[1].offset, 13);
+    EXPECT_EQ(e[1].name, "b");
+}
