@@ -13,9 +13,9 @@ constexpr int kCommentSize = 512;
 // header, it holds that header and sRetained is set.
 char sBuffer[kBufSize];
 int sRetained = 0;
-// Characters of the retained header line that did not fit in sBuffer and were
-// skipped, so that the offset adjustment still measures the whole line.
-long sRetainedSkipped = 0;
+// Stream position of the retained header line: measured back from the end of
+// the line, it would be one too low when the file ends without a line feed.
+long sRetainedOffset = 0;
 
 char sName[kNameSize];
 char sComment[kCommentSize];
@@ -86,18 +86,18 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
 
     bool haveLine;
     long headerSkipped = 0;
-    if (useRetained && sRetained) {
+    const bool retained = useRetained && sRetained;
+    if (retained) {
         haveLine = true;
-        headerSkipped = sRetainedSkipped;
+        s->offset = sRetainedOffset;
     } else {
         haveLine = readLine(stream, true, &headerSkipped);
     }
     sRetained = 0;
-    sRetainedSkipped = 0;
     if (!haveLine || sBuffer[0] != '>') return 0;
 
-    // The header was read ahead by the previous call: point back at its ">".
-    if (s->offset != 0) s->offset -= static_cast<long>(sLength) + headerSkipped + 1;
+    // A header read here from a non-zero offset is measured back as if it had been read ahead.
+    if (!retained && s->offset != 0) s->offset -= static_cast<long>(sLength) + headerSkipped + 1;
 
     strcpy(s->name, GetFastaName(sBuffer));
     strcpy(s->comment, GetFastaComment(sBuffer));
@@ -106,13 +106,14 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
         // Sequence lines are read without the header test of readLine: a
         // line that starts with ">" is recognised below, and its overflow
         // (if any) is skipped there.
+        const long pieceStart = ftell(stream);
         if (!readPiece(stream)) break;
         bool hadLineFeed = chopLineFeed();
         if (sBuffer[0] == '>') {
-            long skipped = hadLineFeed ? 0 : skipRestOfLine(stream);
+            if (!hadLineFeed) skipRestOfLine(stream);
             if (retainNext) {
                 sRetained = 1;
-                sRetainedSkipped = skipped;
+                sRetainedOffset = pieceStart;
             }
             break;
         }

@@ -383,3 +383,21 @@ TEST(ReadFastaSequence, NulBytesAreKeptAndCounted) {
     EXPECT_EQ(e[1].offset, 13);
     EXPECT_EQ(e[1].name, "b");
 }
+
+// Found by fuzzing: a last header without a line feed was given an offset one too low, so that reading the
+// entry again from it found no header.
+TEST(ReadFastaSequence, OffsetOfALastHeaderWithoutLineFeed) {
+    for (const std::string& file : {std::string(">a\r\n=ACGT\r\n>b"), std::string(">a\nAC\n>b"),
+                                    ">a\nAC\n>" + std::string(1500, 'b')}) {
+        auto e = readAll(file);
+        ASSERT_EQ(e.size(), 2u);
+        EXPECT_EQ(e[1].offset, static_cast<long>(file.rfind('>'))) << file.substr(0, 12);
+        FILE* f = fileWith(file);
+        FastaSequence* s = NewFastaSequence();
+        s->offset = e[1].offset;
+        EXPECT_EQ(GetFastaSequence(f, s), 1);
+        EXPECT_EQ(s->length, 0);
+        FreeFastaSequence(s);
+        fclose(f);
+    }
+}
