@@ -46,7 +46,7 @@ for t in "${targets[@]}"; do
         -artifact_prefix="build-fuzz/findings/$t-" "$corpus" "tests/fuzz/corpus/$(seeds_of "$t")" \
         >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
-    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1)
+    cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 || true)
     echo "$t: ${runs:-?} executions in ${seconds} s, ${cov:-cov: ?}, status $status"
     if [ "$status" -ne 0 ]; then
         failed+=("$t")

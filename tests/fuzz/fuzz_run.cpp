@@ -10,13 +10,15 @@
 int motbox_main(int argc, char** argv);
 
 namespace {
-std::vector<bool> gOpenAtStart;
-}
+// Private directory of the runs: motbox-delta writes ".namefile" in the current one.
+std::filesystem::path gRunDir;
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietStdout();
     char dir[] = "/tmp/motbox_fuzz_XXXXXX";
-    if (mkdtemp(dir) == nullptr || chdir(dir) != 0) abort();
+    if (mkdtemp(dir) == nullptr) abort();
+    gRunDir = dir;
     // motbox-delta keeps every result file open: a few dozen are plenty here.
     rlimit files{64, 64};
     setrlimit(RLIMIT_NOFILE, &files);
@@ -29,6 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.size() != 3 || parts[2].size() > 600) return 0;
     std::vector<std::string> w = fuzz::words(parts[0]);
     if (w.size() > 64) return 0;
+    // libFuzzer reads and writes its corpus relative to its own directory: go back there afterwards.
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::current_path(gRunDir);
     fuzz::writeWhole("a.alph", parts[1]);
     fuzz::writeWhole("s.fa", parts[2]);
     std::vector<std::string> args = {"motbox", "--max-memory", "64M", "a.alph", "s.fa", "o"};
@@ -45,5 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The result files of one input are not those of the next.
     for (const auto& entry : std::filesystem::directory_iterator("."))
         std::filesystem::remove(entry.path());
+    std::filesystem::current_path(home);
     return 0;
 }
