@@ -43,7 +43,7 @@ for t in "${targets[@]}"; do
     ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
         -close_fd_mask=3 -print_final_stats=1 ${dict:+-dict="$dict"} \
-        -artifact_prefix="build-fuzz/findings/$t-" "$corpus" "tests/fuzz/corpus/$(seeds_of "$t")" \
+        -artifact_prefix="$PWD/build-fuzz/findings/$t-" "$corpus" "tests/fuzz/corpus/$(seeds_of "$t")" \
         >"$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 || true)
