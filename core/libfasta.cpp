@@ -13,9 +13,9 @@ constexpr int kCommentSize = 512;
 // header, it holds that header and sRetained is set.
 char sBuffer[kBufSize];
 int sRetained = 0;
-// Characters of the retained header line that did not fit in sBuffer and were
-// skipped, so that the offset adjustment still measures the whole line.
-long sRetainedSkipped = 0;
+// Stream position of the retained header line: measured back from the end of
+// the line, it would be one too low when the file ends without a line feed.
+long sRetainedOffset = 0;
 
 char sName[kNameSize];
 char sComment[kCommentSize];
@@ -28,11 +28,28 @@ bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Removes one final line feed; returns true when there was one.
-bool chopLineFeed(char* line) {
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] == '\n') {
-        line[len - 1] = '\0';
+// Bytes held by sBuffer, NUL bytes of the stream included.
+int sLength = 0;
+
+// Reads like fgets into sBuffer, up to and including a line feed, at most kBufSize - 1 bytes, and sets
+// sLength: a NUL byte of the stream is data, which fgets could not tell from its own terminator.  Returns
+// false at end of stream when nothing was read.
+bool readPiece(FILE* stream) {
+    int n = 0;
+    int c = 0;
+    while (n < kBufSize - 1 && (c = getc(stream)) != EOF) {
+        sBuffer[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    sBuffer[n] = '\0';
+    sLength = n;
+    return n > 0;
+}
+
+// Removes one final line feed from sBuffer; returns true when there was one.
+bool chopLineFeed() {
+    if (sLength > 0 && sBuffer[sLength - 1] == '\n') {
+        sBuffer[--sLength] = '\0';
         return true;
     }
     return false;
@@ -53,8 +70,8 @@ long skipRestOfLine(FILE* stream) {
 // counted in *skipped.  Returns false at end of stream.
 bool readLine(FILE* stream, bool isHeader, long* skipped) {
     *skipped = 0;
-    if (fgets(sBuffer, kBufSize, stream) == nullptr) return false;
-    bool hadLineFeed = chopLineFeed(sBuffer);
+    if (!readPiece(stream)) return false;
+    bool hadLineFeed = chopLineFeed();
     if (isHeader && !hadLineFeed && sBuffer[0] == '>') *skipped = skipRestOfLine(stream);
     return true;
 }
@@ -69,18 +86,18 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
 
     bool haveLine;
     long headerSkipped = 0;
-    if (useRetained && sRetained) {
+    const bool retained = useRetained && sRetained;
+    if (retained) {
         haveLine = true;
-        headerSkipped = sRetainedSkipped;
+        s->offset = sRetainedOffset;
     } else {
         haveLine = readLine(stream, true, &headerSkipped);
     }
     sRetained = 0;
-    sRetainedSkipped = 0;
     if (!haveLine || sBuffer[0] != '>') return 0;
 
-    // The header was read ahead by the previous call: point back at its ">".
-    if (s->offset != 0) s->offset -= static_cast<long>(strlen(sBuffer)) + headerSkipped + 1;
+    // A header read here from a non-zero offset is measured back as if it had been read ahead.
+    if (!retained && s->offset != 0) s->offset -= static_cast<long>(sLength) + headerSkipped + 1;
 
     strcpy(s->name, GetFastaName(sBuffer));
     strcpy(s->comment, GetFastaComment(sBuffer));
@@ -89,17 +106,18 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
         // Sequence lines are read without the header test of readLine: a
         // line that starts with ">" is recognised below, and its overflow
         // (if any) is skipped there.
-        if (fgets(sBuffer, kBufSize, stream) == nullptr) break;
-        bool hadLineFeed = chopLineFeed(sBuffer);
+        const long pieceStart = ftell(stream);
+        if (!readPiece(stream)) break;
+        bool hadLineFeed = chopLineFeed();
         if (sBuffer[0] == '>') {
-            long skipped = hadLineFeed ? 0 : skipRestOfLine(stream);
+            if (!hadLineFeed) skipRestOfLine(stream);
             if (retainNext) {
                 sRetained = 1;
-                sRetainedSkipped = skipped;
+                sRetainedOffset = pieceStart;
             }
             break;
         }
-        int len = static_cast<int>(strlen(sBuffer));
+        int len = sLength;
         int t = s->length + len;
         if (t >= s->bufsize) {
             char* grown = static_cast<char*>(realloc(s->seq, 2 * static_cast<size_t>(t) + 1));

@@ -14,6 +14,7 @@
 #include "construction.h"
 #include "global.h"
 #include "global_fonctions.h"
+#include "memory_guard.h"
 
 char** text = nullptr;
 
@@ -198,7 +199,7 @@ constexpr int kArgsPerBox = 3;
 
 [[noreturn]] void refuseShortCommandLine(int given, int needed, const CommandLineRules& rules) {
     fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
-    rules.printUsage();
+    rules.printUsage(stderr);
     exit(1);
 }
 
@@ -246,14 +247,74 @@ CommandLine parseCommandLine(int argc, char** argv, Criteres* cr, const CommandL
     return cl;
 }
 
-void checkNoTerminatorInTexts(int n) {
-    for (int s = 0; s < n; s++) {
+namespace {
+
+[[noreturn]] void refuseArgument(int index, const std::string& what, int value, int low, int high) {
+    fprintf(stderr, ">> Error: argument %d (%s) is %d: it must be between %d and %d\n", index, what.c_str(),
+            value, low, high);
+    exit(1);
+}
+
+void checkRange(int index, const std::string& what, int value, int low = -kMaxArgumentMagnitude,
+                int high = kMaxArgumentMagnitude) {
+    if (value < low || value > high) refuseArgument(index, what, value, low, high);
+}
+
+// The limits of the composition groups, read as setCompoPal reads them.
+void checkCompositionRanges(char** args, int first, int n, int nbbloc) {
+    int a = first;
+    while (n > 0 && args[a][0] != 'p' && n >= 2) {
+        int box = atoi(args[a]);
+        int pairs = atoi(args[a + 1]);
+        if (box < 0 || box > nbbloc || pairs < 0 || pairs > (n - 2) / 2) return;
+        a += 2;
+        n -= 2;
+        for (int p = 0; p < pairs; p++, a += 2, n -= 2)
+            checkRange(a + 1, "composition limit of '" + std::string(args[a]) + "' in box " + std::to_string(box),
+                       atoi(args[a + 1]));
+    }
+}
+
+}  // namespace
+
+void checkArgumentRanges(char** argv, const Criteres& cr, const CommandLine& cl) {
+    checkRange(kArgMinLength, "total minimum length", cr.minlong);
+    checkRange(kArgMaxLength, "total maximum length", cr.maxlong);
+    checkRange(kArgSubstitutions, "total substitutions", cr.maxerr);
+    int a = kFixedArguments + 1;
+    for (int b = 0; cr.nbbloc >= 2 && b < cr.nbbloc; b++) {
+        const std::string box = " of box " + std::to_string(b + 1);
+        checkRange(a++, "minimum length" + box, cr.bornesbloc[b].min);
+        checkRange(a++, "maximum length" + box, cr.bornesbloc[b].max);
+        checkRange(a++, "substitutions" + box, cr.errbloc[b]);
+        if (b == cr.nbbloc - 1) break;
+        const std::string spacer = " of spacer " + std::to_string(b + 1);
+        checkRange(a++, "minimum length" + spacer, cr.sauts[b].min);
+        // A spacer cannot be shorter than nothing: a negative minimum counts from 0, a negative maximum
+        // leaves no length at all.
+        checkRange(a++, "maximum length" + spacer, cr.sauts[b].max, 0);
+#if MOTBOX_DELTA
+        checkRange(a++, "Delta" + spacer, cr.deltas[b], 0);
+#endif
+    }
+    checkCompositionRanges(argv, cl.tailStart, cl.tailCount, cr.nbbloc);
+}
+
+void checkTextCharacters(const LoadedSequences& loaded) {
+    for (int s = 0; s < loaded.count; s++) {
         const char* t = text[s];
-        const char* dollar = strchr(t, '$');
-        if (dollar == nullptr || dollar[1] == '\0') continue;  // only the terminator
-        fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
-                static_cast<int>(dollar - t), '$', '$');
-        exit(1);
+        for (int p = 0; p < loaded.records[s]->length; p++) {
+            if (t[p] == '$') {
+                fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s, p,
+                        '$', '$');
+                exit(1);
+            }
+            if (t[p] == '\0') {
+                // Written like the other control characters, the byte itself between the quotes.
+                fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, 0, '\0');
+                exit(1);
+            }
+        }
     }
 }
 
@@ -280,7 +341,7 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     cr->quorum = computeQuorum(in.quorumPercent, run.nbseq);
     checkQuorum(cr->quorum, m);
     // The quorum follows from the count of sequences: its warning or refusal comes before a text is refused.
-    checkNoTerminatorInTexts(run.nbseq);
+    checkTextCharacters(loaded);
 
     FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
     initAlphabet();
@@ -291,6 +352,8 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     checkPalindromes(*cr);
     transAlphMod(cr->flagpal);
 
+    checkTreeMemory({loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq}, in.options.maxMemory,
+                    in.options.memoryReport);
     run.root = buildSuffixTree(run.textAlphabet, run.nbseq, in.window);
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(run.root);

@@ -7,6 +7,7 @@
 #include "criteres.h"
 #include "global_variables.h"
 #include "libfasta.h"
+#include "options.h"
 
 // Sequence texts in FASTA order, each followed by "$" and a NUL.
 extern char** text;
@@ -93,7 +94,7 @@ struct CommandLine {
 struct CommandLineRules {
     int minBoxes;                          // fewer boxes are refused by refuseBoxes
     void (*refuseBoxes)(const char* arg);  // given the boxes argument as written; ends the process
-    void (*printUsage)();                  // the usage text, on standard error
+    void (*printUsage)(FILE* to);          // the usage text
 };
 // Numbers each spacer group holds: min, max, and Delta in motbox-delta.
 inline constexpr int kArgsPerSpacer = MOTBOX_DELTA ? 3 : 2;
@@ -101,9 +102,21 @@ inline constexpr int kArgsPerSpacer = MOTBOX_DELTA ? 3 : 2;
 // is refused with the usage text before any argument is used.
 CommandLine parseCommandLine(int argc, char** argv, Criteres* cr, const CommandLineRules& rules);
 
+// Greatest magnitude accepted for a length, a spacer bound, a Delta, a number of substitutions or a
+// composition limit: far beyond any sequence the tree can hold, and small enough that sums and doubled
+// values of a few of them stay within an int.
+inline constexpr int kMaxArgumentMagnitude = 100000000;
+// Refuses, with a message naming the argument and status 1, a number of the command line that the
+// arithmetic of the run cannot carry: any of them beyond kMaxArgumentMagnitude, a negative spacer maximum
+// or Delta, and the limits of composition groups (the tail is walked as setCompoPal reads it; a malformed
+// group is left to it).  argv is the vector given to parseCommandLine.
+void checkArgumentRanges(char** argv, const Criteres& cr, const CommandLine& cl);
+
 // Refuses a "$" inside a sequence: it is the tree's terminator, and a text holding one would index
-// words that cross from one part of the sequence into the other.
-void checkNoTerminatorInTexts(int n);
+// words that cross from one part of the sequence into the other.  Refuses a NUL byte as the control
+// character it is: the texts are C strings, it would cut its sequence short.  The first of either in
+// FASTA order is reported.
+void checkTextCharacters(const LoadedSequences& loaded);
 
 // Refuses a palindrome declaration whose partner is not an earlier box (a palindromic box is spelled
 // against the finished box it mirrors), or any declaration in a single-box run.
@@ -117,6 +130,7 @@ struct RunInputs {
     char** tail;          // composition and palindrome arguments
     int tailCount;
     int window;           // depth of the suffix tree
+    RunOptions options{};  // the memory limit and report
 };
 // What those steps leave for the report and the extraction.
 struct IndexedRun {
@@ -126,8 +140,9 @@ struct IndexedRun {
     Noeud* root;               // the tree, colour sets propagated
 };
 // Reads every FASTA entry into `text`, fills longtext and quorum, loads the alphabet file, reads the
-// command-line tail into cr, translates the models alphabet and builds the coloured suffix tree.  Every
-// refusal ends the process with the driver's messages.
+// command-line tail into cr, translates the models alphabet, refuses a tree estimated larger than the
+// memory the run may use, and builds the coloured suffix tree.  Every refusal ends the process with the
+// driver's messages.
 IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m);
 
 // File names and quorum figures shown by the parameter report.

@@ -18,6 +18,7 @@
 #include "criteres.h"
 #include "criteres_delta.h"
 #include "global.h"
+#include "options.h"
 #include "pipeline.h"
 #include "spell.h"
 
@@ -30,7 +31,7 @@ constexpr DriverMessages kMessages = {
     "main: wrong alphabet file format\n",    "Max composition in %s:         %d\n",
 };
 
-void printUsage() {
+void printUsage(FILE* to) {
     fputs(
         "Usage: motbox-delta ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
         "                    BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX DELTA BOX_MIN BOX_MAX "
@@ -49,7 +50,7 @@ void printUsage() {
         "  2 x DELTA + 1 lengths between SPACER_MIN and SPACER_MAX\n"
         "  COMPOSITION    groups B N SYM1 VAL1 ... SYMN VALN (B = 0: whole model, else box B)\n"
         "  pI/J           box I is the palindrome of the earlier box J\n",
-        stderr);
+        to);
 }
 
 [[noreturn]] void refuse(const std::string& message) {
@@ -61,6 +62,7 @@ void printUsage() {
     fatalError("Incorrect boxes number\n");
 }
 
+constexpr ProgramInfo kProgram = {"motbox-delta", MOTBOX_VERSION, printUsage};
 constexpr CommandLineRules kCommandLineRules = {2, refuseBoxes, printUsage};
 
 // Every spacer must have at least one window: its jump would otherwise land nowhere and no result file
@@ -208,16 +210,22 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
+    RunOptions options;
+    // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
+    const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
+    argc -= skipped;
+    argv += skipped;
     CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
     checkSpacerBounds(&cr);
     checkSpacerWindows(cr);
+    checkArgumentRanges(argv, cr, cl);
     const int nbFiles = nbFichiers(&cr);
     checkOpenFileLimit(nbFiles);
     const int window = windowLength(cr);
 
     const IndexedRun run = loadAndIndex(&cr,
                                         {cl.fastaFile, cl.alphabetFile, cl.quorumPercent,
-                                         argv + cl.tailStart, cl.tailCount, window},
+                                         argv + cl.tailStart, cl.tailCount, window, options},
                                         kMessages);
     const int nbseq = run.nbseq;
 

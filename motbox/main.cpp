@@ -11,6 +11,7 @@
 #include "construction.h"
 #include "criteres.h"
 #include "global.h"
+#include "options.h"
 #include "pipeline.h"
 #include "spell.h"
 
@@ -30,7 +31,7 @@ constexpr DriverMessages kMessages = {
 // User CPU time, in clock ticks, when the extraction started.
 float dust = 0;
 
-void printUsage() {
+void printUsage(FILE* to) {
     fputs(
         "Usage: motbox ALPHABET FASTA OUTPUT QUORUM BOXES MIN_LENGTH MAX_LENGTH SUBSTITUTIONS\n"
         "              [BOX_MIN BOX_MAX BOX_SUBST [SPACER_MIN SPACER_MAX]]... [COMPOSITION]... [pI/J]...\n"
@@ -46,7 +47,7 @@ void printUsage() {
         "  and after every box but the last the spacer that follows it: SPACER_MIN SPACER_MAX\n"
         "  COMPOSITION    groups B N SYM1 VAL1 ... SYMN VALN (B = 0: whole model, else box B)\n"
         "  pI/J           box I is the palindrome of the earlier box J\n",
-        stderr);
+        to);
 }
 
 [[noreturn]] void refuseBoxes(const char* arg) {
@@ -54,6 +55,7 @@ void printUsage() {
     exit(1);
 }
 
+constexpr ProgramInfo kProgram = {"motbox", MOTBOX_VERSION, printUsage};
 constexpr CommandLineRules kCommandLineRules = {1, refuseBoxes, printUsage};
 
 FILE* openResultStream(const char* name) {
@@ -107,13 +109,19 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
+    RunOptions options;
+    // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
+    const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
+    argc -= skipped;
+    argv += skipped;
     CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
     checkSpacerBounds(&cr);
+    checkArgumentRanges(argv, cr, cl);
     maxlongmod = windowLength(cr);
 
     IndexedRun run = loadAndIndex(&cr,
                                   {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart,
-                                   cl.tailCount, maxlongmod},
+                                   cl.tailCount, maxlongmod, options},
                                   kMessages);
     const int nbseq = run.nbseq;
 

@@ -4,6 +4,7 @@
 # and without substitution, found in all 20 upstream regions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh cmake ninja-build g++
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build --target motbox -j "$(nproc 2>/dev/null || echo 2)"
 out=${1:-demo_result.txt}

@@ -4,6 +4,7 @@
 # MOTBOX_SKIP_SANITIZE=1 runs the Release pass only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh cmake ninja-build g++ libgtest-dev
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run_pass() {

@@ -370,3 +370,34 @@ TEST(NextSpace, FindsTheFirstOfTheSixWhitespaceCharacters) {
         EXPECT_EQ(NextSpace(c), c + 1) << i;
     }
 }
+
+// A NUL byte is data like any other: it stays in the text (where the driver refuses it) and a header
+// holding one still gives the next entry its true offset.
+TEST(ReadFastaSequence, NulBytesAreKeptAndCounted) {
+    const std::string file = std::string(">a\nAC\0GTTT\n\0\n>b x\0y\nGG\n", 23);
+    auto e = readAll(file);
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].seq, std::string("AC\0GTTT\0", 8));
+    EXPECT_EQ(e[0].length, 8);
+    EXPECT_EQ(e[1].seq, "GG");
+    EXPECT_EQ(e[1].offset, 13);
+    EXPECT_EQ(e[1].name, "b");
+}
+
+// Found by fuzzing: a last header without a line feed was given an offset one too low, so that reading the
+// entry again from it found no header.
+TEST(ReadFastaSequence, OffsetOfALastHeaderWithoutLineFeed) {
+    for (const std::string& file : {std::string(">a\r\n=ACGT\r\n>b"), std::string(">a\nAC\n>b"),
+                                    ">a\nAC\n>" + std::string(1500, 'b')}) {
+        auto e = readAll(file);
+        ASSERT_EQ(e.size(), 2u);
+        EXPECT_EQ(e[1].offset, static_cast<long>(file.rfind('>'))) << file.substr(0, 12);
+        FILE* f = fileWith(file);
+        FastaSequence* s = NewFastaSequence();
+        s->offset = e[1].offset;
+        EXPECT_EQ(GetFastaSequence(f, s), 1);
+        EXPECT_EQ(s->length, 0);
+        FreeFastaSequence(s);
+        fclose(f);
+    }
+}

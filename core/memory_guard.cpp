@@ -1,0 +1,89 @@
+#include "memory_guard.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Calibration, on the Release build, of the peak resident memory of `motbox ALPHABET FASTA /dev/null 200 1
+// W W 0` (the tree only) over Drosophila upstream regions of 2000 bases; scripts/calibrate_memory.sh
+// measures it.  Bytes per input character, for 1000 sequences:
+// - whatever the window: the texts, the FASTA records and the positions of the leaves;
+constexpr double kBytesPerCharAnyWindow = 12;
+// - once the window is deep enough for most words of that length to be distinct (window 15 and beyond
+//   with DNA): the nodes and leaves of the tree with their colour sets;
+constexpr double kBytesPerCharFullTree = 72;
+// - a window as long as the longest sequence adds this much, growing roughly with window / longest.
+constexpr double kBytesPerCharWholeSequences = 17;
+// The colour sets grow with the number of sequences: this much more per tenfold above 1000 sequences.
+constexpr double kGrowthPerTenfoldSequences = 0.18;
+constexpr double kSequencesOfCalibration = 1000;
+// The process before any input is read.
+constexpr double kBaseBytes = 4.0 * 1024 * 1024;
+
+// Share of the full tree a window of w letters reaches: distinct words of at most w letters over the text
+// alphabet, against the number of characters.
+double treeFill(const TreeSize& t, double window) {
+    double letters = std::max(2, t.letters);
+    double words = std::pow(letters, std::min(window, 64.0)) * letters / (letters - 1);
+    return std::min(1.0, words / std::max(1.0, static_cast<double>(t.totalLength)));
+}
+
+}  // namespace
+
+long long estimateTreeBytes(const TreeSize& t) {
+    double window = std::min<double>(t.window, std::max(1, t.longest));
+    double perChar = kBytesPerCharAnyWindow + kBytesPerCharFullTree * treeFill(t, window) +
+                     kBytesPerCharWholeSequences * window / std::max(1, t.longest);
+    double growth = 1 + kGrowthPerTenfoldSequences *
+                            std::max(0.0, std::log10(std::max(1, t.nbseq) / kSequencesOfCalibration));
+    return static_cast<long long>(kBaseBytes + perChar * growth * static_cast<double>(t.totalLength));
+}
+
+long long availableMemoryBytes(const char* meminfo) {
+    FILE* f = fopen(meminfo, "r");
+    if (f == nullptr) return -1;
+    char line[256];
+    long long kb = -1;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        if (strncmp(line, "MemAvailable:", 13) == 0) {
+            char* end = nullptr;
+            long long v = strtoll(line + 13, &end, 10);
+            if (end != line + 13 && v >= 0) kb = v;
+            break;
+        }
+    }
+    fclose(f);
+    return kb < 0 ? -1 : kb * 1024;
+}
+
+void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char* meminfo) {
+    const long long estimate = estimateTreeBytes(t);
+    const bool given = limit >= 0;
+    if (!given) limit = availableMemoryBytes(meminfo);
+    if (report) {
+        fprintf(stderr, "memory estimate: %lld bytes (%ld characters, %d sequences, window ", estimate,
+                t.totalLength, t.nbseq);
+        if (t.window == 2147483647)
+            fputs("none", stderr);
+        else
+            fprintf(stderr, "%d", t.window);
+        fprintf(stderr, "; %s: %lld bytes)\n", given ? "limit" : "available", limit);
+    }
+    if (limit < 0 || estimate <= limit) return;
+    const long long mb = 1024 * 1024;
+    char size[48];
+    if (limit >= mb)
+        snprintf(size, sizeof size, "%lld MB", limit / mb);
+    else
+        snprintf(size, sizeof size, "%lld bytes", limit);
+    char room[96];
+    snprintf(room, sizeof room, given ? "--max-memory allows %s" : "only %s are available", size);
+    fprintf(stderr,
+            ">> Error: the suffix tree needs about %lld MB but %s: give a maximum model length (MAX_LENGTH, "
+            "or every BOX_MAX) or fewer sequences\n",
+            (estimate + mb - 1) / mb, room);
+    exit(1);
+}

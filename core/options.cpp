@@ -1,0 +1,148 @@
+#include "options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+enum class Action { Help, Version, Set };
+
+struct OptionSpec {
+    char shortName;         // 0 = none
+    const char* longName;   // without "--"
+    const char* valueName;  // null when the option takes no value
+    const char* help;
+    Action action;
+    // For Action::Set: stores the value (null for an option without one); false when it is not acceptable.
+    bool (*apply)(RunOptions& opts, const char* value);
+};
+
+bool setMaxMemory(RunOptions& opts, const char* value) {
+    return parseByteSize(value, &opts.maxMemory);
+}
+
+bool setMemoryReport(RunOptions& opts, const char*) {
+    opts.memoryReport = true;
+    return true;
+}
+
+const OptionSpec kOptions[] = {
+    {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
+    {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
+    {0, "max-memory", "SIZE",
+     "refuse a run whose suffix tree would need more than SIZE bytes\n"
+     "(suffix K, M or G; default: the memory available)",
+     Action::Set, setMaxMemory},
+    {0, "memory-report", nullptr, "print the suffix tree's memory estimate on standard error",
+     Action::Set, setMemoryReport},
+};
+
+[[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {
+    fprintf(stderr, ">> Error: %s\n", message.c_str());
+    program.printUsage(stderr);
+    printOptionsHelp(stderr);
+    exit(1);
+}
+
+const OptionSpec* findLong(const std::string& name) {
+    for (const OptionSpec& o : kOptions)
+        if (name == o.longName) return &o;
+    return nullptr;
+}
+
+const OptionSpec* findShort(char c) {
+    for (const OptionSpec& o : kOptions)
+        if (o.shortName != 0 && o.shortName == c) return &o;
+    return nullptr;
+}
+
+}  // namespace
+
+bool parseByteSize(const char* text, long long* bytes) {
+    if (text == nullptr || *text < '0' || *text > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    long long n = strtoll(text, &end, 10);
+    if (errno == ERANGE) return false;
+    long long unit = 1;
+    switch (*end) {
+        case '\0': break;
+        case 'k': case 'K': unit = 1LL << 10; end++; break;
+        case 'm': case 'M': unit = 1LL << 20; end++; break;
+        case 'g': case 'G': unit = 1LL << 30; end++; break;
+        default: return false;
+    }
+    if (*end != '\0' || n == 0 || n > LLONG_MAX / unit) return false;
+    *bytes = n * unit;
+    return true;
+}
+
+void printOptionsHelp(FILE* to) {
+    fputs("Options, before ALPHABET (\"--\" ends them):\n", to);
+    for (const OptionSpec& o : kOptions) {
+        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
+        names += "--";
+        names += o.longName;
+        if (o.valueName != nullptr) names += std::string(" ") + o.valueName;
+        fprintf(to, "  %-24s ", names.c_str());
+        // Continuation lines of a help text line up under its first line.
+        for (const char* c = o.help; *c; c++) {
+            fputc(*c, to);
+            if (*c == '\n') fputs("                           ", to);
+        }
+        fputc('\n', to);
+    }
+}
+
+int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* opts) {
+    int i = 1;
+    while (i < argc) {
+        const char* arg = argv[i];
+        if (arg[0] != '-' || arg[1] == '\0') break;
+        i++;
+        if (strcmp(arg, "--") == 0) break;
+
+        const OptionSpec* spec = nullptr;
+        const char* value = nullptr;  // given in the same argument ("--name=value" or "-xvalue")
+        std::string shown;
+        if (arg[1] == '-') {
+            std::string name = arg + 2;
+            size_t eq = name.find('=');
+            if (eq != std::string::npos) {
+                value = arg + 2 + eq + 1;
+                name.resize(eq);
+            }
+            spec = findLong(name);
+            shown = "--" + name;
+        } else {
+            spec = findShort(arg[1]);
+            shown = std::string("-") + arg[1];
+            if (arg[2] != '\0') value = arg + 2;
+        }
+        if (spec == nullptr) refuseOption(program, "unknown option '" + std::string(arg) + "'");
+        if (spec->valueName == nullptr && value != nullptr)
+            refuseOption(program, "option '" + shown + "' takes no value");
+        if (spec->valueName != nullptr && value == nullptr) {
+            if (i == argc) refuseOption(program, "option '" + shown + "' needs a value " + spec->valueName);
+            value = argv[i++];
+        }
+        switch (spec->action) {
+            case Action::Help:
+                program.printUsage(stdout);
+                printOptionsHelp(stdout);
+                exit(0);
+            case Action::Version:
+                printf("%s %s\n", program.name, program.version);
+                exit(0);
+            case Action::Set:
+                if (!spec->apply(*opts, value))
+                    refuseOption(program, "bad value '" + std::string(value != nullptr ? value : "") +
+                                              "' for option '" + shown + "'");
+                break;
+        }
+    }
+    return i;
+}

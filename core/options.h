@@ -1,0 +1,32 @@
+#pragma once
+// Options of both programs.  They come before the positional arguments: an argument is read as an option
+// only while it starts with "-" (and is not "-" alone) and no positional argument has been seen; "--" ends
+// them.  To add an option, add a field to RunOptions and a row to the table in options.cpp.
+
+#include <cstdio>
+
+// What the options set; the defaults are those of a run without options.
+struct RunOptions {
+    long long maxMemory = -1;   // --max-memory: bytes the tree may take; -1 = the memory available
+    bool memoryReport = false;  // --memory-report: the tree's memory estimate on standard error
+};
+
+// What the option reader needs to know of the program.
+struct ProgramInfo {
+    const char* name;             // as shown by --version
+    const char* version;
+    void (*printUsage)(FILE* to);  // the usage text of the positional arguments
+};
+
+// Reads the options of argv into opts and returns the index of the first positional argument (argc when
+// there is none).  -h/--help prints the usage and the options on standard output, --version the name and
+// version; both end the process with status 0.  An unknown option or a missing or bad value is reported on
+// one line, followed by the usage and the options on standard error, status 1.
+int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* opts);
+
+// The options section of the help text.
+void printOptionsHelp(FILE* to);
+
+// Reads a size in bytes: digits, optionally followed by K, M or G (powers of 1024, either case).  False when
+// the text is not of that form, is zero or does not fit in a long long.
+bool parseByteSize(const char* text, long long* bytes);
