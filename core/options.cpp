@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -24,6 +27,19 @@ bool setMaxMemory(RunOptions& opts, const char* value) {
     return parseByteSize(value, &opts.maxMemory);
 }
 
+// Threads beyond this would only add tasks' replays of the shallow walk.
+constexpr long kMaxThreads = 4096;
+
+bool setThreads(RunOptions& opts, const char* value) {
+    if (value == nullptr || *value < '0' || *value > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long n = strtol(value, &end, 10);
+    if (errno == ERANGE || *end != '\0' || n < 1 || n > kMaxThreads) return false;
+    opts.threads = static_cast<int>(n);
+    return true;
+}
+
 bool setMemoryReport(RunOptions& opts, const char*) {
     opts.memoryReport = true;
     return true;
@@ -32,6 +48,10 @@ bool setMemoryReport(RunOptions& opts, const char*) {
 const OptionSpec kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
+    {'t', "threads", "N",
+     "extraction threads, 1 to 4096 (default: the cores this process may run on);\n"
+     "the results are the same for every N",
+     Action::Set, setThreads},
     {0, "max-memory", "SIZE",
      "refuse a run whose suffix tree would need more than SIZE bytes\n"
      "(suffix K, M or G; default: the memory available)",
@@ -60,6 +80,13 @@ const OptionSpec* findShort(char c) {
 }
 
 }  // namespace
+
+int extractionThreads(const RunOptions& opts) {
+    if (opts.threads > 0) return opts.threads;
+    cpu_set_t cores;
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) return 1;
+    return std::max(1, CPU_COUNT(&cores));
+}
 
 bool parseByteSize(const char* text, long long* bytes) {
     if (text == nullptr || *text < '0' || *text > '9') return false;

@@ -9,7 +9,11 @@
 struct RunOptions {
     long long maxMemory = -1;   // --max-memory: bytes the tree may take; -1 = the memory available
     bool memoryReport = false;  // --memory-report: the tree's memory estimate on standard error
+    int threads = 0;            // -t/--threads: extraction threads; 0 = the cores this process may run on
 };
+
+// The extraction threads asked for, or the number of cores this process may run on.
+int extractionThreads(const RunOptions& opts);
 
 // What the option reader needs to know of the program.
 struct ProgramInfo {

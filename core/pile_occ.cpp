@@ -161,7 +161,7 @@ int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, i
         void* record;
         int32_t d;  // depth of the record's parent
     };
-    static std::vector<Pending> pending;
+    static thread_local std::vector<Pending> pending;
     pending.clear();
     pending.push_back({record, d});
     int32_t lines = 0;

@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     writeReservedHeader(f, headerLines);
 
     dust = userTimeTicks();
-    doSpell(&cr, nbseq, run.root);
+    doSpell(&cr, nbseq, run.root, extractionThreads(options));
     float seconds = userSecondsSince(dust);
 
     freeTexts(nbseq);

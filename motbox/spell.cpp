@@ -7,7 +7,11 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "allocateurs.h"
@@ -20,6 +24,7 @@
 #include "occ.h"
 #include "pile_occ.h"
 #include "successor_table.h"
+#include "task_output.h"
 
 FILE* f = nullptr;
 int nbmod = 0;
@@ -116,14 +121,22 @@ int32_t gestionSaut(Model* model, PileOcc* dest, PileOcc* source, Criteres* cr, 
 
 // ---- Model output ------------------------------------------------------------------------------
 
-void keepModel(const Model* model, const PileOcc* pile, [[maybe_unused]] int32_t nbseq, int32_t nbseqmod,
-               int32_t prof, const int32_t* longbloc, const Criteres* cr) {
-    ++nbmod;
-    writeModelLine(f, model, nbseqmod);
-    maxlongmod = std::max(maxlongmod, prof);
-    if (cr->nbbloc != 1 && maxlongbloc != nullptr && longbloc != nullptr)
-        for (int i = 0; i < cr->nbbloc; ++i) maxlongbloc[i] = std::max(maxlongbloc[i], longbloc[i]);
-    afficheLastOcc(f, pile, prof, cr);
+// Where the walk writes its models, with the figures of the summary line.
+struct RunOutput {
+    FILE* f = nullptr;
+    int nbmod = 0;
+    int maxlongmod = 0;
+    std::vector<int> maxlongbloc;  // by box
+};
+
+void keepModel(RunOutput& out, const Model* model, const PileOcc* pile, int32_t nbseqmod, int32_t prof,
+               const int32_t* longbloc, const Criteres* cr) {
+    ++out.nbmod;
+    writeModelLine(out.f, model, nbseqmod);
+    out.maxlongmod = std::max(out.maxlongmod, prof);
+    if (cr->nbbloc != 1 && longbloc != nullptr)
+        for (int i = 0; i < cr->nbbloc; ++i) out.maxlongbloc[i] = std::max(out.maxlongbloc[i], longbloc[i]);
+    afficheLastOcc(out.f, pile, prof, cr);
 }
 
 // ---- Spelling recursion ------------------------------------------------------------------------
@@ -181,16 +194,18 @@ bool passesFinalTests(const Criteres* cr, int32_t prof, int32_t lgbloc, int32_t 
 // Returns 1 when the model ends with the joker or with an empty box (such a model is not written, but
 // its caller learns that this extension reached the keep point), else 0.  The model's occurrences are
 // the top level of pile once stackOccurrences has run; it runs only for a model that is written.
+// A null out writes nothing: a worker's replay of the models above its tasks.
 template <typename StackOccurrences>
-int32_t keepPoint(Model* model, PileOcc* pile, int32_t nbseq, int32_t nbseqmod, int32_t prof, int32_t lgbloc,
+int32_t keepPoint(RunOutput* out, Model* model, PileOcc* pile, int32_t nbseqmod, int32_t prof, int32_t lgbloc,
                   int32_t numbloc, bool multibloc, const Criteres* cr, int32_t* longbloc,
                   StackOccurrences stackOccurrences) {
     if (model->longueur == 0) return 0;  // the empty model (minimum length 0) would be every text position
     const int32_t last = model->name[model->longueur - 1];
     if (last == numJOKER || last == numSAUT) return 1;
     if (multibloc) longbloc[numbloc] = lgbloc;
+    if (out == nullptr) return 0;
     const bool stacked = stackOccurrences();
-    keepModel(model, pile, nbseq, nbseqmod, prof, longbloc, cr);
+    keepModel(*out, model, pile, nbseqmod, prof, longbloc, cr);
     if (stacked) depileRec(pile);
     return 0;
 }
@@ -221,15 +236,135 @@ struct Frame {
     bool extended = false;
     SuccessorTable::Range parentSuccessors{};
     int32_t parentSymbol = -1;
+    int64_t task = -1;  // the task whose subtree this model opens, -1 for any other model
+};
+
+// Everything one walk changes: its copy of the allowances that the walk counts down, its stacks and
+// tables, its output.  The tree, the texts and the alphabet tables are shared by every walker, read only.
+// A parallel run has one walker per worker thread and one for the writer; each of them goes through the
+// models above the task depth (few), and the tasks below are run by whichever worker claims them first.
+struct Walker {
+    Criteres cr;  // the run's criteria with allowances of the walker's own
+    std::vector<int> compo;
+    std::vector<std::vector<int>> compoblocRows;
+    std::vector<int*> compobloc;
+    bool multibloc;
+    PileOcc* pile = nullptr;
+    PileOcc* pileNext = nullptr;
+    Model* model = nullptr;
+    SuccessorTable table;
+    std::vector<int32_t> longbloc;
+    std::vector<int32_t> posdebbloc;
+    RunOutput* out;  // null: the models above the tasks are not written (a worker)
+
+    // Parallel run.
+    TaskBoard* board = nullptr;
+    int32_t taskDepth = -1;  // depth of the models that open tasks; -1: no tasks
+    bool writer = false;     // copies the tasks' output in order and writes the models above them
+    std::mutex* meter = nullptr;
+    int64_t nextTask = 0;  // number of the next task met in walk order
+    TaskRecord* task = nullptr;
+    RunOutput taskOutput;
+    RunOutput* outsideTask = nullptr;
+
+    Walker(const Criteres* source, Noeud* superRacine, RunOutput* output)
+        : cr(*source), multibloc(source->nbbloc != 1), out(output) {
+        if (source->compo != nullptr) {
+            compo.assign(source->compo, source->compo + nbSymbMod);
+            cr.compo = compo.data();
+        }
+        if (source->compobloc != nullptr) {
+            for (int b = 0; b < source->nbbloc; ++b) {
+                const int* row = source->compobloc[b];
+                compoblocRows.emplace_back(row != nullptr ? std::vector<int>(row, row + nbSymbMod) : std::vector<int>());
+            }
+            for (auto& row : compoblocRows) compobloc.push_back(row.empty() ? nullptr : row.data());
+            cr.compobloc = compobloc.data();
+        }
+        if (multibloc) {
+            longbloc.assign(static_cast<size_t>(source->nbbloc), 0);
+            if (source->flagpal) posdebbloc.assign(static_cast<size_t>(source->nbbloc), 0);
+        }
+        model = allocModel();
+        pileNext = creePileOcc();
+        pile = creePileOcc();
+        ajouteInitOcc2Pile(pile, superRacine);
+    }
+    ~Walker() {
+        free(model->name);
+        free(model);
+        liberePileOcc(pile);
+        liberePileOcc(pileNext);
+    }
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
+
+    bool inTask() const { return task != nullptr; }
+    // The meter advances once per model of depth 3: above the tasks the writer counts it, inside a task
+    // the worker that runs it.
+    bool ticksMeter() const { return board == nullptr || writer || inTask(); }
+    void tick() {
+        if (meter == nullptr) {
+            barre(0);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(*meter);
+        barre(0);
+    }
+
+    // Claims task k; its models then go to streams of its own.  False when another worker has it.
+    bool beginTask(int64_t k) {
+        task = board->claim(k);
+        if (task == nullptr) return false;
+        task->streams.push_back(std::make_unique<ChunkStream>(board->budget()));
+        FILE* stream = task->streams.back()->stream();
+        if (stream == nullptr) fatalError("doSpell: cannot open a stream for a part of the results\n");
+        taskOutput = RunOutput{stream, 0, 0, std::vector<int>(static_cast<size_t>(cr.nbbloc), 0)};
+        outsideTask = out;
+        out = &taskOutput;
+        return true;
+    }
+
+    void endTask(int64_t k, int32_t result) {
+        task->streams.back()->finish();
+        task->figures = {taskOutput.nbmod, taskOutput.maxlongmod};
+        task->figures.insert(task->figures.end(), taskOutput.maxlongbloc.begin(), taskOutput.maxlongbloc.end());
+        task = nullptr;
+        out = outsideTask;
+        board->finish(k, result);
+    }
+
+    // Writes task k's output in its place once it is done; returns the task's result.
+    int32_t writeTask(int64_t k) {
+        TaskRecord* done = board->waitFor(k);
+        if (done == nullptr) fatalError("doSpell: a part of the extraction failed\n");
+        for (auto& stream : done->streams)
+            if (!stream->copyTo(out->f) && !ferror(out->f))
+                fatalError("doSpell: cannot read back a part of the results from its temporary file\n");
+        const std::vector<int32_t>& figures = done->figures;
+        out->nbmod += figures[0];
+        out->maxlongmod = std::max(out->maxlongmod, figures[1]);
+        for (size_t b = 0; b < out->maxlongbloc.size() && b + 2 < figures.size(); ++b)
+            out->maxlongbloc[b] = std::max(out->maxlongbloc[b], figures[b + 2]);
+        const int32_t result = done->result;
+        board->release(k);
+        return result;
+    }
 };
 
 // Explores the model of `pile`'s top level and all its extensions depth first, symbols in increasing
 // number, a box change before the extension inside the box, and a model after its extensions.  Returns
 // 1 when the model ends with the joker or with an empty box and reached the keep point, else 0.
-int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbloc,
-                    int32_t numbloc, bool multibloc, Model* model, SuccessorTable& table, int32_t nbseq,
-                    int32_t nbseqmod, Criteres* cr, int32_t* longbloc, int32_t* posdebbloc) {
+int32_t spellModels(Walker& w) {
     using Step = Frame::Step;
+    PileOcc* pile = w.pile;
+    PileOcc* pileNext = w.pileNext;
+    Model* model = w.model;
+    SuccessorTable& table = w.table;
+    Criteres* cr = &w.cr;
+    const bool multibloc = w.multibloc;
+    int32_t* longbloc = w.longbloc.data();
+    int32_t* posdebbloc = w.posdebbloc.empty() ? nullptr : w.posdebbloc.data();
     std::vector<Frame> frames;
     auto lastBox = [&](const Frame& fr) { return fr.numbloc == cr->nbbloc - 1; };
     auto keep = [&](const Frame& fr) {
@@ -240,7 +375,7 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbl
                               multibloc, pile);
             return true;
         };
-        return keepPoint(model, pile, nbseq, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
+        return keepPoint(w.out, model, pile, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
                          longbloc, stackOccurrences);
     };
 
@@ -293,21 +428,42 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbl
         decrModel(model);
     };
 
-    auto popFrame = [&](const Frame& fr) {
-        table.release(fr.successors);
+    // Ends fr with its result; a task ends with its model.
+    auto endFrame = [&](const Frame& fr, int32_t frameResult) {
+        if (fr.task >= 0) w.endTask(fr.task, frameResult);
         frames.pop_back();
+        return frameResult;
+    };
+    auto popFrame = [&](const Frame& fr, int32_t frameResult) {
+        table.release(fr.successors);
+        return endFrame(fr, frameResult);
     };
 
-    frames.push_back({prof, lgbloc, numbloc, nbseqmod});
+    frames.push_back({0, 0, 0, 0});
     int32_t result = 0;  // of the frame that ended last
     while (!frames.empty()) {
         Frame& fr = frames.back();
         switch (fr.step) {
             case Step::Enter:
-                if (fr.prof == 3) barre(0);
+                if (fr.prof == w.taskDepth && !w.inTask()) {
+                    // The subtree of this model is one task: the writer copies its output, a worker runs it
+                    // when no other worker has.
+                    const int64_t k = w.nextTask++;
+                    if (w.writer) {
+                        result = w.writeTask(k);
+                        frames.pop_back();
+                        break;
+                    }
+                    if (!w.beginTask(k)) {
+                        result = 0;
+                        frames.pop_back();
+                        break;
+                    }
+                    fr.task = k;
+                }
+                if (fr.prof == 3 && w.ticksMeter()) w.tick();
                 if (limitsReached(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc)) {
-                    result = lastBox(fr) ? keep(fr) : 0;
-                    frames.pop_back();
+                    result = endFrame(fr, lastBox(fr) ? keep(fr) : 0);
                     break;
                 }
                 {
@@ -326,8 +482,7 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbl
                     const bool kept =
                         passesFinalTests(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc) &&
                         !(fr.flagJoker && fr.sommeRes == 0);
-                    result = kept ? keep(fr) : 0;
-                    popFrame(fr);
+                    result = popFrame(fr, kept ? keep(fr) : 0);
                     break;
                 }
                 fr.step = Step::Extension;
@@ -372,45 +527,67 @@ int32_t spellModels(PileOcc* pile, PileOcc* pileNext, int32_t prof, int32_t lgbl
     return result;
 }
 
-int32_t* allocInts(int n, const char* failure) {
-    auto* block = static_cast<int32_t*>(malloc(sizeof(int32_t) * std::max(n, 1)));
-    if (block == nullptr) fatalError(failure);
-    return block;
+}  // namespace
+
+
+namespace {
+
+// Memory that finished and running tasks may hold before their output goes to temporary files.
+constexpr int64_t kTaskMemory = 32ll << 20;
+
+// The walk cut into tasks: workers run them, the calling thread writes them in walk order.
+void spellInParallel(const Criteres* cr, Noeud* superRacine, RunOutput& out, int threads) {
+    TaskBoard board(kTaskMemory);
+    std::mutex meter;
+    const int32_t depth = taskDepth(nbSymbMod, threads, cr->maxlong);
+    auto setUp = [&](Walker& w) {
+        w.board = &board;
+        w.taskDepth = depth;
+        w.meter = &meter;
+    };
+    std::vector<std::thread> workers;
+    try {
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back([&] {
+                try {
+                    Walker w(cr, superRacine, nullptr);
+                    setUp(w);
+                    spellModels(w);
+                } catch (const std::bad_alloc&) {
+                    fatalError("doSpell: cannot allocate the walk's working storage\n");
+                }
+            });
+    } catch (const std::system_error&) {
+        fatalError("doSpell: cannot start the extraction threads\n");
+    }
+    Walker writer(cr, superRacine, &out);
+    setUp(writer);
+    writer.writer = true;
+    spellModels(writer);
+    for (std::thread& t : workers) t.join();
 }
 
 }  // namespace
 
-void doSpell(Criteres* cr, int nbseq, Noeud* racine) {
+void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine, int threads) {
     // The initial occurrence stands exactly at the root, like any occurrence at the end of its edge.
     Noeud* superRacine = makeSuperRacine(racine);
-
-    const bool multibloc = cr->nbbloc != 1;
-    Model* model = allocModel();
-    SuccessorTable table;
-
-    int32_t* longbloc = nullptr;
-    int32_t* posdebbloc = nullptr;
-    if (multibloc) {
-        longbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'longbloc'\n");
-        if (cr->flagpal) posdebbloc = allocInts(cr->nbbloc, "doSpell: cannot allocate 'posdebbloc'\n");
-    }
-    PileOcc* pileNext = creePileOcc();
-    PileOcc* pile = creePileOcc();
-    ajouteInitOcc2Pile(pile, superRacine);
+    RunOutput out{f, nbmod, maxlongmod, std::vector<int>(static_cast<size_t>(cr->nbbloc), 0)};
+    if (maxlongbloc != nullptr) out.maxlongbloc.assign(maxlongbloc, maxlongbloc + cr->nbbloc);
 
     fputs("** Models extraction **\n", stderr);
     barre(static_cast<int>(pow(nbSymbMod, 3)));
     try {
-        spellModels(pile, pileNext, 0, 0, 0, multibloc, model, table, nbseq, 0, cr, longbloc,
-                    posdebbloc);
+        if (threads <= 1) {
+            Walker w(cr, superRacine, &out);
+            spellModels(w);
+        } else {
+            spellInParallel(cr, superRacine, out, threads);
+        }
     } catch (const std::bad_alloc&) {
         fatalError("doSpell: cannot allocate the walk's working storage\n");
     }
-
-    free(model->name);
-    free(model);
-    liberePileOcc(pile);
-    liberePileOcc(pileNext);
-    free(longbloc);
-    free(posdebbloc);
+    nbmod = out.nbmod;
+    maxlongmod = out.maxlongmod;
+    if (maxlongbloc != nullptr) std::copy(out.maxlongbloc.begin(), out.maxlongbloc.end(), maxlongbloc);
 }

@@ -10,5 +10,6 @@ extern int nbmod;
 extern int maxlongmod;
 extern int* maxlongbloc;
 
-// Runs the whole extraction, writing every model to f.
-void doSpell(Criteres* cr, int nbseq, Noeud* racine);
+// Runs the whole extraction, writing every model to f, with `threads` worker threads (1: in the calling
+// thread alone).  The result is the same for every number of threads.
+void doSpell(Criteres* cr, int nbseq, Noeud* racine, int threads = 1);

@@ -1,0 +1,153 @@
+#include "task_output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// A task keeps at most this much in memory before its stream goes to a temporary file.
+constexpr size_t kChunkMemory = 4u << 20;
+constexpr size_t kCopyBlock = 1u << 16;
+
+// An unlinked temporary file in TMPDIR (else /tmp): it disappears with the process.
+FILE* unlinkedTemporaryFile() {
+    const char* dir = getenv("TMPDIR");
+    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/motbox-task-XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0) return nullptr;
+    unlink(path.c_str());
+    FILE* file = fdopen(fd, "w+");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+}  // namespace
+
+ChunkStream::ChunkStream(SpillBudget& budget) : budget_(budget) {
+    cookie_io_functions_t io{};
+    io.write = &ChunkStream::onWrite;
+    stream_ = fopencookie(this, "w", io);
+    if (stream_ == nullptr) failed_ = true;
+}
+
+ChunkStream::~ChunkStream() {
+    if (stream_ != nullptr) fclose(stream_);
+    if (spill_ != nullptr) fclose(spill_);
+    budget_.give(static_cast<int64_t>(memory_.size()));
+}
+
+ssize_t ChunkStream::onWrite(void* cookie, const char* data, size_t size) {
+    auto* self = static_cast<ChunkStream*>(cookie);
+    if (!self->keep(data, size)) {
+        self->failed_ = true;
+        return -1;
+    }
+    return static_cast<ssize_t>(size);
+}
+
+bool ChunkStream::keep(const char* data, size_t size) {
+    if (spill_ == nullptr && memory_.size() + size <= kChunkMemory &&
+        budget_.take(static_cast<int64_t>(size))) {
+        memory_.append(data, size);
+        return true;
+    }
+    if (spill_ == nullptr && !spill()) return false;
+    return fwrite(data, 1, size, spill_) == size;
+}
+
+// Moves what memory holds to a new temporary file, which takes every later byte.
+bool ChunkStream::spill() {
+    spill_ = unlinkedTemporaryFile();
+    if (spill_ == nullptr) return false;
+    const bool written = fwrite(memory_.data(), 1, memory_.size(), spill_) == memory_.size();
+    budget_.give(static_cast<int64_t>(memory_.size()));
+    std::string().swap(memory_);
+    return written;
+}
+
+bool ChunkStream::finish() {
+    if (stream_ != nullptr && fflush(stream_) != 0) failed_ = true;
+    return !failed_;
+}
+
+bool ChunkStream::copyTo(FILE* out) {
+    if (!finish()) return false;
+    bool ok = true;
+    if (spill_ == nullptr) {
+        ok = fwrite(memory_.data(), 1, memory_.size(), out) == memory_.size();
+        budget_.give(static_cast<int64_t>(memory_.size()));
+        std::string().swap(memory_);
+        return ok;
+    }
+    if (fflush(spill_) != 0 || fseek(spill_, 0, SEEK_SET) != 0) return false;
+    std::vector<char> block(kCopyBlock);
+    size_t n;
+    while ((n = fread(block.data(), 1, block.size(), spill_)) > 0)
+        if (fwrite(block.data(), 1, n, out) != n) ok = false;
+    if (ferror(spill_)) ok = false;
+    fclose(spill_);
+    spill_ = nullptr;
+    return ok;
+}
+
+TaskRecord& TaskBoard::record(int64_t k) {
+    while (first_ + static_cast<int64_t>(tasks_.size()) <= k) tasks_.emplace_back();
+    return tasks_[static_cast<size_t>(k - first_)];
+}
+
+TaskRecord* TaskBoard::claim(int64_t k) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (k < first_ || abandoned_) return nullptr;
+    TaskRecord& task = record(k);
+    if (task.claimed) return nullptr;
+    task.claimed = true;
+    return &task;
+}
+
+void TaskBoard::finish(int64_t k, int32_t result) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        TaskRecord& task = record(k);
+        task.result = result;
+        task.done = true;
+    }
+    changed_.notify_all();
+}
+
+TaskRecord* TaskBoard::waitFor(int64_t k) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return abandoned_ || record(k).done; });
+    return abandoned_ ? nullptr : &record(k);
+}
+
+void TaskBoard::release(int64_t k) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    record(k).streams.clear();
+    // Records are dropped from the front once written; deque references to later ones stay valid.
+    while (!tasks_.empty() && first_ <= k && tasks_.front().done && tasks_.front().streams.empty()) {
+        tasks_.pop_front();
+        ++first_;
+    }
+}
+
+void TaskBoard::abandon() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        abandoned_ = true;
+    }
+    changed_.notify_all();
+}
+
+int32_t taskDepth(int32_t symbols, int32_t threads, int32_t maxLength) {
+    // About 64 tasks per thread: the walk's subtrees differ in size by orders of magnitude.
+    const double wanted = 64.0 * std::max(1, threads);
+    int32_t depth = 1;
+    if (symbols >= 2) depth = static_cast<int32_t>(std::ceil(std::log(wanted) / std::log(symbols)));
+    depth = std::max(1, depth);
+    if (maxLength > 0) depth = std::min(depth, maxLength);
+    return depth;
+}

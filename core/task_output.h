@@ -1,0 +1,102 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Ordered output of a parallel extraction.  The walk is cut into tasks (the subtrees of the models of one
+// depth, numbered in walk order); each task writes its models into streams of its own, which a single
+// writer copies to the result files in task order.  A task's text stays in memory within a budget shared
+// by all tasks, then goes to an unlinked temporary file in TMPDIR, so that a run whose results are
+// gigabytes never holds them, and nothing is left behind whatever way the process ends.
+
+// Bytes that finished and running tasks may hold in memory, all together.
+class SpillBudget {
+  public:
+    explicit SpillBudget(int64_t bytes) : left_(bytes) {}
+    // Takes n bytes when they are left.
+    bool take(int64_t n) {
+        if (left_.fetch_sub(n, std::memory_order_relaxed) >= n) return true;
+        left_.fetch_add(n, std::memory_order_relaxed);
+        return false;
+    }
+    void give(int64_t n) { left_.fetch_add(n, std::memory_order_relaxed); }
+
+  private:
+    std::atomic<int64_t> left_;
+};
+
+// One output stream of a task: a stdio stream whose bytes are kept in memory within the budget, then in a
+// temporary file.
+class ChunkStream {
+  public:
+    explicit ChunkStream(SpillBudget& budget);
+    ~ChunkStream();
+    ChunkStream(const ChunkStream&) = delete;
+    ChunkStream& operator=(const ChunkStream&) = delete;
+
+    FILE* stream() { return stream_; }
+    // Flushes the stream; false when a byte could not be kept.
+    bool finish();
+    // Appends every byte written to out and releases them; false when a byte could not be read back or
+    // written.
+    bool copyTo(FILE* out);
+
+  private:
+    static ssize_t onWrite(void* cookie, const char* data, size_t size);
+    bool keep(const char* data, size_t size);
+    bool spill();
+
+    SpillBudget& budget_;
+    std::string memory_;
+    FILE* spill_ = nullptr;
+    FILE* stream_ = nullptr;
+    bool failed_ = false;
+};
+
+// What the walk records about one task; written by the worker that runs it, read by the writer once done.
+struct TaskRecord {
+    bool claimed = false;
+    bool done = false;
+    int32_t result = 0;  // the walk's result for the task's model
+    std::vector<std::unique_ptr<ChunkStream>> streams;  // the task's output, in the engine's order
+    std::vector<int32_t> figures;                       // the engine's counts for the summary lines
+};
+
+// Tasks of one parallel extraction: claimed by workers in walk order, handed to the writer in that order.
+class TaskBoard {
+  public:
+    explicit TaskBoard(int64_t memoryBudget) : budget_(memoryBudget) {}
+
+    // The record of task k when the caller becomes its owner, else null (another worker has it).
+    TaskRecord* claim(int64_t k);
+    // Marks task k done with the walk's result for its model.
+    void finish(int64_t k, int32_t result);
+    // Waits until task k is done, then returns its record for the writer.
+    TaskRecord* waitFor(int64_t k);
+    // Drops task k's record once written.
+    void release(int64_t k);
+    // Ends every wait: a worker failed and the run stops.
+    void abandon();
+
+    SpillBudget& budget() { return budget_; }
+
+  private:
+    TaskRecord& record(int64_t k);  // needs mutex_
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<TaskRecord> tasks_;
+    int64_t first_ = 0;  // number of the task at the front of tasks_
+    bool abandoned_ = false;
+    SpillBudget budget_;
+};
+
+// Depth of the models whose subtrees are the tasks: deep enough that there are many more tasks than
+// threads (so that one heavy first symbol does not hold the run), no deeper than the longest model.
+int32_t taskDepth(int32_t symbols, int32_t threads, int32_t maxLength);
