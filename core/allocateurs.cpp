@@ -34,6 +34,44 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
     return slot;
 }
 
+// Child arrays are carved one after the other from large zeroed blocks rather
+// than calloc'd one by one: a node's array lives as long as the tree, so the
+// blocks are released only with it, and the per-array malloc header and call go.
+struct ChildBlock {
+    ChildBlock* previous;
+    size_t used;  // slots handed out
+    size_t capacity;
+    void* slots[];
+};
+
+constexpr size_t kChildBlockSlots = (size_t{1} << 20) / sizeof(void*) - 4;
+
+ChildBlock* childBlocks = nullptr;
+
+void** takeChildArray(int32_t letters) {
+    const auto n = static_cast<size_t>(letters > 0 ? letters : 0);
+    ChildBlock* block = childBlocks;
+    if (block == nullptr || block->capacity - block->used < n) {
+        const size_t capacity = n > kChildBlockSlots ? n : kChildBlockSlots;
+        block = static_cast<ChildBlock*>(calloc(1, sizeof(ChildBlock) + capacity * sizeof(void*)));
+        if (block == nullptr) treeOutOfMemory();
+        block->previous = childBlocks;
+        block->capacity = capacity;
+        childBlocks = block;
+    }
+    void** slots = block->slots + block->used;
+    block->used += n;
+    return slots;
+}
+
+void releaseChildArrays() {
+    while (childBlocks != nullptr) {
+        ChildBlock* previous = childBlocks->previous;
+        free(childBlocks);
+        childBlocks = previous;
+    }
+}
+
 template <typename Record, typename ReleaseFields>
 void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
     CelluleAlloc* page = pool.premiere;
@@ -80,8 +118,7 @@ Noeud* Alloc_Noeud() {
     n->num_seq = current_sequence;
     n->fin = 0;
     n->lien_suffixe = nullptr;
-    n->fils = static_cast<void**>(calloc(static_cast<size_t>(ALPHA_CARD), sizeof(void*)));
-    if (n->fils == nullptr && ALPHA_CARD > 0) treeOutOfMemory();
+    n->fils = takeChildArray(ALPHA_CARD);
     n->bit_tab = AllocBitTab();
     n->nb_seq = 0;  // meaningful only after the colour propagation; zeroed to keep reads defined
     return n;
@@ -124,10 +161,8 @@ void Free_All_Liste_Cell() {
 }
 
 void Free_Arbre() {
-    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) {
-        free(n.fils);
-        free(n.bit_tab);
-    });
+    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { free(n.bit_tab); });
+    releaseChildArrays();
     releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { free(f.bit_tab); });
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.

@@ -258,7 +258,7 @@ void recordWindowWord(Feuille* leaf, int32_t end) {
     const int flag = leaf->num_seq != current_sequence ? 1 : 0;
     Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
     leaf->num_seq = current_sequence;
-    addBitTabValue(&leaf->bit_tab, current_sequence);
+    addNewestBitTabValue(&leaf->bit_tab, current_sequence);
 }
 
 // Compares a leaf's label with T[*pos..e) character by character.

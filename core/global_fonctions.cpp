@@ -44,7 +44,7 @@ void recordOccurrenceAtLeaf(Feuille* leaf, int32_t s, int32_t e) {
     setLeafStart(leaf, s);
     if (leaf->num_seq != current_sequence) {
         Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 1);
-        addBitTabValue(&leaf->bit_tab, current_sequence);
+        addNewestBitTabValue(&leaf->bit_tab, current_sequence);
         leaf->num_seq = current_sequence;
     } else {
         Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 0);
