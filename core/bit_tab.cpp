@@ -72,12 +72,12 @@ bool containsDynamicMember(const unsigned char* bt, int32_t k, int32_t s) {
     return false;
 }
 
-// A set grows one member at a time: the room the allocator really gave is used
-// before asking for more, and a long list asks for a quarter more than it needs,
-// so that a set filled sequence after sequence is not copied at every step.
+// A set grows one member at a time: the room the allocator really gave (its own
+// rounding) is used before asking for more.  Asking for more than needed would
+// raise the peak memory of the many leaf sets.
 void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k + 1);
-    if (size > malloc_usable_size(*bt)) *bt = checkedRealloc(*bt, size < 64 ? size : size + size / 4);
+    if (size > malloc_usable_size(*bt)) *bt = checkedRealloc(*bt, size);
     setDynamicMember(*bt, k, s);
     setDynamicCount(*bt, k + 1);
 }

@@ -161,6 +161,7 @@ int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int f
     if (l == nullptr) return -2;
     if (l->nb_elements >= l->taille) {
         const int32_t taille = grownCapacity(l->taille);
+        if (taille <= l->taille) treeOutOfMemory();  // no int32 index is left
         l->valeurs = growCells(l->valeurs, taille);
         l->suivants = growCells(l->suivants, taille);
         l->taille = taille;
