@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "liste_pos.h"
 
@@ -24,7 +25,8 @@ void ensurePool(PoolAlloc& pool, uint32_t record_size) {
 void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
     ensurePool(pool, record_size);
     CelluleAlloc* page = pool.courante;
-    if (page->nb_pris >= page->nb_max) {
+    // A page serves one slot size: an alphabet changed since it was opened gets a new page.
+    if (page->nb_pris >= page->nb_max || page->taille_case != record_size) {
         CelluleAlloc* fresh = Alloc_Alloc_Cell(record_size);
         page->suivante = fresh;
         pool.courante = page = fresh;
@@ -34,12 +36,19 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
     return slot;
 }
 
+// A node's child array follows it in its slot, so that a descent finds the
+// record and its children together instead of in two separate allocations.
+uint32_t nodeSlotSize() {
+    return static_cast<uint32_t>(sizeof(Noeud) + static_cast<size_t>(ALPHA_CARD > 0 ? ALPHA_CARD : 0) * sizeof(void*));
+}
+
 template <typename Record, typename ReleaseFields>
 void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
     CelluleAlloc* page = pool.premiere;
     while (page != nullptr) {
-        auto* records = static_cast<Record*>(page->bloc);
-        for (int32_t i = 0; i < page->nb_pris; ++i) releaseFields(records[i]);
+        auto* slots = static_cast<char*>(page->bloc);
+        for (int32_t i = 0; i < page->nb_pris; ++i)
+            releaseFields(*reinterpret_cast<Record*>(slots + static_cast<size_t>(i) * page->taille_case));
         CelluleAlloc* next = page->suivante;
         free(page->bloc);
         free(page);
@@ -59,7 +68,7 @@ void Init_Allocateurs() {
     // A tree left over from an earlier run in this process is released first,
     // so that a new run never hands out records from stale pages.
     Free_Arbre();
-    ensurePool(Noeud_Alloc, sizeof(Noeud));
+    ensurePool(Noeud_Alloc, nodeSlotSize());
     ensurePool(Feuille_Alloc, sizeof(Feuille));
 }
 
@@ -71,17 +80,19 @@ CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
     page->suivante = nullptr;
     page->nb_pris = 0;
     page->nb_max = static_cast<int32_t>(pageSize() / record_size);
+    page->taille_case = record_size;
     return page;
 }
 
 Noeud* Alloc_Noeud() {
-    auto* n = static_cast<Noeud*>(takeSlot(Noeud_Alloc, sizeof(Noeud)));
+    const uint32_t slot = nodeSlotSize();
+    auto* n = static_cast<Noeud*>(takeSlot(Noeud_Alloc, slot));
     n->debut = 0;
     n->num_seq = current_sequence;
     n->fin = 0;
     n->lien_suffixe = nullptr;
-    n->fils = static_cast<void**>(calloc(static_cast<size_t>(ALPHA_CARD), sizeof(void*)));
-    if (n->fils == nullptr && ALPHA_CARD > 0) treeOutOfMemory();
+    n->fils = reinterpret_cast<void**>(reinterpret_cast<char*>(n) + sizeof(Noeud));
+    memset(n->fils, 0, slot - sizeof(Noeud));
     n->bit_tab = AllocBitTab();
     n->nb_seq = 0;  // meaningful only after the colour propagation; zeroed to keep reads defined
     return n;
@@ -124,10 +135,7 @@ void Free_All_Liste_Cell() {
 }
 
 void Free_Arbre() {
-    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) {
-        free(n.fils);
-        free(n.bit_tab);
-    });
+    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { free(n.bit_tab); });
     releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { free(f.bit_tab); });
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.

@@ -10,6 +10,7 @@ struct CelluleAlloc {
     void* bloc;
     int32_t nb_pris;
     int32_t nb_max;
+    uint32_t taille_case;  // bytes per record slot
 };
 
 struct PoolAlloc {
@@ -30,7 +31,8 @@ void Init_Allocateurs();
 // A new empty page holding getpagesize() / record_size records.
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
-// empty child slots, empty colour set.
+// empty child slots (held in the slot, right after the record), empty colour set.
+// A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
 Noeud* Alloc_Noeud();
 // Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence}.
 Feuille* Alloc_Feuille();

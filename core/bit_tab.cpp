@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
+
+#include <malloc.h>
 
 int32_t NB_SEQUENCE = 0;
 int32_t SIZE_STATIC_BIT_TAB = 1;
@@ -62,6 +65,23 @@ void setDynamicMember(unsigned char* bt, int32_t i, int32_t s) {
     memcpy(bt + kDynamicHeader + 2 * i, &v, sizeof v);
 }
 
+// Whether s is among the first k members of the dynamic set bt.
+bool containsDynamicMember(const unsigned char* bt, int32_t k, int32_t s) {
+    for (int32_t i = 0; i < k; ++i)
+        if (dynamicMember(bt, i) == s) return true;
+    return false;
+}
+
+// A set grows one member at a time: the room the allocator really gave (its own
+// rounding) is used before asking for more.  Asking for more than needed would
+// raise the peak memory of the many leaf sets.
+void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
+    const size_t size = dynamicSize(k + 1);
+    if (size > malloc_usable_size(*bt)) *bt = checkedRealloc(*bt, size);
+    setDynamicMember(*bt, k, s);
+    setDynamicCount(*bt, k + 1);
+}
+
 void setStaticBit(unsigned char* bt, int32_t s) {
     assert(s >= 0 && (s + 1) / 8 < SIZE_STATIC_BIT_TAB);
     bt[(s + 1) / 8] |= static_cast<unsigned char>(0x80 >> ((s + 1) % 8));
@@ -90,6 +110,72 @@ void addToEitherForm(BitTab* bt, int32_t s) {
         addBitTabValueDynamic(bt, s);
     else
         setStaticBit(*bt, s);
+}
+
+// Member by member, a union scans the destination for each source member;
+// beyond this many comparisons the members are marked in a bit array instead.
+constexpr int64_t kSmallUnionWork = 256;
+
+struct UnionScratch {
+    std::vector<uint64_t> marks = std::vector<uint64_t>((kMaxDynamicMember + 1) / 64);  // all clear between unions
+    std::vector<int32_t> source;
+    std::vector<int32_t> added;
+};
+
+UnionScratch& unionScratch() {
+    static UnionScratch scratch;
+    return scratch;
+}
+
+void flipMark(std::vector<uint64_t>& marks, int32_t s) { marks[static_cast<size_t>(s) >> 6] ^= uint64_t{1} << (s & 63); }
+bool marked(const std::vector<uint64_t>& marks, int32_t s) {
+    return (marks[static_cast<size_t>(s) >> 6] >> (s & 63) & 1) != 0;
+}
+
+// Calls f(s) for every member of the static set bt, in increasing order.
+template <typename F>
+void forEachStaticMember(const unsigned char* bt, F f) {
+    for (int32_t byte = 0; byte < SIZE_STATIC_BIT_TAB; ++byte) {
+        unsigned bits = bt[byte];
+        if (byte == 0) bits &= 0x7F;  // the form bit is no member
+        while (bits != 0) {
+            const int lead = std::countl_zero(static_cast<unsigned char>(bits));
+            f(8 * byte + lead - 1);
+            bits &= ~(0x80u >> lead);
+        }
+    }
+}
+
+// Adds members one by one to the dynamic set *dest, with the outcome of as many
+// addBitTabValueDynamic calls (order kept, duplicates skipped, the static form
+// taken at the first addition that finds the list full or a number too large
+// for it) but in time linear in both sets.
+void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
+    UnionScratch& scratch = unionScratch();
+    std::vector<uint64_t>& marks = scratch.marks;
+    std::vector<int32_t>& added = scratch.added;
+    added.clear();
+    const int32_t k = dynamicCount(*dest);
+    for (int32_t i = 0; i < k; ++i) flipMark(marks, dynamicMember(*dest, i));
+    size_t next = 0;
+    for (; next < members.size(); ++next) {
+        const int32_t s = members[next];
+        if (k + static_cast<int32_t>(added.size()) >= CHANGE_LIMITE || s > kMaxDynamicMember) break;
+        if (marked(marks, s)) continue;
+        flipMark(marks, s);
+        added.push_back(s);
+    }
+    for (int32_t i = 0; i < k; ++i) flipMark(marks, dynamicMember(*dest, i));
+    for (int32_t s : added) flipMark(marks, s);
+    if (!added.empty()) {
+        const auto n = k + static_cast<int32_t>(added.size());
+        if (dynamicSize(n) > malloc_usable_size(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
+        for (size_t i = 0; i < added.size(); ++i) setDynamicMember(*dest, k + static_cast<int32_t>(i), added[i]);
+        setDynamicCount(*dest, n);
+    }
+    if (next == members.size()) return;
+    convertBitTab(dest);
+    for (; next < members.size(); ++next) setStaticBit(*dest, members[next]);
 }
 
 }  // namespace
@@ -151,11 +237,24 @@ void addBitTabValueDynamic(BitTab* bt, int32_t s) {
         setStaticBit(*bt, s);
         return;
     }
-    for (int32_t i = 0; i < k; ++i)
-        if (dynamicMember(*bt, i) == s) return;
-    *bt = checkedRealloc(*bt, dynamicSize(k + 1));
-    setDynamicMember(*bt, k, s);
-    setDynamicCount(*bt, k + 1);
+    if (containsDynamicMember(*bt, k, s)) return;
+    appendDynamicMember(bt, k, s);
+}
+
+void addNewestBitTabValue(BitTab* bt, int32_t s) {
+    if (!isDynamicBitTab(*bt)) {
+        setStaticBit(*bt, s);
+        return;
+    }
+    const int32_t k = dynamicCount(*bt);
+    const int32_t last = k > 0 ? dynamicMember(*bt, k - 1) : -1;
+    // Members added in increasing order: s is a member exactly when it is the
+    // last one, and is new when above it.  Anything else takes the general path.
+    if (last > s || k >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+        addBitTabValueDynamic(bt, s);
+        return;
+    }
+    if (last != s) appendDynamicMember(bt, k, s);
 }
 
 void addBitTabValueStatic(BitTab* bt, int32_t s) {
@@ -178,13 +277,22 @@ void fusionneBitTab(BitTab* dest, BitTab src) {
 
 void fusionneBitTabDynamic(BitTab* dest, BitTab src) {
     if (*dest == src) return;
+    const int32_t k = dynamicCount(*dest);
     if (isDynamicBitTab(src)) {
-        const int32_t k = dynamicCount(src);
-        for (int32_t i = 0; i < k; ++i) addToEitherForm(dest, dynamicMember(src, i));
+        const int32_t n = dynamicCount(src);
+        if (static_cast<int64_t>(k) * n > kSmallUnionWork) {
+            std::vector<int32_t>& members = unionScratch().source;
+            members.resize(static_cast<size_t>(n));
+            for (int32_t i = 0; i < n; ++i) members[static_cast<size_t>(i)] = dynamicMember(src, i);
+            uniteIntoDynamic(dest, members);
+            return;
+        }
+        for (int32_t i = 0; i < n; ++i) addToEitherForm(dest, dynamicMember(src, i));
     } else {
-        const int32_t bits = staticBitCount();
-        for (int32_t bit = 1; bit < bits; ++bit)
-            if (staticBitSet(src, bit)) addToEitherForm(dest, bit - 1);
+        std::vector<int32_t>& members = unionScratch().source;
+        members.clear();
+        forEachStaticMember(src, [&](int32_t s) { members.push_back(s); });
+        uniteIntoDynamic(dest, members);
     }
 }
 

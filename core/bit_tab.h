@@ -23,6 +23,9 @@ void CopyBitTab(BitTab* dest, BitTab src);
 void addBitTabValue(BitTab* bt, int32_t s);
 void addBitTabValueDynamic(BitTab* bt, int32_t s);
 void addBitTabValueStatic(BitTab* bt, int32_t s);
+// addBitTabValue for a set whose members were added in increasing order (a
+// leaf's: the sequences are added in increasing order), without scanning it.
+void addNewestBitTabValue(BitTab* bt, int32_t s);
 void convertBitTab(BitTab* bt);
 void fusionneBitTab(BitTab* dest, BitTab src);
 void fusionneBitTabDynamic(BitTab* dest, BitTab src);

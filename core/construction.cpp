@@ -250,15 +250,41 @@ void addSingleLetters(Noeud* root, int32_t from) {
     }
 }
 
+// Leaves whose colour set still has to receive the current sequence, one entry
+// per recorded occurrence, in recording order.  Nothing reads a leaf's set while
+// a text's present words are walked, so the additions wait and are then made
+// together, each set's memory fetched ahead of its turn: the sets are spread
+// over much more memory than the cache holds.
+std::vector<Feuille*> pendingColourAdds;
+
+// Address of the byte of bt that adding the newest sequence s will touch.
+const unsigned char* colourTouchedBy(const unsigned char* bt, int32_t s) {
+    if (!isDynamicBitTab(bt)) return bt + (s + 1) / 8;
+    const int32_t k = nbSequenceInBitTabDynamic(const_cast<unsigned char*>(bt));
+    return bt + 2 * k;
+}
+
+void addPendingColours() {
+    constexpr size_t kAhead = 8;
+    std::vector<Feuille*>& leaves = pendingColourAdds;
+    const size_t n = leaves.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (i + 2 * kAhead < n) __builtin_prefetch(leaves[i + 2 * kAhead]->bit_tab);
+        if (i + kAhead < n) __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, current_sequence));
+        addNewestBitTabValue(&leaves[i]->bit_tab, current_sequence);
+    }
+    leaves.clear();
+}
+
 // A full-window word of the sequence being added ends exactly at leaf: a new
-// occurrence ending at end.
+// occurrence ending at end.  Its colour is added by addPendingColours.
 void recordWindowWord(Feuille* leaf, int32_t end) {
     const int32_t len = seg_taille(leaf);
     leaf->debut = (end - len) | MARQUE_FEUILLE;
     const int flag = leaf->num_seq != current_sequence ? 1 : 0;
     Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
     leaf->num_seq = current_sequence;
-    addBitTabValue(&leaf->bit_tab, current_sequence);
+    pendingColourAdds.push_back(leaf);
 }
 
 // Compares a leaf's label with T[*pos..e) character by character.
@@ -604,7 +630,10 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
         int32_t r = 0;
         void* rec = FindString(n, i - d, i, &pere, &etat, &r);
         n = rec;
-        if (r == -1) return CaseTreeAddSequence(root, rec, i + etat, i + etat + 1, window);
+        if (r == -1) {
+            addPendingColours();
+            return CaseTreeAddSequence(root, rec, i + etat, i + etat + 1, window);
+        }
         if (etat == 1) {
             if (isFeuille(rec)) recordWindowWord(asFeuille(rec), i);
             d = seg_taille(rec) + 1;
@@ -620,11 +649,13 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
             // Searching again from a leaf would find the same thing forever.
             if (isFeuille(rec)) reportInconsistentTree("CAS 3", i - d, i);
         } else {
+            addPendingColours();
             return CaseTreeAddSequence(root, pere, i + etat - r, i + etat + 1, window);
         }
     }
 
     recordFinalWords(root, length, window);
+    addPendingColours();
     return root;
 }
 

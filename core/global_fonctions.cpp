@@ -44,7 +44,7 @@ void recordOccurrenceAtLeaf(Feuille* leaf, int32_t s, int32_t e) {
     setLeafStart(leaf, s);
     if (leaf->num_seq != current_sequence) {
         Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 1);
-        addBitTabValue(&leaf->bit_tab, current_sequence);
+        addNewestBitTabValue(&leaf->bit_tab, current_sequence);
         leaf->num_seq = current_sequence;
     } else {
         Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 0);
@@ -120,13 +120,14 @@ void printNodeHeader(Noeud* node, const char* indent) {
 
 void Init_All(const char* alphabet, int flag, int32_t n) {
     initBitTab(n);
-    Init_Allocateurs();
     const auto length = static_cast<int32_t>(strlen(alphabet));
     memset(Translation_Table, flag == 0 ? kNoLetter : 0, sizeof Translation_Table);
     const int32_t shift = flag == 0 ? 0 : 1;
     for (int32_t i = 0; i < length; ++i)
         Translation_Table[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i + shift);
     ALPHA_CARD = length + shift;
+    // The node slots hold the child arrays, so the pools open once the alphabet is known.
+    Init_Allocateurs();
     // The texts belong to the driver; only the array of pointers is ours.
     free(Sequence);
     Sequence = static_cast<char**>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(char*)));

@@ -1,5 +1,6 @@
 #include "liste_pos.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,7 +9,12 @@
 
 namespace {
 
-constexpr int32_t kGrowthStep = 50;
+// The list grows by half its size (at least 50 cells), so that filling it costs
+// time linear in its length; the growth is capped at what an int32 index reaches.
+int32_t grownCapacity(int32_t taille) {
+    const int64_t grown = static_cast<int64_t>(taille) + std::max<int64_t>(50, taille / 2);
+    return static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX));
+}
 
 int32_t* allocCells(int32_t n) {
     auto* cells = static_cast<int32_t*>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(int32_t)));
@@ -154,7 +160,8 @@ ListePositions* Alloc_ListePositions(int32_t n) {
 int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int flag) {
     if (l == nullptr) return -2;
     if (l->nb_elements >= l->taille) {
-        const int32_t taille = l->taille + kGrowthStep;
+        const int32_t taille = grownCapacity(l->taille);
+        if (taille <= l->taille) treeOutOfMemory();  // no int32 index is left
         l->valeurs = growCells(l->valeurs, taille);
         l->suivants = growCells(l->suivants, taille);
         l->taille = taille;

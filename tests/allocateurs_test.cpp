@@ -42,7 +42,8 @@ TEST_F(PoolTest, InitOpensOneEmptyPagePerPool) {
         EXPECT_EQ(pool->premiere->nb_pris, 0);
     }
     const auto page = static_cast<uint32_t>(getpagesize());
-    EXPECT_EQ(Noeud_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Noeud)));
+    // A node slot holds the record and its ALPHA_CARD (5) child slots.
+    EXPECT_EQ(Noeud_Alloc.premiere->nb_max, static_cast<int32_t>(page / (sizeof(Noeud) + 5 * sizeof(void*))));
     EXPECT_EQ(Feuille_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Feuille)));
     EXPECT_EQ(FREE_LISTE, nullptr);
 }
@@ -67,7 +68,7 @@ TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
     std::vector<Noeud*> nodes;
     for (int32_t i = 0; i < perPage; ++i) nodes.push_back(Alloc_Noeud());
     for (int32_t i = 0; i < perPage; ++i)
-        EXPECT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(first->bloc) + i * sizeof(Noeud));
+        EXPECT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(first->bloc) + i * (sizeof(Noeud) + 5 * sizeof(void*)));
     EXPECT_EQ(first->nb_pris, perPage);
     EXPECT_EQ(Noeud_Alloc.courante, first);
 
@@ -202,6 +203,35 @@ TEST_F(PoolTest, AllocationAfterReleaseOpensANewPool) {
     ASSERT_NE(Noeud_Alloc.premiere, nullptr);
     EXPECT_EQ(static_cast<void*>(n), Noeud_Alloc.premiere->bloc);
     EXPECT_EQ(static_cast<void*>(f), Feuille_Alloc.premiere->bloc);
+}
+
+}  // namespace
+
+namespace {
+
+// Child arrays live in the node slots: each node's array follows its record,
+// no two overlap, and an alphabet changed mid-run opens a page of the new size.
+TEST_F(PoolTest, ChildArraysFollowTheirNodeAndNeverOverlap) {
+    for (int letters : {1, 5, 21, 3}) {
+        ALPHA_CARD = letters;
+        std::vector<Noeud*> nodes;
+        for (int i = 0; i < 200; ++i) nodes.push_back(Alloc_Noeud());
+        EXPECT_EQ(Noeud_Alloc.courante->taille_case, sizeof(Noeud) + letters * sizeof(void*));
+        std::set<void**> seen;
+        for (Noeud* n : nodes) {
+            EXPECT_EQ(reinterpret_cast<char*>(n->fils), reinterpret_cast<char*>(n) + sizeof(Noeud));
+            for (int k = 0; k < letters; ++k) {
+                EXPECT_EQ(n->fils[k], nullptr);
+                EXPECT_TRUE(seen.insert(&n->fils[k]).second);
+            }
+            for (int k = 0; k < letters; ++k) n->fils[k] = n;  // writes land in n's own slot only
+        }
+        for (Noeud* n : nodes) {
+            EXPECT_EQ(n->lien_suffixe, nullptr);
+            EXPECT_TRUE(isDynamicBitTab(n->bit_tab));
+            for (int k = 0; k < letters; ++k) EXPECT_EQ(n->fils[k], n);
+        }
+    }
 }
 
 }  // namespace

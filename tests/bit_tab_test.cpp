@@ -342,3 +342,31 @@ TEST(BitTabRandom, MatchesReferenceModelByteForByte) {
 }
 
 }  // namespace
+
+namespace {
+
+// A set filled with non-decreasing numbers, some repeated (a leaf's, sequence
+// after sequence), ends byte for byte as with addBitTabValue, whatever the form.
+TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
+    std::mt19937 rng(7);
+    for (int n : {2, 17, 100, 1000, 70000}) {
+        initBitTab(n);
+        for (int trial = 0; trial < 20; ++trial) {
+            const bool staticStart = trial % 5 == 4;
+            Set general(staticStart ? AllocBitTabStatic() : AllocBitTab());
+            Set newest(staticStart ? AllocBitTabStatic() : AllocBitTab());
+            std::uniform_int_distribution<int> step(0, trial % 2 == 0 ? 2 : n / 50 + 1);
+            for (int v = step(rng); v < n; v += step(rng)) {
+                addBitTabValue(&general.bt, v);
+                addNewestBitTabValue(&newest.bt, v);
+                ASSERT_EQ(bytesOf(newest.bt), bytesOf(general.bt)) << "n=" << n << " trial " << trial << " v " << v;
+            }
+            // A number below the last member takes the general path.
+            addBitTabValue(&general.bt, 0);
+            addNewestBitTabValue(&newest.bt, 0);
+            EXPECT_EQ(bytesOf(newest.bt), bytesOf(general.bt)) << "n=" << n;
+        }
+    }
+}
+
+}  // namespace

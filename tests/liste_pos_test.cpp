@@ -60,15 +60,16 @@ TEST(ListePositions, AppendLinksToTheOldHeadWithTheSequenceMark) {
     EXPECT_EQ(ChercheDerniereCelluleDansListe(o.l, 2), 0);
 }
 
-TEST(ListePositions, GrowthBy50KeepsEveryCell) {
+// The list grows by half its size, at least 50 cells: 3, 53, 103, 154, 231.
+TEST(ListePositions, GrowthByHalfKeepsEveryCell) {
     OwnedList o(3);
     std::vector<int32_t> heads(4, -1);
     for (int32_t i = 0; i < 160; ++i) {
         ASSERT_EQ(Ajoute_Position_Liste(o.l, &heads[i % 4], 1000 + i, i % 8 == 0), 1);
-        const int32_t expected_size = i < 3 ? 3 : 3 + 50 * ((i - 3) / 50 + 1);
+        const int32_t expected_size = i < 3 ? 3 : i < 53 ? 53 : i < 103 ? 103 : i < 154 ? 154 : 231;
         ASSERT_EQ(o.l->taille, expected_size) << "after cell " << i;
     }
-    EXPECT_EQ(o.l->taille, 203);
+    EXPECT_EQ(o.l->taille, 231);
     EXPECT_EQ(o.l->nb_elements, 160);
     for (int32_t i = 0; i < 160; ++i) {
         EXPECT_EQ(getValue(o.l, i), 1000 + i);
