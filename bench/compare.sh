@@ -11,7 +11,8 @@
 #   W  R on the whole upstream set (26 454 regions, 53 Mbp), for the time per input character
 # The inputs are cut from the whole dm3 upstream set, DM3_ALL (default ../shared/data/dm3_upstream2000.fa;
 # ../shared/data/get-dm3-all.sh writes it).  CASES selects workloads (default "T D R W"); WORK is the
-# scratch directory (default a fresh one under TMPDIR, removed at the end).
+# scratch directory (default a fresh one under TMPDIR, removed at the end).  NEW_OPTIONS is passed to the
+# new build before its positional arguments (for example "-t 1" for a single-threaded comparison).
 #
 # For every workload it prints the user CPU time of each build (whole process, from /usr/bin/time), the
 # old/new ratio, the peak RSS, and whether every output (result files, .namefile, standard output) is
@@ -61,16 +62,17 @@ outputs_hash() {
 
 # run BUILD PROGRAM INPUT ARGS...: runs in a fresh directory, prints "user_seconds peak_kb hash".
 run() {
-    local build=$1 program=$2 input=$3
+    local build=$1 program=$2 input=$3 options=
     shift 3
-    local dir
+    [ "$build" = "$new" ] && options=${NEW_OPTIONS:-}
+    local dir figures hash
     dir=$(mktemp -d "$work/run.XXXX")
-    (cd "$dir" && /usr/bin/time -o ../time.$$ -f '%U %M' "$build/$program/$program" "$work/acgt.alph" "$input" \
+    (cd "$dir" && /usr/bin/time -o "$dir.time" -f '%U %M' "$build/$program/$program" $options "$work/acgt.alph" "$input" \
         res "$@" >stdout 2>/dev/null) || true
-    local figures
-    figures=$(cat "$work/time.$$")
-    echo "$figures $(outputs_hash "$dir")"
-    rm -rf "$dir" "$work/time.$$"
+    figures=$(cat "$dir.time")
+    hash=$(outputs_hash "$dir")
+    rm -rf "$dir" "$dir.time"
+    echo "$figures $hash"
 }
 
 status=0
