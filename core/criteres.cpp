@@ -202,3 +202,17 @@ int firstPalWithoutEarlierPartner(const Criteres* cr) {
         if (cr->palbloc[b] != -1 && cr->palbloc[b] >= b) return b;
     return -1;
 }
+
+CriteresCopy::CriteresCopy(const Criteres* source, int symbols) : cr_(*source) {
+    if (source->compo != nullptr) {
+        compo_.assign(source->compo, source->compo + symbols);
+        cr_.compo = compo_.data();
+    }
+    if (source->compobloc == nullptr) return;
+    for (int b = 0; b < source->nbbloc; ++b) {
+        const int* row = source->compobloc[b];
+        rows_.push_back(row != nullptr ? std::vector<int>(row, row + symbols) : std::vector<int>());
+    }
+    for (auto& row : rows_) compobloc_.push_back(row.empty() ? nullptr : row.data());
+    cr_.compobloc = compobloc_.data();
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "build_traits.h"
 
@@ -56,3 +57,19 @@ void checkSpacerBounds(const Criteres* cr);
 // First box (0-based) whose palindrome partner is not an earlier box (itself or a
 // later one), or -1 when every declared partner is earlier.
 int firstPalWithoutEarlierPartner(const Criteres* cr);
+
+// A copy of a run's criteria whose composition allowances, which the spelling walks count down and
+// restore, are its own: each walk of a parallel run has one.  Everything else is shared, read only.
+class CriteresCopy {
+  public:
+    CriteresCopy(const Criteres* source, int symbols);
+    CriteresCopy(const CriteresCopy&) = delete;
+    CriteresCopy& operator=(const CriteresCopy&) = delete;
+    Criteres* get() { return &cr_; }
+
+  private:
+    Criteres cr_;
+    std::vector<int> compo_;
+    std::vector<std::vector<int>> rows_;
+    std::vector<int*> compobloc_;
+};

@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
             allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
 
     const float dust = userTimeTicks();
-    doSpell(&cr, nbseq, run.root);
+    doSpell(&cr, nbseq, run.root, extractionThreads(options));
     const float seconds = userSecondsSince(dust);
 
     int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "allocateurs.h"
@@ -16,6 +21,7 @@
 #include "occ.h"
 #include "pile_occ.h"
 #include "successor_table.h"
+#include "task_output.h"
 #include "pipeline.h"
 
 FILE** f = nullptr;
@@ -25,7 +31,19 @@ int** maxlongbloc = nullptr;
 
 namespace {
 
-// Everything the walk shares and never replaces; the state of each model lives in its frame.
+// A task's part of one result file: its stream and the file's counts over the task's models.
+struct TaskFile {
+    int file;
+    FILE* stream;
+    int nbmod = 0;
+    int maxlongmod = 0;
+    std::vector<int> maxlongbloc;
+};
+
+// Everything one walk changes (its copy of the allowances that it counts down, stacks, tables, output);
+// the state of each model lives in its frame.  The tree, the texts and the tables are shared, read only.
+// A parallel run has one walk per worker thread and one for the writer; each goes through the models
+// above the task depth (few), and the tasks below are run by whichever worker claims them first.
 struct Walk {
     PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
@@ -38,6 +56,18 @@ struct Walk {
     int* cursaut;               // window centre chosen for each spacer on the current path
     int* longbloc;              // length of each finished box of the current model
     int* posdebbloc;            // index in model->name where each box starts (palindromes only)
+    std::unique_ptr<CriteresCopy> criteria;  // owns *cr
+
+    // Parallel run.
+    bool writes = true;      // false: a worker outside its tasks, whose models are not written
+    TaskBoard* board = nullptr;
+    int taskDepth = -1;      // depth of the models that open tasks; -1: no tasks
+    bool writer = false;     // copies the tasks' output in order and writes the models above them
+    std::mutex* meter = nullptr;
+    int64_t nextTask = 0;    // number of the next task met in walk order
+    TaskRecord* task = nullptr;
+    std::vector<TaskFile> taskFiles;  // result files the running task has written to, in first-use order
+    std::vector<int> taskFileOf;      // by result file: index in taskFiles, -1 = none yet
 };
 
 template <typename T>
@@ -210,16 +240,39 @@ bool fitsPalindrome(const Walk& w, int s, int numbloc, int lgbloc) {
     return comp[c] == s;
 }
 
+// The running task's part of result file k, opened on first use.
+TaskFile& taskFile(Walk& w, int k) {
+    int& index = w.taskFileOf[static_cast<size_t>(k)];
+    if (index < 0) {
+        w.task->streams.push_back(std::make_unique<ChunkStream>(w.board->budget()));
+        FILE* stream = w.task->streams.back()->stream();
+        if (stream == nullptr) fatalError("doSpell: cannot open a stream for a part of the results\n");
+        index = static_cast<int>(w.taskFiles.size());
+        w.taskFiles.push_back({k, stream, 0, 0, std::vector<int>(static_cast<size_t>(w.cr->nbbloc), 0)});
+    }
+    return w.taskFiles[static_cast<size_t>(index)];
+}
+
 void keepModel(Walk& w, int nbseqmod, int prof) {
     const Criteres* cr = w.cr;
     int k = delta2File(w.cursaut, cr);
     FILE* out = f[k];
-    nbmod[k]++;
+    int* count = &nbmod[k];
+    int* longest = &maxlongmod[k];
+    int* longestBox = maxlongbloc[k];
+    if (w.task != nullptr) {
+        TaskFile& part = taskFile(w, k);
+        out = part.stream;
+        count = &part.nbmod;
+        longest = &part.maxlongmod;
+        longestBox = part.maxlongbloc.data();
+    }
+    ++*count;
     const Model* model = w.model;
     writeModelLine(out, model, nbseqmod);
-    if (prof > maxlongmod[k]) maxlongmod[k] = prof;
+    if (prof > *longest) *longest = prof;
     for (int i = 0; i < cr->nbbloc; i++)
-        if (w.longbloc[i] > maxlongbloc[k][i]) maxlongbloc[k][i] = w.longbloc[i];
+        if (w.longbloc[i] > longestBox[i]) longestBox[i] = w.longbloc[i];
     afficheLastOcc(out, w.pile, prof, cr);
 }
 
@@ -231,6 +284,7 @@ int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, StackOcc
     int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
     if (last == numJOKER || last == numSAUT) return 1;
     w.longbloc[numbloc] = lgbloc;
+    if (!w.writes) return 0;
     const bool stacked = stackOccurrences();
     keepModel(w, nbseqmod, prof);
     if (stacked) depileRec(w.pile);
@@ -266,6 +320,7 @@ struct Frame {
     bool extended = false;
     SuccessorTable::Range parentSuccessors{};
     int parentSymbol = -1;
+    int64_t task = -1;  // the task whose subtree this model opens, -1 for any other model
     int s = -1;              // symbol being tried
     bool spend = false;      // the composition limits count the symbols of this box
     int u = -1;              // exact number of sequences of model + s, on w.pileNext
@@ -411,6 +466,63 @@ int finishModel(Walk& w, const Frame& fr) {
     return keepFrame(w, fr);
 }
 
+// The meter advances once per model of depth 3: above the tasks the writer counts it, inside a task the
+// worker that runs it.
+void tick(Walk& w) {
+    if (w.meter == nullptr) {
+        barre(0);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(*w.meter);
+    barre(0);
+}
+
+// Claims task k; its models then go to streams of its own.  False when another worker has it.
+bool beginTask(Walk& w, int64_t k) {
+    w.task = w.board->claim(k);
+    if (w.task == nullptr) return false;
+    w.writes = true;
+    return true;
+}
+
+// Records the figures of each result file the task wrote to: file, models, longest model, longest boxes.
+void endTask(Walk& w, int64_t k, int result) {
+    std::vector<int32_t>& figures = w.task->figures;
+    for (size_t i = 0; i < w.taskFiles.size(); ++i) {
+        const TaskFile& part = w.taskFiles[i];
+        w.task->streams[i]->finish();
+        figures.push_back(part.file);
+        figures.push_back(part.nbmod);
+        figures.push_back(part.maxlongmod);
+        figures.insert(figures.end(), part.maxlongbloc.begin(), part.maxlongbloc.end());
+        w.taskFileOf[static_cast<size_t>(part.file)] = -1;
+    }
+    w.taskFiles.clear();
+    w.task = nullptr;
+    w.writes = false;
+    w.board->finish(k, result);
+}
+
+// Writes task k's output in its place once it is done; returns the task's result.
+int writeTask(Walk& w, int64_t k) {
+    TaskRecord* done = w.board->waitFor(k);
+    if (done == nullptr) fatalError("doSpell: a part of the extraction failed\n");
+    const size_t boxes = static_cast<size_t>(w.cr->nbbloc);
+    const std::vector<int32_t>& figures = done->figures;
+    for (size_t i = 0; i < done->streams.size(); ++i) {
+        const int32_t* part = figures.data() + i * (3 + boxes);
+        const int file = part[0];
+        if (!done->streams[i]->copyTo(f[file]) && !ferror(f[file]))
+            fatalError("doSpell: cannot read back a part of the results from its temporary file\n");
+        nbmod[file] += part[1];
+        maxlongmod[file] = std::max(maxlongmod[file], part[2]);
+        for (size_t b = 0; b < boxes; ++b) maxlongbloc[file][b] = std::max(maxlongbloc[file][b], part[3 + b]);
+    }
+    const int result = done->result;
+    w.board->release(k);
+    return result;
+}
+
 // Explores the model given (see Frame) and all its extensions depth first, symbols in increasing number: for
 // each symbol the next box (once per spacer window reaching the quorum) before the extension inside the box,
 // and a model after its extensions.  Returns 1 when the model ends with the joker or a spacer and reached the
@@ -419,18 +531,37 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
     using Step = Frame::Step;
     const Criteres* cr = w.cr;
     std::vector<Frame> frames;
+    // Ends fr with its result; a task ends with its model.
+    auto endFrame = [&](const Frame& fr, int frameResult) {
+        if (fr.task >= 0) endTask(w, fr.task, frameResult);
+        frames.pop_back();
+        return frameResult;
+    };
     frames.push_back({prof, lgbloc, numbloc, nbseqmod, indbas, indhaut});
     int result = 0;  // of the model that ended last
     while (!frames.empty()) {
         Frame& fr = frames.back();
         switch (fr.step) {
             case Step::Enter:
-                if (fr.prof == 3) barre(0);
+                if (fr.prof == w.taskDepth && w.task == nullptr) {
+                    // The subtree of this model is one task: the writer copies its output, a worker runs it
+                    // when no other worker has.
+                    const int64_t k = w.nextTask++;
+                    if (w.writer) {
+                        result = writeTask(w, k);
+                        frames.pop_back();
+                        break;
+                    }
+                    if (!beginTask(w, k)) {
+                        result = 0;
+                        frames.pop_back();
+                        break;
+                    }
+                    fr.task = k;
+                }
+                if (fr.prof == 3 && (w.board == nullptr || w.writer || w.task != nullptr)) tick(w);
                 if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
-                    result = fr.numbloc == cr->nbbloc - 1
-                                 ? keepFrame(w, fr)
-                                 : 0;
-                    frames.pop_back();
+                    result = endFrame(fr, fr.numbloc == cr->nbbloc - 1 ? keepFrame(w, fr) : 0);
                     break;
                 }
                 {
@@ -451,7 +582,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
             case Step::Finish:
                 result = finishModel(w, fr);
                 w.table.release(fr.successors);
-                frames.pop_back();
+                endFrame(fr, result);
                 break;
 
             case Step::Window: {
@@ -506,14 +637,15 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
 
 }  // namespace
 
-void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
-    Noeud* superRacine = makeSuperRacine(racine);
+namespace {
+
+// Makes a walk of its own for the run of criteria cr, starting at the root below superRacine.
+void openWalk(Walk& w, const Criteres* cr, Noeud* superRacine) {
     const size_t boxes = static_cast<size_t>(cr->nbbloc);
     const size_t spacers = boxes - 1;
     const size_t groups = static_cast<size_t>(cr->maxlargsaut > 0 ? cr->maxlargsaut : 1);
-
-    Walk w{};
-    w.cr = cr;
+    w.criteria = std::make_unique<CriteresCopy>(cr, nbSymbMod);
+    w.cr = w.criteria->get();
     w.model = allocModel();
     w.longbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'longbloc'");
     w.bt_intermediaire = allocOrDie<BitTab*>(spacers, "doSpell: cannot allocate 'bt_intermediaire'\n");
@@ -532,11 +664,11 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     w.pile = creePileOcc();
     if (cr->flagpal) w.posdebbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'posdebbloc'\n");
     ajouteInitOcc2Pile(w.pile, superRacine);
+}
 
-    fputs("** Models extraction **\n", stderr);
-    barre(static_cast<int>(pow(nbSymbMod, 3)));
-    spellModels(w, 0, 0, 0, 0, 0, 0);
-
+void closeWalk(Walk& w) {
+    const size_t spacers = static_cast<size_t>(w.cr->nbbloc) - 1;
+    const size_t groups = static_cast<size_t>(w.cr->maxlargsaut > 0 ? w.cr->maxlargsaut : 1);
     free(w.model->name);
     free(w.model);
     for (size_t i = 0; i < spacers; i++) {
@@ -552,4 +684,65 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine) {
     liberePileOcc(w.pileNext);
     free(w.longbloc);
     free(w.posdebbloc);
+}
+
+// Memory that finished and running tasks may hold before their output goes to temporary files.
+constexpr int64_t kTaskMemory = 32ll << 20;
+
+// The walk cut into tasks: workers run them, the calling thread writes them in walk order.
+void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
+    TaskBoard board(kTaskMemory);
+    std::mutex meter;
+    const int taskDepthForRun = taskDepth(nbSymbMod, threads, cr->maxlong);
+    const size_t files = static_cast<size_t>(nbFichiers(cr));
+    auto setUp = [&](Walk& w) {
+        openWalk(w, cr, superRacine);
+        w.board = &board;
+        w.taskDepth = taskDepthForRun;
+        w.meter = &meter;
+        w.taskFileOf.assign(files, -1);
+    };
+    std::vector<std::thread> workers;
+    try {
+        for (int i = 0; i < threads; ++i)
+            workers.emplace_back([&] {
+                try {
+                    Walk w{};
+                    setUp(w);
+                    w.writes = false;
+                    spellModels(w, 0, 0, 0, 0, 0, 0);
+                    closeWalk(w);
+                } catch (const std::bad_alloc&) {
+                    fatalError("doSpell: cannot allocate the walk's working storage\n");
+                }
+            });
+    } catch (const std::system_error&) {
+        fatalError("doSpell: cannot start the extraction threads\n");
+    }
+    Walk writer{};
+    setUp(writer);
+    writer.writer = true;
+    spellModels(writer, 0, 0, 0, 0, 0, 0);
+    closeWalk(writer);
+    for (std::thread& t : workers) t.join();
+}
+
+}  // namespace
+
+void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine, int threads) {
+    Noeud* superRacine = makeSuperRacine(racine);
+    fputs("** Models extraction **\n", stderr);
+    barre(static_cast<int>(pow(nbSymbMod, 3)));
+    try {
+        if (threads <= 1) {
+            Walk w{};
+            openWalk(w, cr, superRacine);
+            spellModels(w, 0, 0, 0, 0, 0, 0);
+            closeWalk(w);
+        } else {
+            spellInParallel(cr, superRacine, threads);
+        }
+    } catch (const std::bad_alloc&) {
+        fatalError("doSpell: cannot allocate the walk's working storage\n");
+    }
 }

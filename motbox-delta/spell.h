@@ -16,4 +16,6 @@ extern int** maxlongbloc;  // [file][box] greatest length of the box among the m
 // Runs the whole extraction over the tree rooted at racine (colour sets propagated).  Requires at least two
 // boxes, maxlargsaut and maxnbfenetres filled, code2Sauts built and the result files open.  Gives the root
 // a one-character entering edge (under a new super-root) so that spelling starts from a place on an edge.
-void doSpell(Criteres* cr, int nbseq, Noeud* racine);
+// With `threads` worker threads (1: in the calling thread alone); the result files are the same for every
+// number of threads.
+void doSpell(Criteres* cr, int nbseq, Noeud* racine, int threads = 1);

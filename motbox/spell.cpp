@@ -244,10 +244,8 @@ struct Frame {
 // A parallel run has one walker per worker thread and one for the writer; each of them goes through the
 // models above the task depth (few), and the tasks below are run by whichever worker claims them first.
 struct Walker {
-    Criteres cr;  // the run's criteria with allowances of the walker's own
-    std::vector<int> compo;
-    std::vector<std::vector<int>> compoblocRows;
-    std::vector<int*> compobloc;
+    CriteresCopy criteria;  // the run's criteria with allowances of the walker's own
+    Criteres& cr;
     bool multibloc;
     PileOcc* pile = nullptr;
     PileOcc* pileNext = nullptr;
@@ -268,19 +266,7 @@ struct Walker {
     RunOutput* outsideTask = nullptr;
 
     Walker(const Criteres* source, Noeud* superRacine, RunOutput* output)
-        : cr(*source), multibloc(source->nbbloc != 1), out(output) {
-        if (source->compo != nullptr) {
-            compo.assign(source->compo, source->compo + nbSymbMod);
-            cr.compo = compo.data();
-        }
-        if (source->compobloc != nullptr) {
-            for (int b = 0; b < source->nbbloc; ++b) {
-                const int* row = source->compobloc[b];
-                compoblocRows.emplace_back(row != nullptr ? std::vector<int>(row, row + nbSymbMod) : std::vector<int>());
-            }
-            for (auto& row : compoblocRows) compobloc.push_back(row.empty() ? nullptr : row.data());
-            cr.compobloc = compobloc.data();
-        }
+        : criteria(source, nbSymbMod), cr(*criteria.get()), multibloc(source->nbbloc != 1), out(output) {
         if (multibloc) {
             longbloc.assign(static_cast<size_t>(source->nbbloc), 0);
             if (source->flagpal) posdebbloc.assign(static_cast<size_t>(source->nbbloc), 0);
