@@ -39,6 +39,28 @@ inline void uniteColourSet(uint64_t* words, const unsigned char* bt) {
     for (; i < size; ++i) bytes[i] |= bt[i];
 }
 
+// A colour set as the walks carry it along an edge: the set's address, or, for a set of one sequence s
+// (most leaves deep in the tree), 2s + 1, so that uniting it reads no memory.  Set addresses are even.
+using ColourRef = uintptr_t;
+
+inline ColourRef colourRef(const unsigned char* bt) {
+    if (isDynamicBitTab(bt) && bt[0] == 0x80 && bt[1] == 1) {
+        uint16_t s;
+        memcpy(&s, bt + 2, sizeof s);
+        return (static_cast<ColourRef>(s) << 1) | 1;
+    }
+    return reinterpret_cast<ColourRef>(bt);
+}
+
+inline void uniteColourRef(uint64_t* words, ColourRef c) {
+    if ((c & 1) == 0) {
+        uniteColourSet(words, reinterpret_cast<const unsigned char*>(c));
+        return;
+    }
+    const auto bit = static_cast<size_t>(c >> 1) + 1;
+    reinterpret_cast<unsigned char*>(words)[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
+}
+
 // Number of sequences in the n words of a union.
 int32_t countColourWords(const uint64_t* words, size_t n);
 

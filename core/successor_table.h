@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "alphabet.h"
@@ -32,7 +33,7 @@ struct SubstitutionLimits {
 // and its length.
 struct Edge {
     const void* record;
-    const unsigned char* colours;
+    ColourRef colours;
     const char* label;
     int32_t length;
 };
@@ -44,8 +45,8 @@ struct Edge {
 // its own successors along that edge without going back to the tree records.
 struct Successor {
     Occ occ;
-    const void* record;            // the record below the edge, childOf(occ)
-    const unsigned char* colours;  // its colour set
+    const void* record;  // the record below the edge, childOf(occ)
+    ColourRef colours;   // its colour set
     const char* label;             // the edge's label
     int32_t length;                // the edge's length
     int32_t symbol;                // letter number of the character read
@@ -59,70 +60,93 @@ struct LetterTally {
     int32_t exactCount = 0;
     int32_t substitutedCount = 0;
     // Colour sets united last: occurrences on one edge follow each other, and a set is united once.
-    const unsigned char* lastExact = nullptr;
-    const unsigned char* lastSubstituted = nullptr;
+    ColourRef lastExact = 0;
+    ColourRef lastSubstituted = 0;
 };
 
 // Per model: the successors, and for each letter its tally and two unions (all of its successors;
 // those that can afford a substitution), so that the exact number of sequences of every extension is
-// known without moving a single occurrence.
+// known without moving a single occurrence.  Each model's tables are a block of their own, taken from a
+// pool, so that the blocks of sibling models can be filled together in one pass over their parent's.
 class SuccessorTable {
   public:
-    struct Range {
-        size_t succBegin, succEnd, letterBegin, unionBegin;
+    struct Block {
+        std::vector<Successor> successors;
+        std::vector<LetterTally> tallies;  // nbSymbSeq
+        std::vector<uint64_t> unions;      // 2 * nbSymbSeq unions of colourWords() words
     };
+    using Range = Block*;
+
+    SuccessorTable() = default;
+    SuccessorTable(const SuccessorTable&) = delete;
+    SuccessorTable& operator=(const SuccessorTable&) = delete;
 
     // Reads the successors of every occurrence of the walk w over pile, newest occurrence first and, at a
     // node, children in letter order: the order in which the moves push their occurrences.  A one-box run
     // (multibloc false) counts no box substitutions and carries no spacers.
     Range collect(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc) {
-        Collector c(*this, limits, multibloc);
+        Collector c(take(), limits, multibloc);
+        Place places[kMaxPlaces];
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
             const Occ& o = pile->occ[i];
             const void* child = childOf(o);
-            c.step(o, {child, colourSet(child), Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child)});
+            const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
+                                          seg_taille(child)},
+                                      places);
+            for (int k = 0; k < n; ++k) c.add(o, places[k]);
         }
-        return c.finish();
+        return c.block();
     }
 
-    // The same for the occurrences that moving the successors of parent by symbol s gives (with the limits
-    // of that move): the model extended by s, read without a level of its own in the stack.
-    Range collectAfter(const Range& parent, int32_t s, const SubstitutionLimits& moveLimits,
-                       const SubstitutionLimits& limits, bool multibloc) {
-        Collector c(*this, limits, multibloc);
-        const unsigned char* accepts = TabSymb[s];
+    // The successors of the models parent + symbols[i], for i < n, in out[i]: read in one pass over the
+    // successors of parent moved by each symbol (with the limits of those moves), so that the tree is read
+    // once for all of them.  Those models have no level of their own in the stack.
+    void collectChildren(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
+                         const SubstitutionLimits& limits, bool multibloc, Range* out) {
+        std::vector<Collector> children;
+        children.reserve(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) children.emplace_back(take(), limits, multibloc);
+        Place places[kMaxPlaces];
+        const std::vector<Successor>& from = parent->successors;
         // The moves stack the successors in order, and a level is read from its top.
-        for (size_t i = parent.succEnd; i-- > parent.succBegin;) {
-            const Successor st = successors_[i];  // a copy: collecting may move the table
-            Occ o = st.occ;
-            if (!applyMove(o, accepts[st.symbol] == 0, moveLimits, multibloc)) continue;
-            c.step(o, st.edge());
+        for (size_t j = from.size(); j-- > 0;) {
+            const Successor& st = from[j];
+            const int found = placesAfter(st.occ, st.edge(), places);
+            if (found == 0) continue;
+            for (int i = 0; i < n; ++i) {
+                Occ o = st.occ;
+                if (!applyMove(o, TabSymb[symbols[i]][st.symbol] == 0, moveLimits, multibloc)) continue;
+                for (int k = 0; k < found; ++k) children[static_cast<size_t>(i)].add(o, places[k]);
+            }
         }
-        return c.finish();
+        for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
+    }
+
+    // The successors of the one model parent + s (see collectChildren).
+    Range collectAfter(Range parent, int32_t s, const SubstitutionLimits& moveLimits, const SubstitutionLimits& limits,
+                       bool multibloc) {
+        Range r = nullptr;
+        collectChildren(parent, &s, 1, moveLimits, limits, multibloc, &r);
+        return r;
     }
 
     // Moves the occurrences of r by symbol s onto the top of dest, in the order of the table.  Every move is
     // written and then kept or not: which characters a symbol accepts is as good as random, and a branch on
     // it would be mispredicted a quarter of the time.
-    void appendMoves(const Range& r, int32_t s, const SubstitutionLimits& limits, bool multibloc,
-                     PileOcc* dest) const {
-        Occ* out = reserveOcc(dest, static_cast<uint32_t>(r.succEnd - r.succBegin));
+    void appendMoves(Range r, int32_t s, const SubstitutionLimits& limits, bool multibloc, PileOcc* dest) const {
+        Occ* out = reserveOcc(dest, static_cast<uint32_t>(r->successors.size()));
         const unsigned char* accepts = TabSymb[s];
-        const Successor* st = successors_.data() + r.succBegin;
-        const Successor* last = successors_.data() + r.succEnd;
         uint32_t kept = 0;
-        for (; st != last; ++st) {
-            out[kept] = st->occ;
-            kept += applyMove(out[kept], accepts[st->symbol] == 0, limits, multibloc) ? 1 : 0;
+        for (const Successor& st : r->successors) {
+            out[kept] = st.occ;
+            kept += applyMove(out[kept], accepts[st.symbol] == 0, limits, multibloc) ? 1 : 0;
         }
         dest->nbocc += kept;
     }
 
-    // Drops the tables of r and of every model collected after it.
-    void release(const Range& r) {
-        successors_.resize(r.succBegin);
-        tallies_.resize(r.letterBegin);
-        unions_.resize(r.unionBegin);
+    // Gives r's storage back for later models.
+    void release(Range r) {
+        if (r != nullptr) free_.push_back(r);
     }
 
     // Number of moves of symbol s, and the exact number of sequences they stand in (0 when none).
@@ -130,28 +154,60 @@ class SuccessorTable {
         int32_t moves;
         int32_t sequences;
     };
-    Count count(const Range& r, int32_t s) {
+    Count count(Range r, int32_t s) {
         const unsigned char* accepts = TabSymb[s];
-        const LetterTally* tally = tallies_.data() + r.letterBegin;
-        const uint64_t* unions = unions_.data() + r.unionBegin;
+        const size_t words = colourWords();
+        const LetterTally* tally = r->tallies.data();
+        const uint64_t* unions = r->unions.data();
         Count c{0, 0};
         bool first = true;
-        scratch_.resize(words_);
+        scratch_.resize(words);
         for (int32_t m = 0; m < nbSymbSeq; ++m) {
             const int32_t moves = accepts[m] ? tally[m].exactCount : tally[m].substitutedCount;
             if (moves == 0) continue;
             c.moves += moves;
-            const uint64_t* u = unions + (2 * static_cast<size_t>(m) + (accepts[m] ? 0 : 1)) * words_;
-            if (first) std::copy(u, u + words_, scratch_.begin());
+            const uint64_t* u = unions + (2 * static_cast<size_t>(m) + (accepts[m] ? 0 : 1)) * words;
+            if (first) std::copy(u, u + words, scratch_.begin());
             else
-                for (size_t k = 0; k < words_; ++k) scratch_[k] |= u[k];
+                for (size_t k = 0; k < words; ++k) scratch_[k] |= u[k];
             first = false;
         }
-        if (c.moves > 0) c.sequences = countColourWords(scratch_.data(), words_);
+        if (c.moves > 0) c.sequences = countColourWords(scratch_.data(), words);
         return c;
     }
 
   private:
+    // A place one character beyond an occurrence: where it stands and the edge below.
+    struct Place {
+        Noeud* noeudpere;
+        int32_t lettre;
+        int32_t pos;
+        int32_t symbol;
+        Edge edge;
+    };
+    static constexpr int kMaxPlaces = kAlphabetSlots;
+
+    // The places one text character beyond occurrence o, which stands on edge e, in the order the moves
+    // push them; returns their number.
+    static int placesAfter(const Occ& o, const Edge& e, Place* places) {
+        if (o.pos < e.length) {
+            const char c = e.label[o.pos];
+            if (c == '$') return 0;
+            places[0] = {o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), e};
+            return 1;
+        }
+        // A leaf ends with "$" or at the window, which the length limits never let a model pass.
+        if (isFeuille(e.record)) return 0;
+        auto* node = static_cast<Noeud*>(const_cast<void*>(e.record));
+        int n = 0;
+        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+            const void* g = node->fils[m];
+            if (g != nullptr)
+                places[n++] = {node, m, 1, m, {g, colourRef(colourSet(g)), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
+        }
+        return n;
+    }
+
     // Counts a substitution into o when the move has one; false when the limits refuse it.
     static bool applyMove(Occ& o, bool substitution, const SubstitutionLimits& limits, bool multibloc) {
         const bool refused = substitution && limits.refuseSubstitution(o, multibloc);
@@ -161,70 +217,59 @@ class SuccessorTable {
         return !refused;
     }
 
-    // Appends the successors of occurrences one by one, tallying them by letter.
+    // An empty block sized for the current alphabet and number of sequences.
+    Block* take() {
+        Block* b;
+        if (free_.empty()) {
+            all_.push_back(std::make_unique<Block>());
+            b = all_.back().get();
+        } else {
+            b = free_.back();
+            free_.pop_back();
+        }
+        b->successors.clear();
+        b->tallies.assign(static_cast<size_t>(nbSymbSeq), LetterTally{});
+        b->unions.resize(2 * static_cast<size_t>(nbSymbSeq) * colourWords());
+        return b;
+    }
+
+    // Appends the successors of occurrences to one block, tallying them by letter.
     class Collector {
       public:
-        Collector(SuccessorTable& t, const SubstitutionLimits& limits, bool multibloc)
-            : t_(t), limits_(limits), multibloc_(multibloc) {
-            t_.words_ = colourWords();
-            range_ = {t_.successors_.size(), 0, t_.tallies_.size(), t_.unions_.size()};
-            t_.tallies_.resize(range_.letterBegin + static_cast<size_t>(nbSymbSeq));
-            t_.unions_.resize(range_.unionBegin + 2 * static_cast<size_t>(nbSymbSeq) * t_.words_);
-        }
+        Collector(Block* b, const SubstitutionLimits& limits, bool multibloc)
+            : b_(b), limits_(limits), multibloc_(multibloc), words_(colourWords()) {}
 
-        // The successors of occurrence o, which stands on edge e.
-        void step(const Occ& o, const Edge& e) {
-            if (o.pos < e.length) {
-                const char c = e.label[o.pos];
-                if (c != '$') add(o, o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), e);
-                return;
-            }
-            // A leaf ends with "$" or at the window, which the length limits never let a model pass.
-            if (isFeuille(e.record)) return;
-            auto* node = static_cast<Noeud*>(const_cast<void*>(e.record));
-            for (int32_t m = 0; m < nbSymbSeq; ++m) {
-                const void* g = node->fils[m];
-                if (g != nullptr)
-                    add(o, node, m, 1, m, {g, colourSet(g), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)});
-            }
-        }
-
-        Range finish() {
-            range_.succEnd = t_.successors_.size();
-            return range_;
-        }
-
-      private:
-        void add(const Occ& from, Noeud* noeudpere, int32_t lettre, int32_t pos, int32_t symbol, const Edge& e) {
+        // The successor at place p of occurrence `from`.
+        void add(const Occ& from, const Place& p) {
             Occ next = from;
-            next.noeudpere = noeudpere;
-            next.lettre = lettre;
-            next.pos = pos;
+            next.noeudpere = p.noeudpere;
+            next.lettre = p.lettre;
+            next.pos = p.pos;
             if (!multibloc_) next.longsaut = next.codesaut = 0;
-            t_.successors_.push_back({next, e.record, e.colours, e.label, e.length, symbol});
-            const size_t words = t_.words_;
-            LetterTally& t = t_.tallies_[range_.letterBegin + static_cast<size_t>(symbol)];
-            uint64_t* exact = t_.unions_.data() + range_.unionBegin + 2 * static_cast<size_t>(symbol) * words;
-            uint64_t* substituted = exact + words;
-            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words, 0);
-            if (e.colours != t.lastExact) uniteColourSet(exact, e.colours);
+            const Edge& e = p.edge;
+            b_->successors.push_back({next, e.record, e.colours, e.label, e.length, p.symbol});
+            LetterTally& t = b_->tallies[static_cast<size_t>(p.symbol)];
+            uint64_t* exact = b_->unions.data() + 2 * static_cast<size_t>(p.symbol) * words_;
+            uint64_t* substituted = exact + words_;
+            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words_, 0);
+            if (e.colours != t.lastExact) uniteColourRef(exact, e.colours);
             t.lastExact = e.colours;
             if (limits_.refuseSubstitution(from, multibloc_)) return;
             ++t.substitutedCount;
-            if (e.colours != t.lastSubstituted) uniteColourSet(substituted, e.colours);
+            if (e.colours != t.lastSubstituted) uniteColourRef(substituted, e.colours);
             t.lastSubstituted = e.colours;
         }
 
-        SuccessorTable& t_;
-        const SubstitutionLimits& limits_;
+        Block* block() const { return b_; }
+
+      private:
+        Block* b_;
+        SubstitutionLimits limits_;
         bool multibloc_;
-        Range range_{};
+        size_t words_;
     };
 
-    size_t words_ = 0;
-    std::vector<Successor> successors_;
-    std::vector<LetterTally> tallies_;
-    std::vector<uint64_t> unions_;
+    std::vector<std::unique_ptr<Block>> all_;
+    std::vector<Block*> free_;
     std::vector<uint64_t> scratch_;
 };
-

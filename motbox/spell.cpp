@@ -237,6 +237,10 @@ struct Frame {
     SuccessorTable::Range parentSuccessors{};
     int32_t parentSymbol = -1;
     int64_t task = -1;  // the task whose subtree this model opens, -1 for any other model
+    // The successors of this model's extensions, read together before the first of them (one slot per
+    // symbol, in Walker::childBlocks from childBegin on); batched is false until then.
+    bool batched = false;
+    size_t childBegin = 0;
 };
 
 // Everything one walk changes: its copy of the allowances that the walk counts down, its stacks and
@@ -253,6 +257,7 @@ struct Walker {
     SuccessorTable table;
     std::vector<int32_t> longbloc;
     std::vector<int32_t> posdebbloc;
+    std::vector<SuccessorTable::Range> childBlocks;  // see Frame::childBegin
     RunOutput* out;  // null: the models above the tasks are not written (a worker)
 
     // Parallel run.
@@ -422,7 +427,35 @@ int32_t spellModels(Walker& w) {
     };
     auto popFrame = [&](const Frame& fr, int32_t frameResult) {
         table.release(fr.successors);
+        if (fr.batched) {
+            for (size_t i = fr.childBegin; i < w.childBlocks.size(); ++i) table.release(w.childBlocks[i]);
+            w.childBlocks.resize(fr.childBegin);
+        }
         return endFrame(fr, frameResult);
+    };
+
+    // Reads the successors of every extension of fr's model that will be explored, in one pass.  An
+    // extension is explored when its symbol is allowed, reaches the quorum and leaves the model within
+    // its limits; the models of the task depth are left to the walker that runs them.
+    auto collectChildren = [&](Frame& fr) {
+        fr.batched = true;
+        fr.childBegin = w.childBlocks.size();
+        w.childBlocks.resize(fr.childBegin + static_cast<size_t>(nbSymbMod), nullptr);
+        if (w.board != nullptr && fr.prof + 1 == w.taskDepth) return;
+        if (limitsReached(cr, fr.prof + 1, fr.lgbloc + 1, fr.numbloc, multibloc, longbloc)) return;
+        int32_t symbols[kAlphabetSlots];
+        int n = 0;
+        for (int32_t s = 0; s < nbSymbMod; ++s) {
+            if (!symbolAllowed(cr, s, fr.prof, fr.lgbloc, fr.numbloc, multibloc, model, longbloc, posdebbloc))
+                continue;
+            const SuccessorTable::Count c = table.count(fr.successors, s);
+            if (c.moves > 0 && c.sequences >= cr->quorum) symbols[n++] = s;
+        }
+        if (n == 0) return;
+        SuccessorTable::Range blocks[kAlphabetSlots];
+        const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
+        table.collectChildren(fr.successors, symbols, n, limits, limits, multibloc, blocks);
+        for (int i = 0; i < n; ++i) w.childBlocks[fr.childBegin + static_cast<size_t>(symbols[i])] = blocks[i];
     };
 
     frames.push_back({0, 0, 0, 0});
@@ -449,15 +482,17 @@ int32_t spellModels(Walker& w) {
                 }
                 if (fr.prof == 3 && w.ticksMeter()) w.tick();
                 if (limitsReached(cr, fr.prof, fr.lgbloc, fr.numbloc, multibloc, longbloc)) {
+                    table.release(fr.successors);
                     result = endFrame(fr, lastBox(fr) ? keep(fr) : 0);
                     break;
                 }
-                {
+                if (fr.successors == nullptr) {
                     const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
                     fr.successors = fr.extended ? table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
                                                                      limits, multibloc)
                                                 : table.collect(pile, topLevel(pile), limits, multibloc);
                 }
+                collectChildren(fr);
                 fr.step = Step::NextSymbol;
                 break;
 
@@ -498,6 +533,7 @@ int32_t spellModels(Walker& w) {
                 Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u};
                 child.extended = true;
                 child.parentSuccessors = fr.successors;
+                std::swap(child.successors, w.childBlocks[fr.childBegin + static_cast<size_t>(fr.s)]);
                 child.parentSymbol = fr.s;
                 frames.push_back(child);  // fr is not used past this point
                 break;
