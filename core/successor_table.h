@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "alphabet.h"
@@ -70,8 +72,37 @@ struct LetterTally {
 // pool, so that the blocks of sibling models can be filled together in one pass over their parent's.
 class SuccessorTable {
   public:
+    // A growable array of successors that is written through a raw pointer: the collection loops are the
+    // walk's hottest code.
+    class Successors {
+      public:
+        Successors() = default;
+        Successors(const Successors&) = delete;
+        Successors& operator=(const Successors&) = delete;
+        ~Successors() { free(data_); }
+        const Successor* begin() const { return data_; }
+        const Successor* end() const { return data_ + size_; }
+        size_t size() const { return size_; }
+        void clear() { size_ = 0; }
+        // Room for n more; the next n appends need no check.
+        void reserve(size_t n) {
+            if (size_ + n <= capacity_) return;
+            const size_t capacity = std::max(size_ + n, 2 * capacity_ + 64);
+            auto* grown = static_cast<Successor*>(realloc(data_, capacity * sizeof(Successor)));
+            if (grown == nullptr) throw std::bad_alloc();
+            data_ = grown;
+            capacity_ = capacity;
+        }
+        void append(const Successor& s) { data_[size_++] = s; }
+
+      private:
+        Successor* data_ = nullptr;
+        size_t size_ = 0;
+        size_t capacity_ = 0;
+    };
+
     struct Block {
-        std::vector<Successor> successors;
+        Successors successors;
         std::vector<LetterTally> tallies;  // nbSymbSeq
         std::vector<uint64_t> unions;      // 2 * nbSymbSeq unions of colourWords() words
     };
@@ -93,6 +124,7 @@ class SuccessorTable {
             const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
                                           seg_taille(child)},
                                       places);
+            c.reserve(static_cast<size_t>(n));
             for (int k = 0; k < n; ++k) c.add(o, places[k]);
         }
         return c.block();
@@ -107,16 +139,17 @@ class SuccessorTable {
         children.reserve(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) children.emplace_back(take(), limits, multibloc);
         Place places[kMaxPlaces];
-        const std::vector<Successor>& from = parent->successors;
+        const Successor* first = parent->successors.begin();
         // The moves stack the successors in order, and a level is read from its top.
-        for (size_t j = from.size(); j-- > 0;) {
-            const Successor& st = from[j];
-            const int found = placesAfter(st.occ, st.edge(), places);
+        for (const Successor* st = parent->successors.end(); st-- != first;) {
+            const int found = placesAfter(st->occ, st->edge(), places);
             if (found == 0) continue;
             for (int i = 0; i < n; ++i) {
-                Occ o = st.occ;
-                if (!applyMove(o, TabSymb[symbols[i]][st.symbol] == 0, moveLimits, multibloc)) continue;
-                for (int k = 0; k < found; ++k) children[static_cast<size_t>(i)].add(o, places[k]);
+                Occ o = st->occ;
+                if (!applyMove(o, TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc)) continue;
+                Collector& child = children[static_cast<size_t>(i)];
+                child.reserve(static_cast<size_t>(found));
+                for (int k = 0; k < found; ++k) child.add(o, places[k]);
             }
         }
         for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
@@ -247,7 +280,7 @@ class SuccessorTable {
             next.pos = p.pos;
             if (!multibloc_) next.longsaut = next.codesaut = 0;
             const Edge& e = p.edge;
-            b_->successors.push_back({next, e.record, e.colours, e.label, e.length, p.symbol});
+            b_->successors.append({next, e.record, e.colours, e.label, e.length, p.symbol});
             LetterTally& t = b_->tallies[static_cast<size_t>(p.symbol)];
             uint64_t* exact = b_->unions.data() + 2 * static_cast<size_t>(p.symbol) * words_;
             uint64_t* substituted = exact + words_;
@@ -260,6 +293,7 @@ class SuccessorTable {
             t.lastSubstituted = e.colours;
         }
 
+        void reserve(size_t n) { b_->successors.reserve(n); }
         Block* block() const { return b_; }
 
       private:
