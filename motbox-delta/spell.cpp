@@ -68,6 +68,7 @@ struct Walk {
     TaskRecord* task = nullptr;
     std::vector<TaskFile> taskFiles;  // result files the running task has written to, in first-use order
     std::vector<int> taskFileOf;      // by result file: index in taskFiles, -1 = none yet
+    std::vector<SuccessorTable::Range> childBlocks;  // see Frame::childBegin
 };
 
 template <typename T>
@@ -321,6 +322,10 @@ struct Frame {
     SuccessorTable::Range parentSuccessors{};
     int parentSymbol = -1;
     int64_t task = -1;  // the task whose subtree this model opens, -1 for any other model
+    // The successors of this model's extensions, read together before the first of them (one slot per
+    // symbol, in Walk::childBlocks from childBegin on); batched is false until then.
+    bool batched = false;
+    size_t childBegin = 0;
     int s = -1;              // symbol being tried
     bool spend = false;      // the composition limits count the symbols of this box
     int u = -1;              // exact number of sequences of model + s, on w.pileNext
@@ -353,17 +358,53 @@ int groupSize(const Walk& w, const Frame& fr, int g) {
 }
 
 // Whether fr's model may be extended by fr.s at all: no joker first, composition left, palindrome partner.
-bool symbolAllowed(Walk& w, Frame& fr) {
+bool symbolAllowedFor(Walk& w, const Frame& fr, int s) {
     const Criteres* cr = w.cr;
-    const int s = fr.s;
     if (fr.prof == 0 && s == numJOKER) return false;
-    fr.spend = compositionApplies(cr, fr.numbloc);
-    if (fr.spend && (cr->compobloc[fr.numbloc][s] == 0 || cr->compo[s] == 0)) return false;
+    if (compositionApplies(cr, fr.numbloc) && (cr->compobloc[fr.numbloc][s] == 0 || cr->compo[s] == 0))
+        return false;
     if (cr->flagpal) {
         if (fr.lgbloc == 0) w.posdebbloc[fr.numbloc] = w.model->longueur;
         if (cr->palbloc[fr.numbloc] != -1 && !fitsPalindrome(w, s, fr.numbloc, fr.lgbloc)) return false;
     }
     return true;
+}
+
+bool symbolAllowed(Walk& w, Frame& fr) {
+    fr.spend = compositionApplies(w.cr, fr.numbloc);
+    return symbolAllowedFor(w, fr, fr.s);
+}
+
+// Reads the successors of every extension of fr's model that will be explored, in one pass.  An
+// extension is explored when its symbol is allowed, reaches the quorum and leaves the model within its
+// limits; the models of the task depth are left to the walk that runs them.
+void collectChildren(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    fr.batched = true;
+    fr.childBegin = w.childBlocks.size();
+    w.childBlocks.resize(fr.childBegin + static_cast<size_t>(nbSymbMod), nullptr);
+    if (w.board != nullptr && fr.prof + 1 == w.taskDepth) return;
+    if (limitReached(cr, fr.prof + 1, fr.lgbloc + 1, fr.numbloc, w.longbloc)) return;
+    int32_t symbols[kAlphabetSlots];
+    int n = 0;
+    for (int s = 0; s < nbSymbMod; ++s) {
+        if (!symbolAllowedFor(w, fr, s)) continue;
+        const SuccessorTable::Count c = w.table.count(fr.successors, s);
+        if (c.moves > 0 && c.sequences >= cr->quorum) symbols[n++] = s;
+    }
+    if (n == 0) return;
+    SuccessorTable::Range blocks[kAlphabetSlots];
+    const SubstitutionLimits limits(cr, fr.numbloc, true);
+    w.table.collectChildren(fr.successors, symbols, n, limits, limits, true, blocks);
+    for (int i = 0; i < n; ++i) w.childBlocks[fr.childBegin + static_cast<size_t>(symbols[i])] = blocks[i];
+}
+
+// Gives back fr's successors and those of its extensions.
+void releaseSuccessors(Walk& w, const Frame& fr) {
+    w.table.release(fr.successors);
+    if (!fr.batched) return;
+    for (size_t i = fr.childBegin; i < w.childBlocks.size(); ++i) w.table.release(w.childBlocks[i]);
+    w.childBlocks.resize(fr.childBegin);
 }
 
 // Box numbloc of the model ends with fr.s (model + s on w.pileNext, fr.u sequences): jumps those occurrences
@@ -561,10 +602,11 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 }
                 if (fr.prof == 3 && (w.board == nullptr || w.writer || w.task != nullptr)) tick(w);
                 if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
+                    w.table.release(fr.successors);
                     result = endFrame(fr, fr.numbloc == cr->nbbloc - 1 ? keepFrame(w, fr) : 0);
                     break;
                 }
-                {
+                if (fr.successors == nullptr) {
                     LevelWalk range = topLevel(w.pile);
                     if (fr.indhaut != 0) range = {fr.indhaut, std::max<int64_t>(range.stop, fr.indbas)};
                     const SubstitutionLimits limits(cr, fr.numbloc, true);
@@ -572,6 +614,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                                                                        limits, true)
                                                 : w.table.collect(w.pile, range, limits, true);
                 }
+                collectChildren(w, fr);
                 fr.step = Step::NextSymbol;
                 break;
 
@@ -581,7 +624,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
 
             case Step::Finish:
                 result = finishModel(w, fr);
-                w.table.release(fr.successors);
+                releaseSuccessors(w, fr);
                 endFrame(fr, result);
                 break;
 
@@ -619,6 +662,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u, 0, 0};
                 child.extended = true;
                 child.parentSuccessors = fr.successors;
+                std::swap(child.successors, w.childBlocks[fr.childBegin + static_cast<size_t>(fr.s)]);
                 child.parentSymbol = fr.s;
                 frames.push_back(child);  // fr is not used past this point
                 break;
