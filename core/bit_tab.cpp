@@ -123,7 +123,7 @@ struct UnionScratch {
 };
 
 UnionScratch& unionScratch() {
-    static UnionScratch scratch;
+    static thread_local UnionScratch scratch;
     return scratch;
 }
 

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,10 +47,35 @@ class DeltaRun : public ::testing::Test {
     }
     void TearDown() override { removeTree(dir_); }
 
+    // Runs with the extraction in the calling thread alone, after a run cut into tasks over three workers
+    // that must leave the same files and standard output.
     RunResult run(const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {MOTBOX_DELTA_BIN};
+        const std::set<std::string> before = names();
+        const RunResult parallel = runWith("3", args);
+        const std::map<std::string, std::string> parallelFiles = contents();
+        for (const std::string& name : names())
+            if (before.count(name) == 0) std::filesystem::remove(dir_ + "/" + name);
+        RunResult r = runWith("1", args);
+        EXPECT_EQ(parallel.status, r.status);
+        EXPECT_EQ(maskTime(parallel.out), maskTime(r.out));
+        EXPECT_EQ(parallelFiles, contents());
+        return r;
+    }
+    RunResult runWith(const std::string& threads, const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {MOTBOX_DELTA_BIN, "-t", threads};
         argv.insert(argv.end(), args.begin(), args.end());
         return runCommand(argv, dir_);
+    }
+    std::set<std::string> names() const {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_)) found.insert(entry.path().filename());
+        return found;
+    }
+    std::map<std::string, std::string> contents() const {
+        std::map<std::string, std::string> files;
+        for (const std::string& name : names())
+            if (std::filesystem::is_regular_file(dir_ + "/" + name)) files[name] = maskTime(readFile(dir_ + "/" + name));
+        return files;
     }
     // Runs through the shell, for settings the child must inherit (open-file limits).
     RunResult runShell(const std::string& before, const std::vector<std::string>& args) {

@@ -446,8 +446,9 @@ std::string describe(const Case& c) {
     return d + "\n";
 }
 
-// Runs one case and compares every result file with the prediction; returns the number of models seen.
-int checkCase(const Case& c) {
+// Runs one case with the given number of extraction threads and compares every result file with the
+// prediction; returns the number of models seen.
+int checkCase(const Case& c, int threads) {
     const std::string dir = makeTempDir();
     std::string alphabet = "Nucleotide alphabet\n";
     for (const Symbol& s : c.symbols) alphabet += s.line + "\n";
@@ -456,9 +457,11 @@ int checkCase(const Case& c) {
     for (size_t s = 0; s < c.texts.size(); s++) fasta += ">s" + std::to_string(s) + "\n" + c.texts[s] + "\n";
     writeFile(dir + "/seqs.fa", fasta);
 
-    RunResult r = runCommand(commandLine(c), dir);
+    std::vector<std::string> args = commandLine(c);
+    args.insert(args.begin() + 1, {"-t", std::to_string(threads)});
+    RunResult r = runCommand(args, dir);
     int models = 0;
-    EXPECT_EQ(r.status, 0) << describe(c) << r.err;
+    EXPECT_EQ(r.status, 0) << describe(c) << "threads " << threads << "\n" << r.err;
     const auto combinations = windowCombinations(c);
     std::string names;
     for (const auto& w : combinations) names += fileName(w) + "\n";
@@ -486,7 +489,12 @@ void checkShape(const Shape& shape, unsigned seed, int cases) {
     std::mt19937 rng(seed);
     int models = 0;
     for (int i = 0; i < cases && !::testing::Test::HasFailure(); i++)
-        models += checkCase(randomCase(rng, shape));
+    {
+        // In the calling thread alone, and cut into tasks over an odd number of workers.
+        const Case c = randomCase(rng, shape);
+        models += checkCase(c, 1);
+        checkCase(c, 3);
+    }
     // The cases must not all be empty: the shapes are chosen so that models are found.
     EXPECT_GT(models, cases);
 }

@@ -449,7 +449,10 @@ std::string recordText(const ModelRecord& r) {
     return t + std::to_string(r.count) + "\n";
 }
 
-TEST(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
+// The engine runs in the calling thread alone (1) and cut into tasks over an odd number of workers (3).
+class SpellDifferential : public testing::TestWithParam<int> {};
+
+TEST_P(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
     const std::string dir = makeTempDir();
     CaseMaker maker(20240611u);
     int checked = 0, withModels = 0, multiBox = 0, withJoker = 0, withPal = 0, withCompo = 0;
@@ -461,7 +464,7 @@ TEST(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
         writeFile(dir + "/s.fa", fasta(c));
         writeFile(dir + "/a.txt", alphabetFile(c));
         std::vector<std::string> args = c.arguments();
-        args.insert(args.begin(), MOTBOX_BIN);
+        args.insert(args.begin(), {MOTBOX_BIN, "-t", std::to_string(GetParam())});
         const RunResult run = runCommand(args, dir);
         ASSERT_EQ(run.status, 0) << c.describe() << "\n" << run.err;
         const Extraction got = parseResult(readFile(dir + "/r.txt"), c);
@@ -491,5 +494,7 @@ TEST(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
     EXPECT_GT(withCompo, kCases / 5);
     removeTree(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Threads, SpellDifferential, testing::Values(1, 3));
 
 }  // namespace

@@ -30,10 +30,25 @@ class SpellEndToEnd : public testing::Test {
         std::string fasta;
         for (size_t i = 0; i < seqs.size(); ++i) fasta += ">s" + std::to_string(i) + "\n" + seqs[i] + "\n";
         writeFile(dir + "/s.fa", fasta);
-        args.insert(args.begin(), {MOTBOX_BIN, "a.txt", "s.fa", output});
+        args.insert(args.begin(), {"a.txt", "s.fa", output});
+        // Every case also runs cut into tasks over three workers, which must write the same bytes.
+        const Outcome parallel = runWith("3", args, output);
+        const Outcome r = runWith("1", args, output);
+        EXPECT_EQ(parallel.result.status, r.result.status);
+        EXPECT_EQ(maskUserTime(parallel.result.out), maskUserTime(r.result.out));
+        EXPECT_EQ(maskUserTime(parallel.file), maskUserTime(r.file));
+        return r;
+    }
+
+    Outcome runWith(const std::string& threads, std::vector<std::string> args, const std::string& output) {
+        args.insert(args.begin(), {MOTBOX_BIN, "-t", threads});
         Outcome r{runCommand(args, dir), ""};
         r.file = output == "stdout" ? r.result.out : readFile(dir + "/" + output);
         return r;
+    }
+
+    static std::string maskUserTime(const std::string& s) {
+        return std::regex_replace(s, std::regex("User time : [0-9]+\\.[0-9]{2} sec\\."), "User time : #");
     }
 };
 

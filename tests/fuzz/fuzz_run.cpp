@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::current_path(gRunDir);
     fuzz::writeWhole("a.alph", parts[1]);
     fuzz::writeWhole("s.fa", parts[2]);
-    std::vector<std::string> args = {"motbox", "--max-memory", "64M", "a.alph", "s.fa", "o"};
+    std::vector<std::string> args = {"motbox", "-t", "2", "--max-memory", "64M", "a.alph", "s.fa", "o"};
     args.insert(args.end(), w.begin(), w.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
