@@ -11,11 +11,12 @@
 #   W  R on the whole upstream set (26 454 regions, 53 Mbp), for the time per input character
 # The inputs are cut from the whole dm3 upstream set, DM3_ALL (default ../shared/data/dm3_upstream2000.fa;
 # ../shared/data/get-dm3-all.sh writes it).  CASES selects workloads (default "T D R W"); WORK is the
-# scratch directory (default a fresh one under TMPDIR, removed at the end).  NEW_OPTIONS is passed to the
-# new build before its positional arguments (for example "-t 1" for a single-threaded comparison).
+# scratch directory (default a fresh one under TMPDIR, removed at the end).  OLD_OPTIONS and NEW_OPTIONS are
+# passed to each build before its positional arguments: "-t 1" for a single-threaded comparison, or the same
+# build twice with OLD_OPTIONS="-t 1" NEW_OPTIONS="-t 2" to measure the threads.
 #
-# For every workload it prints the user CPU time of each build (whole process, from /usr/bin/time), the
-# old/new ratio, the peak RSS, and whether every output (result files, .namefile, standard output) is
+# For every workload it prints the user CPU time and the wall time of each build (whole process, from
+# /usr/bin/time), the old/new ratios, the peak RSS, and whether every output (result files, .namefile, standard output) is
 # identical once the "User time" line, which differs from run to run, is masked.  Exit status 1 when an
 # output differs.
 set -euo pipefail
@@ -60,14 +61,15 @@ outputs_hash() {
     done) | md5sum | cut -d' ' -f1
 }
 
-# run BUILD PROGRAM INPUT ARGS...: runs in a fresh directory, prints "user_seconds peak_kb hash".
+# run old|new PROGRAM INPUT ARGS...: runs that build in a fresh directory, prints
+# "user_seconds peak_kb wall_seconds hash".
 run() {
-    local build=$1 program=$2 input=$3 options=
+    local build=$new options=${NEW_OPTIONS:-} program=$2 input=$3
+    [ "$1" = old ] && build=$old options=${OLD_OPTIONS:-}
     shift 3
-    [ "$build" = "$new" ] && options=${NEW_OPTIONS:-}
     local dir figures hash
     dir=$(mktemp -d "$work/run.XXXX")
-    (cd "$dir" && /usr/bin/time -o "$dir.time" -f '%U %M' "$build/$program/$program" $options "$work/acgt.alph" "$input" \
+    (cd "$dir" && /usr/bin/time -o "$dir.time" -f '%U %M %e' "$build/$program/$program" $options "$work/acgt.alph" "$input" \
         res "$@" >stdout 2>/dev/null) || true
     figures=$(cat "$dir.time")
     hash=$(outputs_hash "$dir")
@@ -79,15 +81,18 @@ status=0
 compare() {
     local name=$1 program=$2 input=$3
     shift 3
-    read -r ou om oh < <(run "$old" "$program" "$input" "$@")
-    read -r nu nm nh < <(run "$new" "$program" "$input" "$@")
+    read -r ou om ow oh < <(run old "$program" "$input" "$@")
+    read -r nu nm nw nh < <(run new "$program" "$input" "$@")
     local same=identical
     [ "$oh" = "$nh" ] || { same=DIFFERENT; status=1; }
     local chars
     chars=$(grep -v '^>' "$input" | tr -d '\n' | wc -c)
-    awk -v n="$name" -v ou="$ou" -v nu="$nu" -v om="$om" -v nm="$nm" -v s="$same" -v c="$chars" 'BEGIN {
-        printf "%-2s old %8.2f s %8d KB | new %8.2f s %8d KB | ratio %5.2f | new %.3f us/char | outputs %s\n",
-               n, ou, om, nu, nm, (nu > 0 ? ou / nu : 0), (c > 0 ? nu * 1e6 / c : 0), s }'
+    awk -v n="$name" -v ou="$ou" -v nu="$nu" -v om="$om" -v nm="$nm" -v ow="$ow" -v nw="$nw" -v s="$same" \
+        -v c="$chars" 'BEGIN {
+        printf "%-2s old %8.2f s user %8.2f s wall %8d KB | new %8.2f s user %8.2f s wall %8d KB | " \
+               "user ratio %5.2f | wall ratio %5.2f | new %.3f us/char | outputs %s\n",
+               n, ou, ow, om, nu, nw, nm, (nu > 0 ? ou / nu : 0), (nw > 0 ? ow / nw : 0),
+               (c > 0 ? nu * 1e6 / c : 0), s }'
 }
 
 for c in $cases; do
