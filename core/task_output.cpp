@@ -142,6 +142,27 @@ void TaskBoard::abandon() {
     changed_.notify_all();
 }
 
+bool WorkerThreads::start(std::function<void()> body) {
+    bodies_.push_back(std::make_unique<std::function<void()>>(std::move(body)));
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    if (pthread_create(&thread, nullptr, run, bodies_.back().get()) != 0) {
+        bodies_.pop_back();
+        return false;
+    }
+    threads_.push_back(thread);
+    return true;
+}
+
+void WorkerThreads::joinAll() {
+    for (pthread_t t : threads_) pthread_join(t, nullptr);
+    threads_.clear();
+    bodies_.clear();
+}
+
 int32_t taskDepth(int32_t symbols, int32_t threads, int32_t maxLength) {
     // About 64 tasks per thread: the walk's subtrees differ in size by orders of magnitude.
     const double wanted = 64.0 * std::max(1, threads);

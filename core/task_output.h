@@ -1,9 +1,12 @@
 #pragma once
+#include <pthread.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -95,6 +98,23 @@ class TaskBoard {
     int64_t first_ = 0;  // number of the task at the front of tasks_
     bool abandoned_ = false;
     SpillBudget budget_;
+};
+
+// The worker threads of a parallel run, started with pthread_create: libstdc++'s std::thread hands its
+// state over in a way that UndefinedBehaviorSanitizer's vptr check misreads when the thread ends at once.
+class WorkerThreads {
+  public:
+    WorkerThreads() = default;
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+    ~WorkerThreads() { joinAll(); }
+    // Runs body on a new thread; false when no thread could be started.
+    bool start(std::function<void()> body);
+    void joinAll();
+
+  private:
+    std::vector<pthread_t> threads_;
+    std::vector<std::unique_ptr<std::function<void()>>> bodies_;
 };
 
 // Depth of the models whose subtrees are the tasks: deep enough that there are many more tasks than

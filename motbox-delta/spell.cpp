@@ -6,8 +6,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "allocateurs.h"
@@ -746,10 +744,9 @@ void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
         w.meter = &meter;
         w.taskFileOf.assign(files, -1);
     };
-    std::vector<std::thread> workers;
-    try {
-        for (int i = 0; i < threads; ++i)
-            workers.emplace_back([&] {
+    WorkerThreads workers;
+    for (int i = 0; i < threads; ++i)
+        if (!workers.start([&] {
                 try {
                     Walk w{};
                     setUp(w);
@@ -759,16 +756,14 @@ void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
                 } catch (const std::bad_alloc&) {
                     fatalError("doSpell: cannot allocate the walk's working storage\n");
                 }
-            });
-    } catch (const std::system_error&) {
-        fatalError("doSpell: cannot start the extraction threads\n");
-    }
+            }))
+            fatalError("doSpell: cannot start the extraction threads\n");
     Walk writer{};
     setUp(writer);
     writer.writer = true;
     spellModels(writer, 0, 0, 0, 0, 0, 0);
     closeWalk(writer);
-    for (std::thread& t : workers) t.join();
+    workers.joinAll();
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "allocateurs.h"
@@ -567,10 +565,9 @@ void spellInParallel(const Criteres* cr, Noeud* superRacine, RunOutput& out, int
         w.taskDepth = depth;
         w.meter = &meter;
     };
-    std::vector<std::thread> workers;
-    try {
-        for (int i = 0; i < threads; ++i)
-            workers.emplace_back([&] {
+    WorkerThreads workers;
+    for (int i = 0; i < threads; ++i)
+        if (!workers.start([&] {
                 try {
                     Walker w(cr, superRacine, nullptr);
                     setUp(w);
@@ -578,15 +575,13 @@ void spellInParallel(const Criteres* cr, Noeud* superRacine, RunOutput& out, int
                 } catch (const std::bad_alloc&) {
                     fatalError("doSpell: cannot allocate the walk's working storage\n");
                 }
-            });
-    } catch (const std::system_error&) {
-        fatalError("doSpell: cannot start the extraction threads\n");
-    }
+            }))
+            fatalError("doSpell: cannot start the extraction threads\n");
     Walker writer(cr, superRacine, &out);
     setUp(writer);
     writer.writer = true;
     spellModels(writer);
-    for (std::thread& t : workers) t.join();
+    workers.joinAll();
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <random>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_util.h"
@@ -66,10 +65,10 @@ TEST(ChunkStream, GivesItsMemoryBackToTheBudget) {
 TEST(TaskBoard, WorkersClaimEachTaskOnceAndTheWriterReadsThemInOrder) {
     constexpr int kTasks = 300;
     TaskBoard board(1 << 20);
-    std::vector<std::thread> workers;
+    WorkerThreads workers;
     std::atomic<int> runs{0};
     for (int w = 0; w < 3; ++w)
-        workers.emplace_back([&] {
+        workers.start([&] {
             // Like a walker: every task met in order, run when claimed.
             for (int64_t k = 0; k < kTasks; ++k) {
                 TaskRecord* task = board.claim(k);
@@ -90,16 +89,17 @@ TEST(TaskBoard, WorkersClaimEachTaskOnceAndTheWriterReadsThemInOrder) {
         expected += "task " + std::to_string(k) + "\n";
         board.release(k);
     }
-    for (std::thread& t : workers) t.join();
+    workers.joinAll();
     EXPECT_EQ(runs.load(), kTasks);
     EXPECT_EQ(written, expected);
 }
 
 TEST(TaskBoard, AbandonEndsTheWriterWait) {
     TaskBoard board(1024);
-    std::thread stopper([&] { board.abandon(); });
+    WorkerThreads stopper;
+    ASSERT_TRUE(stopper.start([&] { board.abandon(); }));
     EXPECT_EQ(board.waitFor(0), nullptr);
-    stopper.join();
+    stopper.joinAll();
     EXPECT_EQ(board.claim(1), nullptr);
 }
 
