@@ -203,6 +203,17 @@ int firstPalWithoutEarlierPartner(const Criteres* cr) {
     return -1;
 }
 
+int longestModel(const Criteres* cr) {
+    if (cr->maxlong > 0) return cr->maxlong;
+    if (cr->nbbloc < 2) return 0;
+    long sum = 0;
+    for (int b = 0; b < cr->nbbloc; ++b) {
+        if (cr->bornesbloc[b].max <= 0) return 0;
+        sum += cr->bornesbloc[b].max;
+    }
+    return sum > INT_MAX ? 0 : static_cast<int>(sum);
+}
+
 CriteresCopy::CriteresCopy(const Criteres* source, int symbols) : cr_(*source) {
     if (source->compo != nullptr) {
         compo_.assign(source->compo, source->compo + symbols);

@@ -58,6 +58,10 @@ void checkSpacerBounds(const Criteres* cr);
 // later one), or -1 when every declared partner is earlier.
 int firstPalWithoutEarlierPartner(const Criteres* cr);
 
+// The most symbols a model of the run can hold (spacers not counted): the total maximum, else the sum of
+// the box maxima when every box has one; 0 when nothing bounds it.
+int longestModel(const Criteres* cr);
+
 // A copy of a run's criteria whose composition allowances, which the spelling walks count down and
 // restore, are its own: each walk of a parallel run has one.  Everything else is shared, read only.
 class CriteresCopy {

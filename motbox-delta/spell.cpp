@@ -735,7 +735,7 @@ constexpr int64_t kTaskMemory = 32ll << 20;
 void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
     TaskBoard board(kTaskMemory);
     std::mutex meter;
-    const int taskDepthForRun = taskDepth(nbSymbMod, threads, cr->maxlong);
+    const int taskDepthForRun = taskDepth(nbSymbMod, threads, longestModel(cr));
     const size_t files = static_cast<size_t>(nbFichiers(cr));
     auto setUp = [&](Walk& w) {
         openWalk(w, cr, superRacine);

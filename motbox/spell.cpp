@@ -559,7 +559,7 @@ constexpr int64_t kTaskMemory = 32ll << 20;
 void spellInParallel(const Criteres* cr, Noeud* superRacine, RunOutput& out, int threads) {
     TaskBoard board(kTaskMemory);
     std::mutex meter;
-    const int32_t depth = taskDepth(nbSymbMod, threads, cr->maxlong);
+    const int32_t depth = taskDepth(nbSymbMod, threads, longestModel(cr));
     auto setUp = [&](Walker& w) {
         w.board = &board;
         w.taskDepth = depth;

@@ -147,6 +147,23 @@ TEST(AllocBloc, InitialValuesOfThreeBoxes) {
     EXPECT_EQ(r.cr.nbbloc, 3);  // left as the driver stored it
 }
 
+// Longest model: the total maximum first, else the sum of the box maxima when every box has one.
+TEST(LongestModel, TotalMaximumElseEveryBoxMaximum) {
+    struct Row {
+        int maxlong;
+        std::vector<int> boxMax;
+        int longest;
+    };
+    for (const Row& row : {Row{12, {6, 6}, 12}, Row{0, {6, 6}, 12}, Row{0, {6, 0}, 0}, Row{0, {3, 4, 5}, 12},
+                           Row{9, {}, 9}, Row{0, {}, 0}}) {
+        Record r(row.boxMax.empty() ? 1 : static_cast<int>(row.boxMax.size()));
+        r.cr.maxlong = row.maxlong;
+        r.cr.nbbloc = static_cast<signed char>(row.boxMax.empty() ? 1 : row.boxMax.size());
+        for (size_t b = 0; b < row.boxMax.size(); b++) r.cr.bornesbloc[b].max = row.boxMax[b];
+        EXPECT_EQ(longestModel(&r.cr), row.longest) << row.maxlong;
+    }
+}
+
 TEST(AllocBloc, SingleBoxKeepsTheInitialBounds) {
     Record r(1);
     EXPECT_EQ(r.cr.bornesbloc[0].min, -1);
