@@ -196,7 +196,9 @@ TEST_F(CommandLineRun, OptionsLeaveTheRunAsItWas) {
         RunResult r = run(MOTBOX_BIN, options);
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(maskTime(r.out), maskTime(plain.out));
-        EXPECT_EQ(r.err, plain.err);
+        // The meter's remaining-time estimates depend on the machine's load.
+        const std::regex estimate("[0-9]{2}:[0-9]{2}:[0-9]{2}");
+        EXPECT_EQ(std::regex_replace(r.err, estimate, "hh:mm:ss"), std::regex_replace(plain.err, estimate, "hh:mm:ss"));
     }
     RunResult dashAlphabet = run(MOTBOX_BIN, {"--", "-a.alph", "s.fa", "o.txt", "60", "1", "3", "4", "0"});
     EXPECT_EQ(dashAlphabet.status, 1);
