@@ -13,7 +13,7 @@ namespace {
 
 enum class Action { Help, Version, Set };
 
-struct OptionSpec {
+struct OptionRule {
     char shortName;         // 0 = none
     const char* longName;   // without "--"
     const char* valueName;  // null when the option takes no value
@@ -45,7 +45,7 @@ bool setMemoryReport(RunOptions& opts, const char*) {
     return true;
 }
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
     {'t', "threads", "N",
@@ -67,14 +67,14 @@ const OptionSpec kOptions[] = {
     exit(1);
 }
 
-const OptionSpec* findLong(const std::string& name) {
-    for (const OptionSpec& o : kOptions)
+const OptionRule* findLong(const std::string& name) {
+    for (const OptionRule& o : kOptions)
         if (name == o.longName) return &o;
     return nullptr;
 }
 
-const OptionSpec* findShort(char c) {
-    for (const OptionSpec& o : kOptions)
+const OptionRule* findShort(char c) {
+    for (const OptionRule& o : kOptions)
         if (o.shortName != 0 && o.shortName == c) return &o;
     return nullptr;
 }
@@ -109,7 +109,7 @@ bool parseByteSize(const char* text, long long* bytes) {
 
 void printOptionsHelp(FILE* to) {
     fputs("Options, before ALPHABET (\"--\" ends them):\n", to);
-    for (const OptionSpec& o : kOptions) {
+    for (const OptionRule& o : kOptions) {
         std::string names = o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
         names += "--";
         names += o.longName;
@@ -132,7 +132,7 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
         i++;
         if (strcmp(arg, "--") == 0) break;
 
-        const OptionSpec* spec = nullptr;
+        const OptionRule* rule = nullptr;
         const char* value = nullptr;  // given in the same argument ("--name=value" or "-xvalue")
         std::string shown;
         if (arg[1] == '-') {
@@ -142,21 +142,21 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
                 value = arg + 2 + eq + 1;
                 name.resize(eq);
             }
-            spec = findLong(name);
+            rule = findLong(name);
             shown = "--" + name;
         } else {
-            spec = findShort(arg[1]);
+            rule = findShort(arg[1]);
             shown = std::string("-") + arg[1];
             if (arg[2] != '\0') value = arg + 2;
         }
-        if (spec == nullptr) refuseOption(program, "unknown option '" + std::string(arg) + "'");
-        if (spec->valueName == nullptr && value != nullptr)
+        if (rule == nullptr) refuseOption(program, "unknown option '" + std::string(arg) + "'");
+        if (rule->valueName == nullptr && value != nullptr)
             refuseOption(program, "option '" + shown + "' takes no value");
-        if (spec->valueName != nullptr && value == nullptr) {
-            if (i == argc) refuseOption(program, "option '" + shown + "' needs a value " + spec->valueName);
+        if (rule->valueName != nullptr && value == nullptr) {
+            if (i == argc) refuseOption(program, "option '" + shown + "' needs a value " + rule->valueName);
             value = argv[i++];
         }
-        switch (spec->action) {
+        switch (rule->action) {
             case Action::Help:
                 program.printUsage(stdout);
                 printOptionsHelp(stdout);
@@ -165,7 +165,7 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
                 printf("%s %s\n", program.name, program.version);
                 exit(0);
             case Action::Set:
-                if (!spec->apply(*opts, value))
+                if (!rule->apply(*opts, value))
                     refuseOption(program, "bad value '" + std::string(value != nullptr ? value : "") +
                                               "' for option '" + shown + "'");
                 break;
