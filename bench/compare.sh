@@ -13,7 +13,10 @@
 # ../shared/data/get-dm3-all.sh writes it).  CASES selects workloads (default "T D R W"); WORK is the
 # scratch directory (default a fresh one under TMPDIR, removed at the end).  OLD_OPTIONS and NEW_OPTIONS are
 # passed to each build before its positional arguments: "-t 1" for a single-threaded comparison, or the same
-# build twice with OLD_OPTIONS="-t 1" NEW_OPTIONS="-t 2" to measure the threads.
+# build twice with OLD_OPTIONS="-t 1" NEW_OPTIONS="-t 2" to measure the threads.  OLD_LAUNCH and NEW_LAUNCH
+# start each build's program through a launcher, and OLD_SUFFIX and NEW_SUFFIX add to its name: the cluster
+# programs of a -DMOTBOX_MPI=ON build run with NEW_LAUNCH="mpirun -np 2" NEW_SUFFIX=-mpi (user time and
+# peak RSS are then those of the ranks, which mpirun waits for: the sum, and the largest).
 #
 # For every workload it prints the user CPU time and the wall time of each build (whole process, from
 # /usr/bin/time), the old/new ratios, the peak RSS, and whether every output (result files, .namefile, standard output) is
@@ -64,13 +67,13 @@ outputs_hash() {
 # run old|new PROGRAM INPUT ARGS...: runs that build in a fresh directory, prints
 # "user_seconds peak_kb wall_seconds hash".
 run() {
-    local build=$new options=${NEW_OPTIONS:-} program=$2 input=$3
-    [ "$1" = old ] && build=$old options=${OLD_OPTIONS:-}
+    local build=$new options=${NEW_OPTIONS:-} launch=${NEW_LAUNCH:-} suffix=${NEW_SUFFIX:-} program=$2 input=$3
+    [ "$1" = old ] && build=$old options=${OLD_OPTIONS:-} launch=${OLD_LAUNCH:-} suffix=${OLD_SUFFIX:-}
     shift 3
     local dir figures hash
     dir=$(mktemp -d "$work/run.XXXX")
-    (cd "$dir" && /usr/bin/time -o "$dir.time" -f '%U %M %e' "$build/$program/$program" $options "$work/acgt.alph" "$input" \
-        res "$@" >stdout 2>/dev/null) || true
+    (cd "$dir" && /usr/bin/time -o "$dir.time" -f '%U %M %e' $launch "$build/$program/$program$suffix" $options \
+        "$work/acgt.alph" "$input" res "$@" >stdout 2>/dev/null) || true
     figures=$(cat "$dir.time")
     hash=$(outputs_hash "$dir")
     rm -rf "$dir" "$dir.time"

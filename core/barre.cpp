@@ -11,6 +11,7 @@ int pos = 0;
 int max = 0;
 int lastecrit = 0;
 time_t start = 0;
+bool silent = false;
 
 time_t (*clockFn)(time_t*) = time;
 
@@ -20,7 +21,10 @@ void repChar(char c, int count) {
     for (int i = 0; i < count; i++) fputc(c, stderr);
 }
 
+void barreSilence() { silent = true; }
+
 void barre(int n) {
+    if (silent) return;
     if (n != 0) {
         start = clockFn(nullptr);
         lastecrit = 0;

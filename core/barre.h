@@ -5,6 +5,8 @@
 
 // n != 0: start a task of n steps and draw the empty bar; n == 0: advance one step.
 void barre(int n);
+// Draws nothing from now on: a process whose progress another one shows.
+void barreSilence();
 // Writes "\n-- Type ENTER\n" on standard output and reads one character.
 int entree();
 // Writes c count times on standard error.

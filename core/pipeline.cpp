@@ -14,6 +14,7 @@
 #include "construction.h"
 #include "global.h"
 #include "global_fonctions.h"
+#include "cluster.h"
 #include "memory_guard.h"
 
 char** text = nullptr;
@@ -351,6 +352,8 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     setCompoPal(cr, in.tail, in.tailCount);
     checkPalindromes(*cr);
     transAlphMod(cr->flagpal);
+    // The other processes of a cluster run read the same inputs once the first has accepted them.
+    clusterInputsAccepted();
 
     checkTreeMemory({loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq}, in.options.maxMemory,
                     in.options.memoryReport);

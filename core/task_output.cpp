@@ -75,19 +75,23 @@ bool ChunkStream::finish() {
 }
 
 bool ChunkStream::copyTo(FILE* out) {
+    return drain(kCopyBlock, [out](const char* data, size_t size) { return fwrite(data, 1, size, out) == size; });
+}
+
+bool ChunkStream::drain(size_t maxBlock, const std::function<bool(const char*, size_t)>& sink) {
     if (!finish()) return false;
     bool ok = true;
     if (spill_ == nullptr) {
-        ok = fwrite(memory_.data(), 1, memory_.size(), out) == memory_.size();
+        for (size_t at = 0; at < memory_.size() && ok; at += maxBlock)
+            ok = sink(memory_.data() + at, std::min(maxBlock, memory_.size() - at));
         budget_.give(static_cast<int64_t>(memory_.size()));
         std::string().swap(memory_);
         return ok;
     }
     if (fflush(spill_) != 0 || fseek(spill_, 0, SEEK_SET) != 0) return false;
-    std::vector<char> block(kCopyBlock);
+    std::vector<char> block(maxBlock);
     size_t n;
-    while ((n = fread(block.data(), 1, block.size(), spill_)) > 0)
-        if (fwrite(block.data(), 1, n, out) != n) ok = false;
+    while (ok && (n = fread(block.data(), 1, block.size(), spill_)) > 0) ok = sink(block.data(), n);
     if (ferror(spill_)) ok = false;
     fclose(spill_);
     spill_ = nullptr;
@@ -100,19 +104,57 @@ TaskRecord& TaskBoard::record(int64_t k) {
 }
 
 TaskRecord* TaskBoard::claim(int64_t k) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (k < first_ || abandoned_) return nullptr;
-    TaskRecord& task = record(k);
-    if (task.claimed) return nullptr;
-    task.claimed = true;
-    return &task;
+    TaskRecord* task;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (k < first_ || abandoned_) return nullptr;
+        task = &record(k);
+        if (task->claimed) return nullptr;
+        task->claimed = true;
+    }
+    // The record stays in place meanwhile: records leave the front only once done.
+    if (dealer_ == nullptr || dealer_->grant(k)) return task;
+    if (dealer_->shipsResults()) {
+        // Another process runs it and nothing of it comes here.
+        std::lock_guard<std::mutex> lock(mutex_);
+        task->done = true;
+        task->released = true;
+        dropWritten();
+    }
+    return nullptr;
 }
 
 void TaskBoard::finish(int64_t k, int32_t result) {
+    if (shipsResults()) {
+        TaskRecord shipped;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            TaskRecord& task = record(k);
+            task.result = result;
+            task.done = true;
+            shipped = std::move(task);
+            task.streams.clear();
+            task.released = true;
+            dropWritten();
+        }
+        dealer_->finished(k, std::move(shipped));
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         TaskRecord& task = record(k);
         task.result = result;
+        task.done = true;
+    }
+    changed_.notify_all();
+}
+
+void TaskBoard::deliver(int64_t k, TaskRecord arrived) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        TaskRecord& task = record(k);
+        task = std::move(arrived);
+        task.claimed = true;
         task.done = true;
     }
     changed_.notify_all();
@@ -126,9 +168,15 @@ TaskRecord* TaskBoard::waitFor(int64_t k) {
 
 void TaskBoard::release(int64_t k) {
     std::lock_guard<std::mutex> lock(mutex_);
-    record(k).streams.clear();
-    // Records are dropped from the front once written; deque references to later ones stay valid.
-    while (!tasks_.empty() && first_ <= k && tasks_.front().done && tasks_.front().streams.empty()) {
+    TaskRecord& task = record(k);
+    task.streams.clear();
+    task.released = true;
+    dropWritten();
+}
+
+// Records are dropped from the front once written; deque references to later ones stay valid.
+void TaskBoard::dropWritten() {
+    while (!tasks_.empty() && tasks_.front().released) {
         tasks_.pop_front();
         ++first_;
     }

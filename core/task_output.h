@@ -49,6 +49,9 @@ class ChunkStream {
     // Appends every byte written to out and releases them; false when a byte could not be read back or
     // written.
     bool copyTo(FILE* out);
+    // Hands every byte written to sink, in order and in blocks of at most maxBlock bytes, and releases
+    // them; false when a byte could not be read back or sink refused a block.
+    bool drain(size_t maxBlock, const std::function<bool(const char*, size_t)>& sink);
 
   private:
     static ssize_t onWrite(void* cookie, const char* data, size_t size);
@@ -66,9 +69,23 @@ class ChunkStream {
 struct TaskRecord {
     bool claimed = false;
     bool done = false;
+    bool released = false;  // written, or handed to another process: the record may go
     int32_t result = 0;  // the walk's result for the task's model
+    int32_t ticks = 0;   // meter steps of a task run by another process, drawn when it is written
     std::vector<std::unique_ptr<ChunkStream>> streams;  // the task's output, in the engine's order
     std::vector<int32_t> figures;                       // the engine's counts for the summary lines
+};
+
+// Deals the tasks of a run among several processes; a run in one process has none.
+class TaskDealer {
+  public:
+    virtual ~TaskDealer() = default;
+    // Whether this process runs task k: the first process of the run to ask gets it.
+    virtual bool grant(int64_t k) = 0;
+    // True on a process that does not write the results: its finished tasks go to finished().
+    virtual bool shipsResults() const = 0;
+    // Takes task k, run here and finished, to the process that writes the results.
+    virtual void finished(int64_t k, TaskRecord task) = 0;
 };
 
 // Tasks of one parallel extraction: claimed by workers in walk order, handed to the writer in that order.
@@ -86,11 +103,18 @@ class TaskBoard {
     void release(int64_t k);
     // Ends every wait: a worker failed and the run stops.
     void abandon();
+    // Task k, run by another process, arrived with its output: the writer may take it.
+    void deliver(int64_t k, TaskRecord task);
 
+    // Tasks are shared with other processes through dealer from now on.
+    void setDealer(TaskDealer* dealer) { dealer_ = dealer; }
+    // True when the tasks run here are written by another process.
+    bool shipsResults() const { return dealer_ != nullptr && dealer_->shipsResults(); }
     SpillBudget& budget() { return budget_; }
 
   private:
     TaskRecord& record(int64_t k);  // needs mutex_
+    void dropWritten();             // needs mutex_
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -98,6 +122,7 @@ class TaskBoard {
     int64_t first_ = 0;  // number of the task at the front of tasks_
     bool abandoned_ = false;
     SpillBudget budget_;
+    TaskDealer* dealer_ = nullptr;
 };
 
 // The worker threads of a parallel run, started with pthread_create: libstdc++'s std::thread hands its

@@ -14,6 +14,7 @@
 
 #include "allocateurs.h"
 #include "alphabet.h"
+#include "cluster.h"
 #include "construction.h"
 #include "criteres.h"
 #include "criteres_delta.h"
@@ -210,6 +211,7 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
+    clusterStart(&argc, &argv);
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
@@ -237,7 +239,14 @@ int main(int argc, char** argv) {
     nbmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
     if (f == nullptr || nbmod == nullptr) fatalError("main: cannot allocate 'f/nbmod'");
     const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
-    if (!initFiles(f, cl.outputFile, &cr, headerLines)) fatalError("main: cannot initialize output files\n");
+    if (clusterWritesResults()) {
+        if (!initFiles(f, cl.outputFile, &cr, headerLines)) fatalError("main: cannot initialize output files\n");
+    } else {
+        // Only the first process of a cluster run writes the results.
+        FILE* discard = fopen("/dev/null", "w");
+        if (discard == nullptr) fatalError("main: cannot initialize output files\n");
+        std::fill(f, f + nbFiles, discard);
+    }
     initTabSauts(&cr);
 
     maxlongmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
@@ -250,7 +259,8 @@ int main(int argc, char** argv) {
 
     const float dust = userTimeTicks();
     doSpell(&cr, nbseq, run.root, extractionThreads(options));
-    const float seconds = userSecondsSince(dust);
+    const float seconds = userSecondsSince(dust) + clusterOtherCpuSeconds();
+    if (!clusterWritesResults()) return 0;
 
     int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});
     printf("\n");

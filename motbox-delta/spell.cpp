@@ -10,6 +10,7 @@
 
 #include "allocateurs.h"
 #include "alphabet.h"
+#include "cluster.h"
 #include "barre.h"
 #include "bit_tab.h"
 #include "criteres_delta.h"
@@ -508,6 +509,10 @@ int finishModel(Walk& w, const Frame& fr) {
 // The meter advances once per model of depth 3: above the tasks the writer counts it, inside a task the
 // worker that runs it.
 void tick(Walk& w) {
+    if (w.task != nullptr && w.board->shipsResults()) {
+        ++w.task->ticks;  // drawn by the process that writes the task
+        return;
+    }
     if (w.meter == nullptr) {
         barre(0);
         return;
@@ -557,6 +562,7 @@ int writeTask(Walk& w, int64_t k) {
         maxlongmod[file] = std::max(maxlongmod[file], part[2]);
         for (size_t b = 0; b < boxes; ++b) maxlongbloc[file][b] = std::max(maxlongbloc[file][b], part[3 + b]);
     }
+    for (int32_t i = 0; i < done->ticks; ++i) tick(w);
     const int result = done->result;
     w.board->release(k);
     return result;
@@ -735,7 +741,7 @@ constexpr int64_t kTaskMemory = 32ll << 20;
 void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
     TaskBoard board(kTaskMemory);
     std::mutex meter;
-    const int taskDepthForRun = taskDepth(nbSymbMod, threads, longestModel(cr));
+    const int taskDepthForRun = taskDepth(nbSymbMod, clusterThreads(threads), longestModel(cr));
     const size_t files = static_cast<size_t>(nbFichiers(cr));
     auto setUp = [&](Walk& w) {
         openWalk(w, cr, superRacine);
@@ -744,26 +750,25 @@ void spellInParallel(const Criteres* cr, Noeud* superRacine, int threads) {
         w.meter = &meter;
         w.taskFileOf.assign(files, -1);
     };
-    WorkerThreads workers;
-    for (int i = 0; i < threads; ++i)
-        if (!workers.start([&] {
-                try {
-                    Walk w{};
-                    setUp(w);
-                    w.writes = false;
-                    spellModels(w, 0, 0, 0, 0, 0, 0);
-                    closeWalk(w);
-                } catch (const std::bad_alloc&) {
-                    fatalError("doSpell: cannot allocate the walk's working storage\n");
-                }
-            }))
-            fatalError("doSpell: cannot start the extraction threads\n");
-    Walk writer{};
-    setUp(writer);
-    writer.writer = true;
-    spellModels(writer, 0, 0, 0, 0, 0, 0);
-    closeWalk(writer);
-    workers.joinAll();
+    auto work = [&] {
+        try {
+            Walk w{};
+            setUp(w);
+            w.writes = false;
+            spellModels(w, 0, 0, 0, 0, 0, 0);
+            closeWalk(w);
+        } catch (const std::bad_alloc&) {
+            fatalError("doSpell: cannot allocate the walk's working storage\n");
+        }
+    };
+    auto write = [&] {
+        Walk writer{};
+        setUp(writer);
+        writer.writer = true;
+        spellModels(writer, 0, 0, 0, 0, 0, 0);
+        closeWalk(writer);
+    };
+    runTasks(board, threads, work, write);
 }
 
 }  // namespace
@@ -773,7 +778,7 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine, int thread
     fputs("** Models extraction **\n", stderr);
     barre(static_cast<int>(pow(nbSymbMod, 3)));
     try {
-        if (threads <= 1) {
+        if (threads <= 1 && clusterSize() == 1) {
             Walk w{};
             openWalk(w, cr, superRacine);
             spellModels(w, 0, 0, 0, 0, 0, 0);

@@ -8,6 +8,7 @@
 
 #include "allocateurs.h"
 #include "alphabet.h"
+#include "cluster.h"
 #include "construction.h"
 #include "criteres.h"
 #include "global.h"
@@ -59,6 +60,8 @@ constexpr ProgramInfo kProgram = {"motbox", MOTBOX_VERSION, printUsage};
 constexpr CommandLineRules kCommandLineRules = {1, refuseBoxes, printUsage};
 
 FILE* openResultStream(const char* name) {
+    // Only the first process of a cluster run writes the results.
+    if (!clusterWritesResults()) name = "/dev/null";
     if (strcmp(name, "stdout") == 0) return stdout;
     FILE* out = fopen(name, "w");
     if (out == nullptr) {
@@ -109,6 +112,7 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
+    clusterStart(&argc, &argv);
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
@@ -138,7 +142,8 @@ int main(int argc, char** argv) {
 
     dust = userTimeTicks();
     doSpell(&cr, nbseq, run.root, extractionThreads(options));
-    float seconds = userSecondsSince(dust);
+    float seconds = userSecondsSince(dust) + clusterOtherCpuSeconds();
+    if (!clusterWritesResults()) return 0;
 
     freeTexts(nbseq);
     printf("\n");

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "allocateurs.h"
+#include "cluster.h"
 #include "alphabet.h"
 #include "barre.h"
 #include "bit_tab.h"
@@ -293,6 +294,10 @@ struct Walker {
     // the worker that runs it.
     bool ticksMeter() const { return board == nullptr || writer || inTask(); }
     void tick() {
+        if (inTask() && board->shipsResults()) {
+            ++task->ticks;  // drawn by the process that writes the task
+            return;
+        }
         if (meter == nullptr) {
             barre(0);
             return;
@@ -335,6 +340,7 @@ struct Walker {
         out->maxlongmod = std::max(out->maxlongmod, figures[1]);
         for (size_t b = 0; b < out->maxlongbloc.size() && b + 2 < figures.size(); ++b)
             out->maxlongbloc[b] = std::max(out->maxlongbloc[b], figures[b + 2]);
+        for (int32_t i = 0; i < done->ticks; ++i) tick();
         const int32_t result = done->result;
         board->release(k);
         return result;
@@ -559,29 +565,28 @@ constexpr int64_t kTaskMemory = 32ll << 20;
 void spellInParallel(const Criteres* cr, Noeud* superRacine, RunOutput& out, int threads) {
     TaskBoard board(kTaskMemory);
     std::mutex meter;
-    const int32_t depth = taskDepth(nbSymbMod, threads, longestModel(cr));
+    const int32_t depth = taskDepth(nbSymbMod, clusterThreads(threads), longestModel(cr));
     auto setUp = [&](Walker& w) {
         w.board = &board;
         w.taskDepth = depth;
         w.meter = &meter;
     };
-    WorkerThreads workers;
-    for (int i = 0; i < threads; ++i)
-        if (!workers.start([&] {
-                try {
-                    Walker w(cr, superRacine, nullptr);
-                    setUp(w);
-                    spellModels(w);
-                } catch (const std::bad_alloc&) {
-                    fatalError("doSpell: cannot allocate the walk's working storage\n");
-                }
-            }))
-            fatalError("doSpell: cannot start the extraction threads\n");
-    Walker writer(cr, superRacine, &out);
-    setUp(writer);
-    writer.writer = true;
-    spellModels(writer);
-    workers.joinAll();
+    auto work = [&] {
+        try {
+            Walker w(cr, superRacine, nullptr);
+            setUp(w);
+            spellModels(w);
+        } catch (const std::bad_alloc&) {
+            fatalError("doSpell: cannot allocate the walk's working storage\n");
+        }
+    };
+    auto write = [&] {
+        Walker writer(cr, superRacine, &out);
+        setUp(writer);
+        writer.writer = true;
+        spellModels(writer);
+    };
+    runTasks(board, threads, work, write);
 }
 
 }  // namespace
@@ -595,7 +600,7 @@ void doSpell(Criteres* cr, [[maybe_unused]] int nbseq, Noeud* racine, int thread
     fputs("** Models extraction **\n", stderr);
     barre(static_cast<int>(pow(nbSymbMod, 3)));
     try {
-        if (threads <= 1) {
+        if (threads <= 1 && clusterSize() == 1) {
             Walker w(cr, superRacine, &out);
             spellModels(w);
         } else {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a Release build, then a
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer.
-# MOTBOX_SKIP_SANITIZE=1 runs the Release pass only.
+# MOTBOX_SKIP_SANITIZE=1 runs the Release pass only.  Where OpenMPI is
+# installed (mpicxx and mpirun), the Release pass also builds the cluster
+# programs and runs them under mpirun.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake ninja-build g++ libgtest-dev
@@ -14,7 +16,9 @@ run_pass() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_pass build -DCMAKE_BUILD_TYPE=Release
+mpi=OFF
+command -v mpicxx >/dev/null && command -v mpirun >/dev/null && mpi=ON
+run_pass build -DCMAKE_BUILD_TYPE=Release -DMOTBOX_MPI=$mpi
 if [ "${MOTBOX_SKIP_SANITIZE:-0}" != 1 ]; then
     run_pass build-asan -DCMAKE_BUILD_TYPE=Debug -DMOTBOX_SANITIZE=ON
 fi

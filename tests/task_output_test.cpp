@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <regex>
 #include <string>
@@ -92,6 +94,90 @@ TEST(TaskBoard, WorkersClaimEachTaskOnceAndTheWriterReadsThemInOrder) {
     workers.joinAll();
     EXPECT_EQ(runs.load(), kTasks);
     EXPECT_EQ(written, expected);
+}
+
+// Two processes simulated in one: the grant table of the writing one, and a shipping one whose finished
+// tasks are handed over as a network would (bytes drained into new streams of the writer's board).
+struct SharedGrants {
+    std::mutex mutex;
+    std::vector<int> runner;  // by task: 0 none, else the process that has it
+    bool grant(int64_t k, int process) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (runner.size() <= static_cast<size_t>(k)) runner.resize(static_cast<size_t>(k) + 1, 0);
+        if (runner[static_cast<size_t>(k)] != 0) return false;
+        runner[static_cast<size_t>(k)] = process;
+        return true;
+    }
+};
+struct WriterSide final : TaskDealer {
+    SharedGrants& grants;
+    explicit WriterSide(SharedGrants& g) : grants(g) {}
+    bool grant(int64_t k) override { return grants.grant(k, 1); }
+    bool shipsResults() const override { return false; }
+    void finished(int64_t, TaskRecord) override { ADD_FAILURE() << "the writer ships nothing"; }
+};
+struct ShipperSide final : TaskDealer {
+    SharedGrants& grants;
+    TaskBoard& writer;
+    ShipperSide(SharedGrants& g, TaskBoard& w) : grants(g), writer(w) {}
+    bool grant(int64_t k) override { return grants.grant(k, 2); }
+    bool shipsResults() const override { return true; }
+    void finished(int64_t k, TaskRecord task) override {
+        TaskRecord arrived;
+        arrived.result = task.result;
+        arrived.ticks = task.ticks;
+        arrived.figures = task.figures;
+        for (auto& stream : task.streams) {
+            arrived.streams.push_back(std::make_unique<ChunkStream>(writer.budget()));
+            FILE* to = arrived.streams.back()->stream();
+            EXPECT_TRUE(stream->drain(3, [to](const char* d, size_t n) { return fwrite(d, 1, n, to) == n; }));
+            arrived.streams.back()->finish();
+        }
+        writer.deliver(k, std::move(arrived));
+    }
+};
+
+TEST(TaskBoard, DealtBetweenProcessesEachTaskRunsOnceAndIsWrittenInOrder) {
+    constexpr int kTasks = 400;
+    SharedGrants grants;
+    TaskBoard writing(1 << 20), shipping(1 << 20);
+    WriterSide writerSide(grants);
+    ShipperSide shipperSide(grants, writing);
+    writing.setDealer(&writerSide);
+    shipping.setDealer(&shipperSide);
+    EXPECT_TRUE(shipping.shipsResults());
+    EXPECT_FALSE(writing.shipsResults());
+    WorkerThreads workers;
+    for (TaskBoard* board : {&writing, &writing, &shipping, &shipping})
+        workers.start([board] {
+            for (int64_t k = 0; k < kTasks; ++k) {
+                TaskRecord* task = board->claim(k);
+                if (task == nullptr) continue;
+                task->streams.push_back(std::make_unique<ChunkStream>(board->budget()));
+                fprintf(task->streams.back()->stream(), "task %lld\n", static_cast<long long>(k));
+                task->figures = {static_cast<int32_t>(k)};
+                task->ticks = board->shipsResults() ? 1 : 0;
+                board->finish(k, static_cast<int32_t>(k % 3));
+            }
+        });
+    std::string written, expected;
+    int ticks = 0;
+    for (int64_t k = 0; k < kTasks; ++k) {
+        TaskRecord* task = writing.waitFor(k);
+        ASSERT_NE(task, nullptr);
+        EXPECT_EQ(task->result, k % 3);
+        EXPECT_EQ(task->figures, std::vector<int32_t>{static_cast<int32_t>(k)});
+        ticks += task->ticks;
+        written += copied(*task->streams.at(0));
+        expected += "task " + std::to_string(k) + "\n";
+        writing.release(k);
+    }
+    workers.joinAll();
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(ticks, static_cast<int>(std::count(grants.runner.begin(), grants.runner.end(), 2)));
+    EXPECT_EQ(std::count(grants.runner.begin(), grants.runner.end(), 0), 0);
+    // The shipping side keeps no record once every task has left or gone elsewhere.
+    EXPECT_EQ(shipping.claim(kTasks - 1), nullptr);
 }
 
 TEST(TaskBoard, AbandonEndsTheWriterWait) {
