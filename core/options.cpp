@@ -45,6 +45,44 @@ bool setMemoryReport(RunOptions& opts, const char*) {
     return true;
 }
 
+// Reads a whole decimal number within [low, high].
+bool parseWhole(const char* value, unsigned long long low, unsigned long long high, unsigned long long* n) {
+    if (value == nullptr || *value < '0' || *value > '9') return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = strtoull(value, &end, 10);
+    if (errno == ERANGE || *end != '\0' || v < low || v > high) return false;
+    *n = v;
+    return true;
+}
+
+bool setRankFile(RunOptions& opts, const char* value) {
+    opts.rankFile = value;
+    return *value != '\0';
+}
+
+bool setControlFile(RunOptions& opts, const char* value) {
+    opts.controlFile = value;
+    return *value != '\0';
+}
+
+// More shuffles than this only add time: the control already outnumbers the input a thousand times.
+constexpr unsigned long long kMaxShuffles = 1000;
+
+bool setShuffles(RunOptions& opts, const char* value) {
+    unsigned long long n = 0;
+    if (!parseWhole(value, 1, kMaxShuffles, &n)) return false;
+    opts.shuffles = static_cast<int>(n);
+    return true;
+}
+
+bool setSeed(RunOptions& opts, const char* value) { return parseWhole(value, 0, ULLONG_MAX, &opts.seed); }
+
+bool setKeepDuplicates(RunOptions& opts, const char*) {
+    opts.keepDuplicates = true;
+    return true;
+}
+
 const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
@@ -58,6 +96,21 @@ const OptionRule kOptions[] = {
      Action::Set, setMaxMemory},
     {0, "memory-report", nullptr, "print the suffix tree's memory estimate on standard error",
      Action::Set, setMemoryReport},
+    {0, "rank", "FILE",
+     "rank the written models against a control set by a one-sided Fisher\n"
+     "test of sequence counts; write the table to FILE (TSV)",
+     Action::Set, setRankFile},
+    {0, "control", "FASTA", "control sequences of the ranking (default: shuffles of the input)", Action::Set,
+     setControlFile},
+    {0, "shuffle", "K",
+     "without --control: K shuffles of every input sequence keeping its\n"
+     "dinucleotide counts, 1 to 1000 (default 3)",
+     Action::Set, setShuffles},
+    {0, "seed", "S", "seed of the shuffles (default 1985)", Action::Set, setSeed},
+    {0, "keep-duplicates", nullptr,
+     "rank with every sequence counted, identical ones as often as they\n"
+     "occur (default: each distinct sequence once)",
+     Action::Set, setKeepDuplicates},
 };
 
 [[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {

@@ -5,11 +5,20 @@
 
 #include <cstdio>
 
+// Seed of the control shuffles when none is given (that of the shuffle module).
+inline constexpr unsigned long long kDefaultRankingSeed = 1985;
+
 // What the options set; the defaults are those of a run without options.
 struct RunOptions {
     long long maxMemory = -1;   // --max-memory: bytes the tree may take; -1 = the memory available
     bool memoryReport = false;  // --memory-report: the tree's memory estimate on standard error
     int threads = 0;            // -t/--threads: extraction threads; 0 = the cores this process may run on
+    // Ranking of the written models against a control set.
+    const char* rankFile = nullptr;     // --rank: the table to write; null = no ranking
+    const char* controlFile = nullptr;  // --control: control sequences; null = shuffles of the input
+    int shuffles = 3;                   // --shuffle: shuffles of every input sequence
+    unsigned long long seed = kDefaultRankingSeed;  // --seed: of the shuffles
+    bool keepDuplicates = false;        // --keep-duplicates: count identical sequences as often as they occur
 };
 
 // The extraction threads asked for, or the number of cores this process may run on.

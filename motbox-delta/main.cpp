@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <memory>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "global.h"
 #include "options.h"
 #include "pipeline.h"
+#include "ranking.h"
 #include "spell.h"
 
 namespace {
@@ -206,12 +208,35 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
     return total;
 }
 
+// Ranks the models of every result file, read back in the order of .namefile; each file's spacers are its
+// windows.
+void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, int nbFiles) {
+    std::vector<int> digits(static_cast<size_t>(cr.nbbloc));
+    std::vector<RankedFile> files;
+    for (int k = 0; k < nbFiles; k++) {
+        file2Delta(k, digits.data(), &cr);
+        const std::string name = resultFileName(cr, outputFile, digits.data());
+        FILE* models = fopen(name.c_str(), "r");
+        if (models == nullptr) refuse("main: cannot read back output file '" + name + "' for the ranking");
+        std::vector<SpacerRange> windows;
+        for (int i = 0; i + 1 < cr.nbbloc; i++) {
+            const int low = cr.sauts[i].min + digits[static_cast<size_t>(i)];
+            windows.push_back({low, low + 2 * cr.deltas[i]});
+        }
+        files.push_back({name, models, windows});
+    }
+    ranking.write(files);
+    for (const RankedFile& file : files) fclose(file.stream);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
     clusterStart(&argc, &argv);
+    const int fullArgc = argc;
+    char** const fullArgv = argv;
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
@@ -230,6 +255,11 @@ int main(int argc, char** argv) {
                                          argv + cl.tailStart, cl.tailCount, window, options},
                                         kMessages);
     const int nbseq = run.nbseq;
+
+    std::unique_ptr<Ranking> ranking;
+    if (options.rankFile != nullptr && clusterWritesResults())
+        ranking = std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
+                                            matchRulesOfRun(cr));
 
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
@@ -265,6 +295,7 @@ int main(int argc, char** argv) {
     int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});
     printf("\n");
     writeFinalCounts(stdout, total, seconds);
+    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles);
 
     freeTexts(nbseq);
     free(f);

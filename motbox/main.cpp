@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "allocateurs.h"
@@ -14,6 +15,7 @@
 #include "global.h"
 #include "options.h"
 #include "pipeline.h"
+#include "ranking.h"
 #include "spell.h"
 
 namespace {
@@ -107,12 +109,27 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
     exit(1);
 }
 
+// Ranks the models of the result file, read back from the file or from the copy of standard output.
+void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, OutputCopy* outputCopy) {
+    FILE* models = outputCopy != nullptr ? outputCopy->copy() : fopen(outputFile, "r");
+    if (models == nullptr) {
+        fprintf(stderr, ">> Error: main: cannot read back output file '%s' for the ranking\n", outputFile);
+        exit(1);
+    }
+    std::vector<SpacerRange> spacers;
+    for (int b = 0; b + 1 < cr.nbbloc; b++) spacers.push_back({cr.sauts[b].min, cr.sauts[b].max});
+    ranking.write({{outputFile, models, spacers}});
+    if (outputCopy == nullptr) fclose(models);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
     clusterStart(&argc, &argv);
+    const int fullArgc = argc;
+    char** const fullArgv = argv;
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
@@ -129,11 +146,22 @@ int main(int argc, char** argv) {
                                   kMessages);
     const int nbseq = run.nbseq;
 
+    std::unique_ptr<Ranking> ranking;
+    if (options.rankFile != nullptr && clusterWritesResults())
+        ranking = std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
+                                            matchRulesOfRun(cr));
+
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
     f = openResultStream(cl.outputFile);
+    // Models written to standard output are kept aside as well, to be ranked.
+    std::unique_ptr<OutputCopy> outputCopy;
+    if (ranking != nullptr && f == stdout) {
+        outputCopy = std::make_unique<OutputCopy>(stdout);
+        f = outputCopy->stream();
+    }
     maxlongmod = 0;
     maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
     if (maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
@@ -144,6 +172,7 @@ int main(int argc, char** argv) {
     doSpell(&cr, nbseq, run.root, extractionThreads(options));
     float seconds = userSecondsSince(dust) + clusterOtherCpuSeconds();
     if (!clusterWritesResults()) return 0;
+    if (outputCopy != nullptr) fflush(f);  // the models come before what is written to stdout itself
 
     freeTexts(nbseq);
     printf("\n");
@@ -151,8 +180,10 @@ int main(int argc, char** argv) {
     writeFinalCounts(f, nbmod, seconds);
     // Rewinding flushes first and then clears the error flag, so check what was written before it.
     bool failedBefore = fflush(f) != 0 || ferror(f);
-    writeSummaryLine(f, motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, run.textAlphabet), headerLines);
+    writeSummaryLine(outputCopy != nullptr ? stdout : f,
+                     motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, run.textAlphabet), headerLines);
     checkResultWritten(f, cl.outputFile, failedBefore);
+    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, outputCopy.get());
 
     Free_Arbre();
     return 0;

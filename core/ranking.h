@@ -1,0 +1,79 @@
+#pragma once
+// Ranking of the written models against a control set: each model's support among the input sequences
+// and among the control sequences (matched under the run's own rules), a one-sided Fisher test of the two,
+// and a table of every model sorted by p-value.  The result files are read back once written and are left
+// as they are.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "control_support.h"
+#include "criteres.h"
+#include "options.h"
+
+// The matching rules of the run: what each models symbol accepts (its alphabet file line, upper-cased),
+// the joker, and the substitution allowances of cr.  Needs the loaded alphabet.
+MatchRules matchRulesOfRun(const Criteres& cr);
+
+// A result file the ranking reads its models from.
+struct RankedFile {
+    std::string name;                   // shown in the table's file column
+    FILE* stream;                       // read from its start; the ranking does not close it
+    std::vector<SpacerRange> spacers;   // the range of each spacer of its models
+};
+
+class Ranking {
+  public:
+    // Prepares the ranking of a run whose inputs are loaded: keeps the input texts, reads and checks the
+    // control file (a refusal names it and ends the process with status 1) and opens the table file.
+    // nbseq input texts are in `text`; argc and argv are the whole command line, for the table's header.
+    Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
+            char** argv, MatchRules rules);
+    ~Ranking();
+    Ranking(const Ranking&) = delete;
+    Ranking& operator=(const Ranking&) = delete;
+
+    // Reads the models of the files, in order, and writes the ranked table.
+    void write(const std::vector<RankedFile>& files);
+
+  private:
+    struct Model;
+    void readModels(FILE* in, int file, size_t spacerBase);
+    std::vector<std::string> controlTexts() const;
+    void writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
+                    size_t controlFolded);
+
+    RunOptions opts_;
+    std::string header_;                 // program, version and input file
+    std::string command_;                // the command line
+    std::vector<std::string> inputs_;    // input texts, upper-cased
+    std::vector<int> inputOf_;           // by input sequence: the one it counts as (itself, or its first copy)
+    size_t distinctInputs_ = 0;
+    std::vector<std::string> control_;   // the control file's texts (empty with shuffles)
+    MatchRules rules_;
+    FILE* table_ = nullptr;
+    std::vector<Model> models_;
+    MatchingModels matching_;
+    std::vector<int> seen_;              // by input sequence: last model counted, for the supports
+};
+
+// A stream that passes every byte on to out and keeps a copy in an unlinked temporary file: the models a
+// run writes to standard output, kept for the ranking.
+class OutputCopy {
+  public:
+    explicit OutputCopy(FILE* out);
+    ~OutputCopy();
+    OutputCopy(const OutputCopy&) = delete;
+    OutputCopy& operator=(const OutputCopy&) = delete;
+    FILE* stream() { return stream_; }
+    // The copy, flushed and rewound.
+    FILE* copy();
+
+  private:
+    static ssize_t onWrite(void* cookie, const char* data, size_t size);
+    FILE* out_;
+    FILE* copy_ = nullptr;
+    FILE* stream_ = nullptr;
+};
