@@ -11,11 +11,14 @@ struct CelluleAlloc {
     int32_t nb_pris;
     int32_t nb_max;
     uint32_t taille_case;  // bytes per record slot
+    int32_t bloc_propre;   // 1: bloc is a block of its own, freed with the page; 0: carved from a batch
 };
 
 struct PoolAlloc {
     CelluleAlloc* premiere;
     CelluleAlloc* courante;
+    char* lot;              // next unused page of the current batch
+    int32_t pages_du_lot;   // pages of the batch not handed out yet
 };
 
 extern PoolAlloc Noeud_Alloc;
@@ -28,7 +31,7 @@ extern Liste* FREE_LISTE;
 // Opens one empty page in each pool and empties FREE_LISTE; a tree still held
 // from an earlier run in this process is released first (as by Free_Arbre).
 void Init_Allocateurs();
-// A new empty page holding getpagesize() / record_size records.
+// A new empty page holding getpagesize() / record_size records, in a block of its own.
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
 // empty child slots (held in the slot, right after the record), empty colour set.

@@ -178,7 +178,106 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     for (; next < members.size(); ++next) setStaticBit(*dest, members[next]);
 }
 
+// The union of several sets, built in scratch space and allocated once.  The
+// dynamic form follows the rules of addBitTabValueDynamic member by member: a
+// member offered while the list is full, or too large for it, turns the union
+// static for good.
+class ColourUnion {
+  public:
+    void start() {
+        members_.clear();
+        static_ = false;
+        first_ = true;
+    }
+
+    void add(const unsigned char* src) {
+        // The first set is copied in its own form, as CopyBitTab does.
+        const bool first = first_;
+        first_ = false;
+        if (static_) {
+            orInto(src);
+        } else if (isDynamicBitTab(src)) {
+            const int32_t k = dynamicCount(src);
+            for (int32_t i = 0; i < k && !static_; ++i) offer(dynamicMember(src, i));
+            if (static_) orInto(src);
+        } else if (first) {
+            takeStatic(src);
+        } else {
+            forEachStaticMember(src, [&](int32_t s) {
+                if (!static_) offer(s);
+            });
+            if (static_) orInto(src);
+        }
+    }
+
+    // Writes the union into *dest (its old content is dropped) and returns its size.
+    int32_t finish(BitTab* dest) {
+        if (static_) {
+            *dest = checkedRealloc(*dest, bits_.size());
+            memcpy(*dest, bits_.data(), bits_.size());
+            return nbSequenceInBitTabStatic(*dest);
+        }
+        const auto k = static_cast<int32_t>(members_.size());
+        *dest = checkedRealloc(*dest, dynamicSize(k));
+        setDynamicCount(*dest, k);
+        for (int32_t i = 0; i < k; ++i) setDynamicMember(*dest, i, members_[static_cast<size_t>(i)]);
+        clearMarks();
+        return k;
+    }
+
+  private:
+    void offer(int32_t s) {
+        if (static_cast<int32_t>(members_.size()) >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+            turnStatic();
+            return;
+        }
+        std::vector<uint64_t>& marks = unionScratch().marks;
+        if (marked(marks, s)) return;
+        flipMark(marks, s);
+        members_.push_back(s);
+    }
+
+    // The members so far in a bit array; the source being added is then ORed in whole.
+    void turnStatic() {
+        bits_.assign(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 0);
+        for (int32_t s : members_) setStaticBit(bits_.data(), s);
+        clearMarks();
+        static_ = true;
+    }
+
+    void takeStatic(const unsigned char* src) {
+        bits_.assign(src, src + SIZE_STATIC_BIT_TAB);
+        static_ = true;
+    }
+
+    void orInto(const unsigned char* src) {
+        if (isDynamicBitTab(src)) {
+            const int32_t k = dynamicCount(src);
+            for (int32_t i = 0; i < k; ++i) setStaticBit(bits_.data(), dynamicMember(src, i));
+        } else {
+            for (int32_t i = 0; i < SIZE_STATIC_BIT_TAB; ++i) bits_[static_cast<size_t>(i)] |= src[i];
+        }
+    }
+
+    void clearMarks() {
+        std::vector<uint64_t>& marks = unionScratch().marks;
+        for (int32_t s : members_) flipMark(marks, s);
+    }
+
+    std::vector<int32_t> members_;
+    std::vector<unsigned char> bits_;
+    bool static_ = false;
+    bool first_ = true;
+};
+
 }  // namespace
+
+int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n) {
+    static thread_local ColourUnion scratch;
+    scratch.start();
+    for (int32_t i = 0; i < n; ++i) scratch.add(sources[i]);
+    return scratch.finish(dest);
+}
 
 void initBitTab(int32_t n) {
     NB_SEQUENCE = n;

@@ -30,6 +30,10 @@ void convertBitTab(BitTab* bt);
 void fusionneBitTab(BitTab* dest, BitTab src);
 void fusionneBitTabDynamic(BitTab* dest, BitTab src);
 void fusionneBitTabStatic(BitTab* dest, BitTab src);
+// Sets *dest to the union of the n >= 1 sets of sources, byte for byte as
+// CopyBitTab of the first then fusionneBitTab of each next one would make it,
+// but in one pass and one allocation.  Returns the number of members.
+int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n);
 // Number of members (the form bit of a static set is never counted).
 int32_t nbSequenceInBitTab(BitTab bt);
 int32_t nbSequenceInBitTabDynamic(BitTab bt);

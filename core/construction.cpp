@@ -366,6 +366,34 @@ void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
     }
 }
 
+// Asks for the records of node's children and the colour sets of its leaves
+// ahead of their use: its subtree is walked in between, and they are spread
+// over far more memory than the cache holds.
+void fetchChildColours(Noeud* node) {
+    for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+        void* child = node->fils[k];
+        if (child == nullptr) continue;
+        if (isFeuille(child))
+            __builtin_prefetch(asFeuille(child)->bit_tab);
+        else
+            __builtin_prefetch(child);
+    }
+}
+
+// Node's colour set: the union of its children's, in letter order.
+void uniteChildColours(Noeud* node, std::vector<BitTab>& sets) {
+    sets.clear();
+    for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+        void* child = node->fils[k];
+        if (child != nullptr) sets.push_back(isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab);
+    }
+    if (sets.empty()) {
+        node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+        return;
+    }
+    node->nb_seq = uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
+}
+
 }  // namespace
 
 void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
@@ -665,26 +693,20 @@ void UpdateBit_TabForAllTree(void* x) {
     // tree may be as deep as the longest text.
     try {
         std::vector<std::pair<Noeud*, int32_t>> stack;
+        std::vector<BitTab> sets;
         stack.emplace_back(asNoeud(x), 0);
+        fetchChildColours(asNoeud(x));
         while (!stack.empty()) {
             auto& [node, slot] = stack.back();
             if (slot < ALPHA_CARD) {
                 void* child = node->fils[slot++];
-                if (child != nullptr && !isFeuille(child)) stack.emplace_back(asNoeud(child), 0);
+                if (child != nullptr && !isFeuille(child)) {
+                    stack.emplace_back(asNoeud(child), 0);
+                    fetchChildColours(asNoeud(child));
+                }
                 continue;
             }
-            bool first = true;
-            for (int32_t k = 0; k < ALPHA_CARD; ++k) {
-                void* child = node->fils[k];
-                if (child == nullptr) continue;
-                BitTab colours = isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab;
-                if (first)
-                    CopyBitTab(&node->bit_tab, colours);
-                else
-                    fusionneBitTab(&node->bit_tab, colours);
-                first = false;
-            }
-            node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+            uniteChildColours(node, sets);
             stack.pop_back();
         }
     } catch (const std::bad_alloc&) {
