@@ -127,7 +127,8 @@ Noeud* Alloc_Noeud() {
     n->lien_suffixe = nullptr;
     n->fils = reinterpret_cast<void**>(reinterpret_cast<char*>(n) + sizeof(Noeud));
     memset(n->fils, 0, slot - sizeof(Noeud));
-    n->bit_tab = AllocBitTab();
+    // Filled only by the colour propagation, which allocates it at its final size.
+    n->bit_tab = SharedEmptyBitTab();
     n->nb_seq = 0;  // meaningful only after the colour propagation; zeroed to keep reads defined
     return n;
 }
@@ -169,8 +170,8 @@ void Free_All_Liste_Cell() {
 }
 
 void Free_Arbre() {
-    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { free(n.bit_tab); });
-    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { free(f.bit_tab); });
+    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
+    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.
     Free_ListePositions(Liste_positions_fin);

@@ -33,8 +33,16 @@ unsigned char* checkedMalloc(size_t size) {
     return p;
 }
 
+// The empty set every node holds until the colour propagation gives it its own:
+// never written nor freed, so that making a node costs no allocation.
+unsigned char sharedEmpty[2] = {0x80, 0x00};
+
+bool isSharedEmpty(const unsigned char* bt) { return bt == sharedEmpty; }
+
+size_t usableSize(unsigned char* bt) { return isSharedEmpty(bt) ? 0 : malloc_usable_size(bt); }
+
 unsigned char* checkedRealloc(unsigned char* p, size_t size) {
-    auto* q = static_cast<unsigned char*>(realloc(p, size));
+    auto* q = static_cast<unsigned char*>(realloc(isSharedEmpty(p) ? nullptr : p, size));
     if (q == nullptr) bitTabOutOfMemory();
     return q;
 }
@@ -77,7 +85,7 @@ bool containsDynamicMember(const unsigned char* bt, int32_t k, int32_t s) {
 // raise the peak memory of the many leaf sets.
 void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k + 1);
-    if (size > malloc_usable_size(*bt)) *bt = checkedRealloc(*bt, size);
+    if (size > usableSize(*bt)) *bt = checkedRealloc(*bt, size);
     setDynamicMember(*bt, k, s);
     setDynamicCount(*bt, k + 1);
 }
@@ -169,7 +177,7 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     for (int32_t s : added) flipMark(marks, s);
     if (!added.empty()) {
         const auto n = k + static_cast<int32_t>(added.size());
-        if (dynamicSize(n) > malloc_usable_size(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
+        if (dynamicSize(n) > usableSize(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
         for (size_t i = 0; i < added.size(); ++i) setDynamicMember(*dest, k + static_cast<int32_t>(i), added[i]);
         setDynamicCount(*dest, n);
     }
@@ -292,6 +300,12 @@ BitTab AllocBitTab() {
     return bt;
 }
 
+BitTab SharedEmptyBitTab() { return sharedEmpty; }
+
+void FreeBitTab(BitTab bt) {
+    if (!isSharedEmpty(bt)) free(bt);
+}
+
 BitTab AllocBitTabStatic() {
     auto* bt = static_cast<unsigned char*>(calloc(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 1));
     if (bt == nullptr) bitTabOutOfMemory();
@@ -315,7 +329,7 @@ void CopyBitTab(BitTab* dest, BitTab src) {
         *dest = checkedRealloc(*dest, size);
         memcpy(*dest, src, size);
     } else {
-        free(*dest);
+        FreeBitTab(*dest);
         *dest = AllocBitTabStatic();
         memcpy(*dest, src, static_cast<size_t>(SIZE_STATIC_BIT_TAB));
     }
@@ -362,7 +376,7 @@ void addBitTabValueStatic(BitTab* bt, int32_t s) {
 
 void convertBitTab(BitTab* bt) {
     unsigned char* st = staticCopyOfDynamic(*bt);
-    free(*bt);
+    FreeBitTab(*bt);
     *bt = st;
 }
 

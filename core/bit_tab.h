@@ -18,6 +18,11 @@ void initBitTab(int32_t n);
 // Out of memory ends the process with status -2.
 BitTab AllocBitTab();
 BitTab AllocBitTabStatic();
+// An empty dynamic set that many holders may share, for sets that stay empty
+// until something is added: the operations below then give the holder one of
+// its own.  Sets are released with FreeBitTab, which leaves the shared one alone.
+BitTab SharedEmptyBitTab();
+void FreeBitTab(BitTab bt);
 BitTab ReinitBitTab(BitTab* bt);
 void CopyBitTab(BitTab* dest, BitTab src);
 void addBitTabValue(BitTab* bt, int32_t s);
