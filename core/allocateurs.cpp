@@ -1,5 +1,6 @@
 #include "allocateurs.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,10 +16,27 @@ uint32_t pageSize() {
     return static_cast<uint32_t>(getpagesize());
 }
 
-// Pages are obtained this many at a time: one allocation per page made the
+// Pages are obtained a batch at a time: one allocation per page made the
 // allocator sort its free lists at every page, a fifth of the construction.
 // The untouched pages of the last batch take no memory.
-constexpr int32_t kPagesPerBatch = 64;
+constexpr size_t kSmallBatch = 256 * 1024;
+// Once a pool is large, its batches are huge pages (where the system grants
+// them on request): a descent reads records spread over the whole pool, and
+// with small pages nearly every read also misses the address translation.
+// The last huge batch is resident whole, which a large pool amortises.
+constexpr size_t kHugeBatch = 2 * 1024 * 1024;
+constexpr int64_t kHugeFrom = 8 * 1024 * 1024;
+
+// A new batch for the pool; returns its number of pages.
+int32_t openBatch(PoolAlloc& pool) {
+    const bool huge = pool.octets_lots >= kHugeFrom;
+    const size_t size = huge ? kHugeBatch : kSmallBatch;
+    pool.lot = static_cast<char*>(huge ? aligned_alloc(kHugeBatch, size) : malloc(size));
+    if (pool.lot == nullptr) treeOutOfMemory();
+    if (huge) madvise(pool.lot, size, MADV_HUGEPAGE);  // advice only: refused, the pages stay small
+    pool.octets_lots += static_cast<int64_t>(size);
+    return static_cast<int32_t>(size / pageSize());
+}
 
 // A page carved from the pool's current batch (a new batch when it is used up);
 // the first page of a batch owns its block.
@@ -27,9 +45,7 @@ CelluleAlloc* batchPage(PoolAlloc& pool, uint32_t record_size) {
     if (page == nullptr) treeOutOfMemory();
     page->bloc_propre = 0;
     if (pool.pages_du_lot == 0) {
-        pool.lot = static_cast<char*>(malloc(static_cast<size_t>(kPagesPerBatch) * pageSize()));
-        if (pool.lot == nullptr) treeOutOfMemory();
-        pool.pages_du_lot = kPagesPerBatch;
+        pool.pages_du_lot = openBatch(pool);
         page->bloc_propre = 1;
     }
     page->bloc = pool.lot;
@@ -88,6 +104,7 @@ void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
     pool.premiere = pool.courante = nullptr;
     pool.lot = nullptr;
     pool.pages_du_lot = 0;
+    pool.octets_lots = 0;
 }
 
 }  // namespace

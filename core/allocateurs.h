@@ -19,6 +19,7 @@ struct PoolAlloc {
     CelluleAlloc* courante;
     char* lot;              // next unused page of the current batch
     int32_t pages_du_lot;   // pages of the batch not handed out yet
+    int64_t octets_lots;    // bytes of all the batches obtained since the pool opened
 };
 
 extern PoolAlloc Noeud_Alloc;
