@@ -370,3 +370,71 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A random set of n sequences in either form: sizes around the dynamic limit,
+// members in random order, sometimes the empty set every node starts with.
+BitTab randomSet(std::mt19937& rng, int n) {
+    const int shape = static_cast<int>(rng() % 8);
+    if (shape == 0) return SharedEmptyBitTab();
+    BitTab bt = shape == 1 ? AllocBitTabStatic() : AllocBitTab();
+    const int count = static_cast<int>(rng() % static_cast<unsigned>(2 * CHANGE_LIMITE + 2));
+    for (int i = 0; i < count; ++i) addBitTabValue(&bt, static_cast<int>(rng() % static_cast<unsigned>(n)));
+    return bt;
+}
+
+// The union of several sets is what copying the first and uniting the others
+// one by one makes, byte for byte, with the right count.
+TEST(BitTabUniteMany, MatchesCopyThenUnions) {
+    std::mt19937 rng(99);
+    for (int n : {2, 9, 40, 300, 70000}) {
+        initBitTab(n);
+        for (int trial = 0; trial < 300; ++trial) {
+            std::vector<BitTab> sources(1 + rng() % 6);
+            for (BitTab& s : sources) s = randomSet(rng, n);
+            BitTab expected = AllocBitTab();
+            CopyBitTab(&expected, sources[0]);
+            for (size_t i = 1; i < sources.size(); ++i) fusionneBitTab(&expected, sources[i]);
+            BitTab united = SharedEmptyBitTab();
+            const int32_t count = uniteColourSets(&united, sources.data(), static_cast<int32_t>(sources.size()));
+            ASSERT_EQ(bytesOf(united), bytesOf(expected)) << "n=" << n << " trial " << trial;
+            ASSERT_EQ(count, nbSequenceInBitTab(expected)) << "n=" << n << " trial " << trial;
+            for (BitTab s : sources) FreeBitTab(s);
+            FreeBitTab(expected);
+            FreeBitTab(united);
+        }
+    }
+}
+
+// A holder of the shared empty set gets a set of its own from every operation
+// that changes it, and the shared set stays empty.
+TEST(BitTabSharedEmpty, EveryChangeGivesTheHolderItsOwnSet) {
+    initBitTab(40);
+    Set three;
+    three.add({3});
+    const struct {
+        const char* what;
+        void (*change)(BitTab*, BitTab);
+        Bytes after;
+    } cases[] = {
+        {"add", [](BitTab* bt, BitTab) { addBitTabValue(bt, 5); }, dynamicBytes({5})},
+        {"add newest", [](BitTab* bt, BitTab) { addNewestBitTabValue(bt, 7); }, dynamicBytes({7})},
+        {"unite", [](BitTab* bt, BitTab other) { fusionneBitTab(bt, other); }, dynamicBytes({3})},
+        {"copy", [](BitTab* bt, BitTab other) { CopyBitTab(bt, other); }, dynamicBytes({3})},
+        {"reinit", [](BitTab* bt, BitTab) { ReinitBitTab(bt); }, dynamicBytes({})},
+        {"convert", [](BitTab* bt, BitTab) { convertBitTab(bt); }, staticBytes({})},
+    };
+    for (const auto& c : cases) {
+        BitTab holder = SharedEmptyBitTab();
+        c.change(&holder, three.bt);
+        EXPECT_NE(holder, SharedEmptyBitTab()) << c.what;
+        EXPECT_EQ(bytesOf(holder), c.after) << c.what;
+        EXPECT_EQ(bytesOf(SharedEmptyBitTab()), dynamicBytes({})) << c.what;
+        FreeBitTab(holder);
+    }
+    FreeBitTab(SharedEmptyBitTab());  // left alone
+    EXPECT_EQ(bytesOf(SharedEmptyBitTab()), dynamicBytes({}));
+}
+
+}  // namespace
