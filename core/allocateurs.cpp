@@ -155,8 +155,7 @@ Feuille* Alloc_Feuille() {
     f->debut = MARQUE_FEUILLE;
     f->num_seq = current_sequence;
     f->dernier_indice = -1;
-    f->bit_tab = AllocBitTab();
-    addBitTabValue(&f->bit_tab, current_sequence);
+    f->bit_tab = SingletonBitTab(current_sequence);
     return f;
 }
 

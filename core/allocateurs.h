@@ -38,7 +38,7 @@ CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // empty child slots (held in the slot, right after the record), the shared empty colour set (SharedEmptyBitTab).
 // A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
 Noeud* Alloc_Noeud();
-// Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence}.
+// Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence} (SingletonBitTab).
 Feuille* Alloc_Feuille();
 // A recycled cell from FREE_LISTE when there is one, else a new one; both fields null.
 Liste* Alloc_Liste();

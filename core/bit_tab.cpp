@@ -33,16 +33,34 @@ unsigned char* checkedMalloc(size_t size) {
     return p;
 }
 
-// The empty set every node holds until the colour propagation gives it its own:
-// never written nor freed, so that making a node costs no allocation.
+// Shared sets, never written once made nor freed: the empty set every node
+// holds until the colour propagation gives it its own, and the sets of one
+// sequence that most leaves keep for good (a window word is mostly found in
+// one sequence), so that making a node or a leaf costs no allocation.
 unsigned char sharedEmpty[2] = {0x80, 0x00};
+// Entry s holds {s} in the dynamic form; only the pages of the sequences used
+// become resident.
+unsigned char sharedSingletons[kMaxDynamicMember + 1][4];
 
-bool isSharedEmpty(const unsigned char* bt) { return bt == sharedEmpty; }
+bool isSharedSingleton(const unsigned char* bt) {
+    const auto p = reinterpret_cast<uintptr_t>(bt);
+    const auto first = reinterpret_cast<uintptr_t>(&sharedSingletons[0][0]);
+    return p >= first && p < first + sizeof sharedSingletons;
+}
 
-size_t usableSize(unsigned char* bt) { return isSharedEmpty(bt) ? 0 : malloc_usable_size(bt); }
+bool isShared(const unsigned char* bt) { return bt == sharedEmpty || isSharedSingleton(bt); }
 
+size_t usableSize(unsigned char* bt) { return isShared(bt) ? 0 : malloc_usable_size(bt); }
+
+// A shared set is never resized in place: its holder gets a copy of its own.
 unsigned char* checkedRealloc(unsigned char* p, size_t size) {
-    auto* q = static_cast<unsigned char*>(realloc(isSharedEmpty(p) ? nullptr : p, size));
+    if (isShared(p)) {
+        auto* q = static_cast<unsigned char*>(malloc(size));
+        if (q == nullptr) bitTabOutOfMemory();
+        memcpy(q, p, std::min(size, isSharedSingleton(p) ? sizeof sharedSingletons[0] : sizeof sharedEmpty));
+        return q;
+    }
+    auto* q = static_cast<unsigned char*>(realloc(p, size));
     if (q == nullptr) bitTabOutOfMemory();
     return q;
 }
@@ -302,8 +320,22 @@ BitTab AllocBitTab() {
 
 BitTab SharedEmptyBitTab() { return sharedEmpty; }
 
+BitTab SingletonBitTab(int32_t s) {
+    if (s < 0 || s > kMaxDynamicMember) {
+        BitTab bt = AllocBitTab();
+        addBitTabValue(&bt, s);
+        return bt;
+    }
+    unsigned char* bt = sharedSingletons[s];
+    if (bt[0] == 0) {
+        setDynamicCount(bt, 1);
+        setDynamicMember(bt, 0, s);
+    }
+    return bt;
+}
+
 void FreeBitTab(BitTab bt) {
-    if (!isSharedEmpty(bt)) free(bt);
+    if (!isShared(bt)) free(bt);
 }
 
 BitTab AllocBitTabStatic() {

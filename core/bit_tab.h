@@ -22,6 +22,9 @@ BitTab AllocBitTabStatic();
 // until something is added: the operations below then give the holder one of
 // its own.  Sets are released with FreeBitTab, which leaves the shared one alone.
 BitTab SharedEmptyBitTab();
+// The set {s}, byte for byte as AllocBitTab then addBitTabValue(s) make it;
+// shared the same way whenever it takes the dynamic form.
+BitTab SingletonBitTab(int32_t s);
 void FreeBitTab(BitTab bt);
 BitTab ReinitBitTab(BitTab* bt);
 void CopyBitTab(BitTab* dest, BitTab src);

@@ -374,10 +374,11 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
 namespace {
 
 // A random set of n sequences in either form: sizes around the dynamic limit,
-// members in random order, sometimes the empty set every node starts with.
+// members in random order, sometimes the shared empty set or a shared singleton.
 BitTab randomSet(std::mt19937& rng, int n) {
     const int shape = static_cast<int>(rng() % 8);
     if (shape == 0) return SharedEmptyBitTab();
+    if (shape == 2) return SingletonBitTab(static_cast<int>(rng() % static_cast<unsigned>(n)));
     BitTab bt = shape == 1 ? AllocBitTabStatic() : AllocBitTab();
     const int count = static_cast<int>(rng() % static_cast<unsigned>(2 * CHANGE_LIMITE + 2));
     for (int i = 0; i < count; ++i) addBitTabValue(&bt, static_cast<int>(rng() % static_cast<unsigned>(n)));
@@ -407,34 +408,59 @@ TEST(BitTabUniteMany, MatchesCopyThenUnions) {
     }
 }
 
-// A holder of the shared empty set gets a set of its own from every operation
-// that changes it, and the shared set stays empty.
-TEST(BitTabSharedEmpty, EveryChangeGivesTheHolderItsOwnSet) {
+// A holder of a shared set (the empty one, or {2}) gets a set of its own from
+// every operation that changes it, with what the operation makes of an owned
+// set of the same bytes; the shared set keeps its bytes.
+TEST(BitTabShared, EveryChangeGivesTheHolderItsOwnSet) {
     initBitTab(40);
+    ASSERT_GE(CHANGE_LIMITE, 2);
     Set three;
     three.add({3});
     const struct {
         const char* what;
         void (*change)(BitTab*, BitTab);
-        Bytes after;
-    } cases[] = {
-        {"add", [](BitTab* bt, BitTab) { addBitTabValue(bt, 5); }, dynamicBytes({5})},
-        {"add newest", [](BitTab* bt, BitTab) { addNewestBitTabValue(bt, 7); }, dynamicBytes({7})},
-        {"unite", [](BitTab* bt, BitTab other) { fusionneBitTab(bt, other); }, dynamicBytes({3})},
-        {"copy", [](BitTab* bt, BitTab other) { CopyBitTab(bt, other); }, dynamicBytes({3})},
-        {"reinit", [](BitTab* bt, BitTab) { ReinitBitTab(bt); }, dynamicBytes({})},
-        {"convert", [](BitTab* bt, BitTab) { convertBitTab(bt); }, staticBytes({})},
+    } changes[] = {
+        {"add", [](BitTab* bt, BitTab) { addBitTabValue(bt, 5); }},
+        {"add newest", [](BitTab* bt, BitTab) { addNewestBitTabValue(bt, 7); }},
+        {"unite", [](BitTab* bt, BitTab other) { fusionneBitTab(bt, other); }},
+        {"copy", [](BitTab* bt, BitTab other) { CopyBitTab(bt, other); }},
+        {"reinit", [](BitTab* bt, BitTab) { ReinitBitTab(bt); }},
+        {"convert", [](BitTab* bt, BitTab) { convertBitTab(bt); }},
     };
-    for (const auto& c : cases) {
-        BitTab holder = SharedEmptyBitTab();
-        c.change(&holder, three.bt);
-        EXPECT_NE(holder, SharedEmptyBitTab()) << c.what;
-        EXPECT_EQ(bytesOf(holder), c.after) << c.what;
-        EXPECT_EQ(bytesOf(SharedEmptyBitTab()), dynamicBytes({})) << c.what;
-        FreeBitTab(holder);
+    for (BitTab shared : {SharedEmptyBitTab(), SingletonBitTab(2)}) {
+        const Bytes before = bytesOf(shared);
+        for (const auto& c : changes) {
+            Set owned;
+            if (before.size() > 2) owned.add({2});
+            ASSERT_EQ(bytesOf(owned.bt), before);
+            c.change(&owned.bt, three.bt);
+            BitTab holder = shared;
+            c.change(&holder, three.bt);
+            EXPECT_NE(holder, shared) << c.what;
+            EXPECT_EQ(bytesOf(holder), bytesOf(owned.bt)) << c.what;
+            EXPECT_EQ(bytesOf(shared), before) << c.what;
+            FreeBitTab(holder);
+        }
+        FreeBitTab(shared);  // left alone
+        EXPECT_EQ(bytesOf(shared), before);
     }
-    FreeBitTab(SharedEmptyBitTab());  // left alone
-    EXPECT_EQ(bytesOf(SharedEmptyBitTab()), dynamicBytes({}));
+}
+
+// A singleton is the set AllocBitTab then addBitTabValue make, in both forms;
+// the dynamic ones are shared.
+TEST(BitTabShared, SingletonsMatchAnAddedMember) {
+    for (int n : {1, 40, 70000}) {
+        initBitTab(n);
+        for (int s : {0, 1, n / 2, n - 1, 65535, 65536}) {
+            if (s >= n) continue;
+            Set added;
+            added.add({s});
+            BitTab single = SingletonBitTab(s);
+            EXPECT_EQ(bytesOf(single), bytesOf(added.bt)) << "n=" << n << " s=" << s;
+            EXPECT_EQ(single == SingletonBitTab(s), isDynamicBitTab(single)) << "n=" << n << " s=" << s;
+            FreeBitTab(single);
+        }
+    }
 }
 
 }  // namespace
