@@ -456,9 +456,11 @@ TEST(BitTabShared, SingletonsMatchAnAddedMember) {
             Set added;
             added.add({s});
             BitTab single = SingletonBitTab(s);
+            BitTab again = SingletonBitTab(s);
             EXPECT_EQ(bytesOf(single), bytesOf(added.bt)) << "n=" << n << " s=" << s;
-            EXPECT_EQ(single == SingletonBitTab(s), isDynamicBitTab(single)) << "n=" << n << " s=" << s;
+            EXPECT_EQ(single == again, isDynamicBitTab(single)) << "n=" << n << " s=" << s;
             FreeBitTab(single);
+            FreeBitTab(again);
         }
     }
 }
