@@ -1,5 +1,6 @@
 #include "allocateurs.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,10 +16,52 @@ uint32_t pageSize() {
     return static_cast<uint32_t>(getpagesize());
 }
 
+// Pages are obtained a batch at a time: one allocation per page made the
+// allocator sort its free lists at every page, a fifth of the construction.
+// The untouched pages of the last batch take no memory.
+constexpr size_t kSmallBatch = 256 * 1024;
+// Once a pool is large, its batches are huge pages (where the system grants
+// them on request): a descent reads records spread over the whole pool, and
+// with small pages nearly every read also misses the address translation.
+// The last huge batch is resident whole, which a large pool amortises.
+constexpr size_t kHugeBatch = 2 * 1024 * 1024;
+constexpr int64_t kHugeFrom = 8 * 1024 * 1024;
+
+// A new batch for the pool; returns its number of pages.
+int32_t openBatch(PoolAlloc& pool) {
+    const bool huge = pool.octets_lots >= kHugeFrom;
+    const size_t size = huge ? kHugeBatch : kSmallBatch;
+    pool.lot = static_cast<char*>(huge ? aligned_alloc(kHugeBatch, size) : malloc(size));
+    if (pool.lot == nullptr) treeOutOfMemory();
+    if (huge) madvise(pool.lot, size, MADV_HUGEPAGE);  // advice only: refused, the pages stay small
+    pool.octets_lots += static_cast<int64_t>(size);
+    return static_cast<int32_t>(size / pageSize());
+}
+
+// A page carved from the pool's current batch (a new batch when it is used up);
+// the first page of a batch owns its block.
+CelluleAlloc* batchPage(PoolAlloc& pool, uint32_t record_size) {
+    auto* page = static_cast<CelluleAlloc*>(malloc(sizeof(CelluleAlloc)));
+    if (page == nullptr) treeOutOfMemory();
+    page->bloc_propre = 0;
+    if (pool.pages_du_lot == 0) {
+        pool.pages_du_lot = openBatch(pool);
+        page->bloc_propre = 1;
+    }
+    page->bloc = pool.lot;
+    pool.lot += pageSize();
+    --pool.pages_du_lot;
+    page->suivante = nullptr;
+    page->nb_pris = 0;
+    page->nb_max = static_cast<int32_t>(pageSize() / record_size);
+    page->taille_case = record_size;
+    return page;
+}
+
 // Opens a first page for a pool that has none (a fresh run, or a use after Free_Arbre).
 void ensurePool(PoolAlloc& pool, uint32_t record_size) {
     if (pool.courante != nullptr) return;
-    pool.premiere = pool.courante = Alloc_Alloc_Cell(record_size);
+    pool.premiere = pool.courante = batchPage(pool, record_size);
 }
 
 // Next free slot of a pool; a full page is chained to a new one.
@@ -27,7 +70,7 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
     CelluleAlloc* page = pool.courante;
     // A page serves one slot size: an alphabet changed since it was opened gets a new page.
     if (page->nb_pris >= page->nb_max || page->taille_case != record_size) {
-        CelluleAlloc* fresh = Alloc_Alloc_Cell(record_size);
+        CelluleAlloc* fresh = batchPage(pool, record_size);
         page->suivante = fresh;
         pool.courante = page = fresh;
     }
@@ -42,19 +85,26 @@ uint32_t nodeSlotSize() {
     return static_cast<uint32_t>(sizeof(Noeud) + static_cast<size_t>(ALPHA_CARD > 0 ? ALPHA_CARD : 0) * sizeof(void*));
 }
 
+// The records' fields are released before any block: a batch's block goes with
+// its first page while later pages of the batch still hold records.
 template <typename Record, typename ReleaseFields>
 void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
-    CelluleAlloc* page = pool.premiere;
-    while (page != nullptr) {
+    for (CelluleAlloc* page = pool.premiere; page != nullptr; page = page->suivante) {
         auto* slots = static_cast<char*>(page->bloc);
         for (int32_t i = 0; i < page->nb_pris; ++i)
             releaseFields(*reinterpret_cast<Record*>(slots + static_cast<size_t>(i) * page->taille_case));
+    }
+    CelluleAlloc* page = pool.premiere;
+    while (page != nullptr) {
         CelluleAlloc* next = page->suivante;
-        free(page->bloc);
+        if (page->bloc_propre != 0) free(page->bloc);
         free(page);
         page = next;
     }
     pool.premiere = pool.courante = nullptr;
+    pool.lot = nullptr;
+    pool.pages_du_lot = 0;
+    pool.octets_lots = 0;
 }
 
 }  // namespace
@@ -81,6 +131,7 @@ CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
     page->nb_pris = 0;
     page->nb_max = static_cast<int32_t>(pageSize() / record_size);
     page->taille_case = record_size;
+    page->bloc_propre = 1;
     return page;
 }
 
@@ -93,7 +144,8 @@ Noeud* Alloc_Noeud() {
     n->lien_suffixe = nullptr;
     n->fils = reinterpret_cast<void**>(reinterpret_cast<char*>(n) + sizeof(Noeud));
     memset(n->fils, 0, slot - sizeof(Noeud));
-    n->bit_tab = AllocBitTab();
+    // Filled only by the colour propagation, which allocates it at its final size.
+    n->bit_tab = SharedEmptyBitTab();
     n->nb_seq = 0;  // meaningful only after the colour propagation; zeroed to keep reads defined
     return n;
 }
@@ -103,8 +155,7 @@ Feuille* Alloc_Feuille() {
     f->debut = MARQUE_FEUILLE;
     f->num_seq = current_sequence;
     f->dernier_indice = -1;
-    f->bit_tab = AllocBitTab();
-    addBitTabValue(&f->bit_tab, current_sequence);
+    f->bit_tab = SingletonBitTab(current_sequence);
     return f;
 }
 
@@ -135,8 +186,8 @@ void Free_All_Liste_Cell() {
 }
 
 void Free_Arbre() {
-    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { free(n.bit_tab); });
-    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { free(f.bit_tab); });
+    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
+    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.
     Free_ListePositions(Liste_positions_fin);

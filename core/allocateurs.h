@@ -11,11 +11,15 @@ struct CelluleAlloc {
     int32_t nb_pris;
     int32_t nb_max;
     uint32_t taille_case;  // bytes per record slot
+    int32_t bloc_propre;   // 1: bloc is a block of its own, freed with the page; 0: carved from a batch
 };
 
 struct PoolAlloc {
     CelluleAlloc* premiere;
     CelluleAlloc* courante;
+    char* lot;              // next unused page of the current batch
+    int32_t pages_du_lot;   // pages of the batch not handed out yet
+    int64_t octets_lots;    // bytes of all the batches obtained since the pool opened
 };
 
 extern PoolAlloc Noeud_Alloc;
@@ -28,13 +32,13 @@ extern Liste* FREE_LISTE;
 // Opens one empty page in each pool and empties FREE_LISTE; a tree still held
 // from an earlier run in this process is released first (as by Free_Arbre).
 void Init_Allocateurs();
-// A new empty page holding getpagesize() / record_size records.
+// A new empty page holding getpagesize() / record_size records, in a block of its own.
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
-// empty child slots (held in the slot, right after the record), empty colour set.
+// empty child slots (held in the slot, right after the record), the shared empty colour set (SharedEmptyBitTab).
 // A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
 Noeud* Alloc_Noeud();
-// Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence}.
+// Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence} (SingletonBitTab).
 Feuille* Alloc_Feuille();
 // A recycled cell from FREE_LISTE when there is one, else a new one; both fields null.
 Liste* Alloc_Liste();

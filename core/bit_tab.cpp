@@ -33,7 +33,33 @@ unsigned char* checkedMalloc(size_t size) {
     return p;
 }
 
+// Shared sets, never written once made nor freed: the empty set every node
+// holds until the colour propagation gives it its own, and the sets of one
+// sequence that most leaves keep for good (a window word is mostly found in
+// one sequence), so that making a node or a leaf costs no allocation.
+unsigned char sharedEmpty[2] = {0x80, 0x00};
+// Entry s holds {s} in the dynamic form; only the pages of the sequences used
+// become resident.
+unsigned char sharedSingletons[kMaxDynamicMember + 1][4];
+
+bool isSharedSingleton(const unsigned char* bt) {
+    const auto p = reinterpret_cast<uintptr_t>(bt);
+    const auto first = reinterpret_cast<uintptr_t>(&sharedSingletons[0][0]);
+    return p >= first && p < first + sizeof sharedSingletons;
+}
+
+bool isShared(const unsigned char* bt) { return bt == sharedEmpty || isSharedSingleton(bt); }
+
+size_t usableSize(unsigned char* bt) { return isShared(bt) ? 0 : malloc_usable_size(bt); }
+
+// A shared set is never resized in place: its holder gets a copy of its own.
 unsigned char* checkedRealloc(unsigned char* p, size_t size) {
+    if (isShared(p)) {
+        auto* q = static_cast<unsigned char*>(malloc(size));
+        if (q == nullptr) bitTabOutOfMemory();
+        memcpy(q, p, std::min(size, isSharedSingleton(p) ? sizeof sharedSingletons[0] : sizeof sharedEmpty));
+        return q;
+    }
     auto* q = static_cast<unsigned char*>(realloc(p, size));
     if (q == nullptr) bitTabOutOfMemory();
     return q;
@@ -77,7 +103,7 @@ bool containsDynamicMember(const unsigned char* bt, int32_t k, int32_t s) {
 // raise the peak memory of the many leaf sets.
 void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k + 1);
-    if (size > malloc_usable_size(*bt)) *bt = checkedRealloc(*bt, size);
+    if (size > usableSize(*bt)) *bt = checkedRealloc(*bt, size);
     setDynamicMember(*bt, k, s);
     setDynamicCount(*bt, k + 1);
 }
@@ -169,7 +195,7 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     for (int32_t s : added) flipMark(marks, s);
     if (!added.empty()) {
         const auto n = k + static_cast<int32_t>(added.size());
-        if (dynamicSize(n) > malloc_usable_size(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
+        if (dynamicSize(n) > usableSize(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
         for (size_t i = 0; i < added.size(); ++i) setDynamicMember(*dest, k + static_cast<int32_t>(i), added[i]);
         setDynamicCount(*dest, n);
     }
@@ -178,7 +204,106 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     for (; next < members.size(); ++next) setStaticBit(*dest, members[next]);
 }
 
+// The union of several sets, built in scratch space and allocated once.  The
+// dynamic form follows the rules of addBitTabValueDynamic member by member: a
+// member offered while the list is full, or too large for it, turns the union
+// static for good.
+class ColourUnion {
+  public:
+    void start() {
+        members_.clear();
+        static_ = false;
+        first_ = true;
+    }
+
+    void add(const unsigned char* src) {
+        // The first set is copied in its own form, as CopyBitTab does.
+        const bool first = first_;
+        first_ = false;
+        if (static_) {
+            orInto(src);
+        } else if (isDynamicBitTab(src)) {
+            const int32_t k = dynamicCount(src);
+            for (int32_t i = 0; i < k && !static_; ++i) offer(dynamicMember(src, i));
+            if (static_) orInto(src);
+        } else if (first) {
+            takeStatic(src);
+        } else {
+            forEachStaticMember(src, [&](int32_t s) {
+                if (!static_) offer(s);
+            });
+            if (static_) orInto(src);
+        }
+    }
+
+    // Writes the union into *dest (its old content is dropped) and returns its size.
+    int32_t finish(BitTab* dest) {
+        if (static_) {
+            *dest = checkedRealloc(*dest, bits_.size());
+            memcpy(*dest, bits_.data(), bits_.size());
+            return nbSequenceInBitTabStatic(*dest);
+        }
+        const auto k = static_cast<int32_t>(members_.size());
+        *dest = checkedRealloc(*dest, dynamicSize(k));
+        setDynamicCount(*dest, k);
+        for (int32_t i = 0; i < k; ++i) setDynamicMember(*dest, i, members_[static_cast<size_t>(i)]);
+        clearMarks();
+        return k;
+    }
+
+  private:
+    void offer(int32_t s) {
+        if (static_cast<int32_t>(members_.size()) >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+            turnStatic();
+            return;
+        }
+        std::vector<uint64_t>& marks = unionScratch().marks;
+        if (marked(marks, s)) return;
+        flipMark(marks, s);
+        members_.push_back(s);
+    }
+
+    // The members so far in a bit array; the source being added is then ORed in whole.
+    void turnStatic() {
+        bits_.assign(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 0);
+        for (int32_t s : members_) setStaticBit(bits_.data(), s);
+        clearMarks();
+        static_ = true;
+    }
+
+    void takeStatic(const unsigned char* src) {
+        bits_.assign(src, src + SIZE_STATIC_BIT_TAB);
+        static_ = true;
+    }
+
+    void orInto(const unsigned char* src) {
+        if (isDynamicBitTab(src)) {
+            const int32_t k = dynamicCount(src);
+            for (int32_t i = 0; i < k; ++i) setStaticBit(bits_.data(), dynamicMember(src, i));
+        } else {
+            for (int32_t i = 0; i < SIZE_STATIC_BIT_TAB; ++i) bits_[static_cast<size_t>(i)] |= src[i];
+        }
+    }
+
+    void clearMarks() {
+        std::vector<uint64_t>& marks = unionScratch().marks;
+        for (int32_t s : members_) flipMark(marks, s);
+    }
+
+    std::vector<int32_t> members_;
+    std::vector<unsigned char> bits_;
+    bool static_ = false;
+    bool first_ = true;
+};
+
 }  // namespace
+
+int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n) {
+    static thread_local ColourUnion scratch;
+    scratch.start();
+    for (int32_t i = 0; i < n; ++i) scratch.add(sources[i]);
+    return scratch.finish(dest);
+}
 
 void initBitTab(int32_t n) {
     NB_SEQUENCE = n;
@@ -191,6 +316,26 @@ BitTab AllocBitTab() {
     unsigned char* bt = checkedMalloc(dynamicSize(0));
     setDynamicCount(bt, 0);
     return bt;
+}
+
+BitTab SharedEmptyBitTab() { return sharedEmpty; }
+
+BitTab SingletonBitTab(int32_t s) {
+    if (s < 0 || s > kMaxDynamicMember) {
+        BitTab bt = AllocBitTab();
+        addBitTabValue(&bt, s);
+        return bt;
+    }
+    unsigned char* bt = sharedSingletons[s];
+    if (bt[0] == 0) {
+        setDynamicCount(bt, 1);
+        setDynamicMember(bt, 0, s);
+    }
+    return bt;
+}
+
+void FreeBitTab(BitTab bt) {
+    if (!isShared(bt)) free(bt);
 }
 
 BitTab AllocBitTabStatic() {
@@ -216,7 +361,7 @@ void CopyBitTab(BitTab* dest, BitTab src) {
         *dest = checkedRealloc(*dest, size);
         memcpy(*dest, src, size);
     } else {
-        free(*dest);
+        FreeBitTab(*dest);
         *dest = AllocBitTabStatic();
         memcpy(*dest, src, static_cast<size_t>(SIZE_STATIC_BIT_TAB));
     }
@@ -263,7 +408,7 @@ void addBitTabValueStatic(BitTab* bt, int32_t s) {
 
 void convertBitTab(BitTab* bt) {
     unsigned char* st = staticCopyOfDynamic(*bt);
-    free(*bt);
+    FreeBitTab(*bt);
     *bt = st;
 }
 

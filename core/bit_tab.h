@@ -18,6 +18,14 @@ void initBitTab(int32_t n);
 // Out of memory ends the process with status -2.
 BitTab AllocBitTab();
 BitTab AllocBitTabStatic();
+// An empty dynamic set that many holders may share, for sets that stay empty
+// until something is added: the operations below then give the holder one of
+// its own.  Sets are released with FreeBitTab, which leaves the shared one alone.
+BitTab SharedEmptyBitTab();
+// The set {s}, byte for byte as AllocBitTab then addBitTabValue(s) make it;
+// shared the same way whenever it takes the dynamic form.
+BitTab SingletonBitTab(int32_t s);
+void FreeBitTab(BitTab bt);
 BitTab ReinitBitTab(BitTab* bt);
 void CopyBitTab(BitTab* dest, BitTab src);
 void addBitTabValue(BitTab* bt, int32_t s);
@@ -30,6 +38,10 @@ void convertBitTab(BitTab* bt);
 void fusionneBitTab(BitTab* dest, BitTab src);
 void fusionneBitTabDynamic(BitTab* dest, BitTab src);
 void fusionneBitTabStatic(BitTab* dest, BitTab src);
+// Sets *dest to the union of the n >= 1 sets of sources, byte for byte as
+// CopyBitTab of the first then fusionneBitTab of each next one would make it,
+// but in one pass and one allocation.  Returns the number of members.
+int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n);
 // Number of members (the form bit of a static set is never counted).
 int32_t nbSequenceInBitTab(BitTab bt);
 int32_t nbSequenceInBitTabDynamic(BitTab bt);

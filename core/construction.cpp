@@ -366,6 +366,62 @@ void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
     }
 }
 
+// Asks for the records of node's children ahead of the walk's reading them,
+// all at once rather than one miss after the other.
+void fetchChildren(const Noeud* node) {
+    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr) __builtin_prefetch(node->fils[k]);
+}
+
+BitTab childColours(void* child) { return isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab; }
+
+// Node's colour set: the union of its children's, in letter order.
+void uniteChildColours(Noeud* node, std::vector<BitTab>& sets) {
+    sets.clear();
+    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr) sets.push_back(childColours(node->fils[k]));
+    if (sets.empty()) {
+        node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+        return;
+    }
+    node->nb_seq = uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
+}
+
+// Nodes in post-order, coloured a few steps after they come: by then the
+// colour sets of their children have been asked for.  A node's children come
+// before it, so colouring in arrival order finds their sets final.
+class ColouringQueue {
+  public:
+    void push(Noeud* node) {
+        ring_[pushed_ % kSize] = node;
+        ++pushed_;
+        if (pushed_ > kFetchLag) fetchColours(ring_[(pushed_ - 1 - kFetchLag) % kSize]);
+        if (pushed_ > kColourLag) colourNext();
+    }
+    void drain() {
+        while (coloured_ < pushed_) colourNext();
+    }
+
+  private:
+    static constexpr size_t kFetchLag = 4;
+    static constexpr size_t kColourLag = 8;
+    static constexpr size_t kSize = 16;
+
+    static void fetchColours(const Noeud* node) {
+        for (int32_t k = 0; k < ALPHA_CARD; ++k)
+            if (node->fils[k] != nullptr) __builtin_prefetch(childColours(node->fils[k]));
+    }
+    void colourNext() {
+        uniteChildColours(ring_[coloured_ % kSize], sets_);
+        ++coloured_;
+    }
+
+    Noeud* ring_[kSize] = {};
+    size_t pushed_ = 0;
+    size_t coloured_ = 0;
+    std::vector<BitTab> sets_;
+};
+
 }  // namespace
 
 void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
@@ -665,28 +721,23 @@ void UpdateBit_TabForAllTree(void* x) {
     // tree may be as deep as the longest text.
     try {
         std::vector<std::pair<Noeud*, int32_t>> stack;
+        ColouringQueue queue;
         stack.emplace_back(asNoeud(x), 0);
+        fetchChildren(asNoeud(x));
         while (!stack.empty()) {
             auto& [node, slot] = stack.back();
             if (slot < ALPHA_CARD) {
                 void* child = node->fils[slot++];
-                if (child != nullptr && !isFeuille(child)) stack.emplace_back(asNoeud(child), 0);
+                if (child != nullptr && !isFeuille(child)) {
+                    stack.emplace_back(asNoeud(child), 0);
+                    fetchChildren(asNoeud(child));
+                }
                 continue;
             }
-            bool first = true;
-            for (int32_t k = 0; k < ALPHA_CARD; ++k) {
-                void* child = node->fils[k];
-                if (child == nullptr) continue;
-                BitTab colours = isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab;
-                if (first)
-                    CopyBitTab(&node->bit_tab, colours);
-                else
-                    fusionneBitTab(&node->bit_tab, colours);
-                first = false;
-            }
-            node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+            queue.push(node);
             stack.pop_back();
         }
+        queue.drain();
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }

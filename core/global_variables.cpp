@@ -10,6 +10,6 @@ int32_t current_sequence = 0;
 int32_t global_indice = 0;
 ListePositions* Liste_positions_fin = nullptr;
 
-PoolAlloc Noeud_Alloc = {nullptr, nullptr};
-PoolAlloc Feuille_Alloc = {nullptr, nullptr};
+PoolAlloc Noeud_Alloc = {nullptr, nullptr, nullptr, 0, 0};
+PoolAlloc Feuille_Alloc = {nullptr, nullptr, nullptr, 0, 0};
 Liste* FREE_LISTE = nullptr;

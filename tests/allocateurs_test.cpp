@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -232,6 +233,49 @@ TEST_F(PoolTest, ChildArraysFollowTheirNodeAndNeverOverlap) {
             for (int k = 0; k < letters; ++k) EXPECT_EQ(n->fils[k], n);
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Pages come in batches, small ones first and 2 MB ones once a pool is large:
+// past several batches of both kinds, every page still holds getpagesize() /
+// slot records laid out one after the other, no two pages overlap, each batch
+// is owned by exactly one page, and Free_Arbre releases it all (the sanitizer
+// build checks the frees).
+TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
+    const auto page = static_cast<uintptr_t>(getpagesize());
+    const uint32_t slot = sizeof(Noeud) + 5 * sizeof(void*);
+    std::vector<Noeud*> nodes;
+    for (int i = 0; i < 140000; ++i) nodes.push_back(Alloc_Noeud());  // about 12 MB
+    for (int i = 0; i < 1000; ++i) Alloc_Feuille();
+
+    std::vector<uintptr_t> starts;
+    int owners = 0;
+    int32_t records = 0;
+    for (CelluleAlloc* c = Noeud_Alloc.premiere; c != nullptr; c = c->suivante) {
+        EXPECT_EQ(c->nb_max, static_cast<int32_t>(page / slot));
+        starts.push_back(reinterpret_cast<uintptr_t>(c->bloc));
+        owners += c->bloc_propre;
+        records += c->nb_pris;
+    }
+    EXPECT_EQ(records, 140000);
+    EXPECT_GE(owners, 3);
+    EXPECT_LT(owners, static_cast<int>(starts.size()) / 8);
+    std::sort(starts.begin(), starts.end());
+    for (size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i] - starts[i - 1], page);
+
+    // Records follow each other inside their page, in the order they were made.
+    size_t i = 0;
+    for (CelluleAlloc* c = Noeud_Alloc.premiere; c != nullptr; c = c->suivante)
+        for (int32_t r = 0; r < c->nb_pris; ++r, ++i)
+            ASSERT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(c->bloc) + static_cast<size_t>(r) * slot);
+    for (Noeud* n : {nodes.front(), nodes.back()}) {
+        EXPECT_EQ(n->bit_tab, SharedEmptyBitTab());
+        n->fils[4] = n;  // the last child slot is the slot's own
+    }
+    EXPECT_EQ(pageCount(Feuille_Alloc), 1000 / static_cast<int>(page / sizeof(Feuille)) + 1);
 }
 
 }  // namespace

@@ -370,3 +370,99 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A random set of n sequences in either form: sizes around the dynamic limit,
+// members in random order, sometimes the shared empty set or a shared singleton.
+BitTab randomSet(std::mt19937& rng, int n) {
+    const int shape = static_cast<int>(rng() % 8);
+    if (shape == 0) return SharedEmptyBitTab();
+    if (shape == 2) return SingletonBitTab(static_cast<int>(rng() % static_cast<unsigned>(n)));
+    BitTab bt = shape == 1 ? AllocBitTabStatic() : AllocBitTab();
+    const int count = static_cast<int>(rng() % static_cast<unsigned>(2 * CHANGE_LIMITE + 2));
+    for (int i = 0; i < count; ++i) addBitTabValue(&bt, static_cast<int>(rng() % static_cast<unsigned>(n)));
+    return bt;
+}
+
+// The union of several sets is what copying the first and uniting the others
+// one by one makes, byte for byte, with the right count.
+TEST(BitTabUniteMany, MatchesCopyThenUnions) {
+    std::mt19937 rng(99);
+    for (int n : {2, 9, 40, 300, 70000}) {
+        initBitTab(n);
+        for (int trial = 0; trial < 300; ++trial) {
+            std::vector<BitTab> sources(1 + rng() % 6);
+            for (BitTab& s : sources) s = randomSet(rng, n);
+            BitTab expected = AllocBitTab();
+            CopyBitTab(&expected, sources[0]);
+            for (size_t i = 1; i < sources.size(); ++i) fusionneBitTab(&expected, sources[i]);
+            BitTab united = SharedEmptyBitTab();
+            const int32_t count = uniteColourSets(&united, sources.data(), static_cast<int32_t>(sources.size()));
+            ASSERT_EQ(bytesOf(united), bytesOf(expected)) << "n=" << n << " trial " << trial;
+            ASSERT_EQ(count, nbSequenceInBitTab(expected)) << "n=" << n << " trial " << trial;
+            for (BitTab s : sources) FreeBitTab(s);
+            FreeBitTab(expected);
+            FreeBitTab(united);
+        }
+    }
+}
+
+// A holder of a shared set (the empty one, or {2}) gets a set of its own from
+// every operation that changes it, with what the operation makes of an owned
+// set of the same bytes; the shared set keeps its bytes.
+TEST(BitTabShared, EveryChangeGivesTheHolderItsOwnSet) {
+    initBitTab(40);
+    ASSERT_GE(CHANGE_LIMITE, 2);
+    Set three;
+    three.add({3});
+    const struct {
+        const char* what;
+        void (*change)(BitTab*, BitTab);
+    } changes[] = {
+        {"add", [](BitTab* bt, BitTab) { addBitTabValue(bt, 5); }},
+        {"add newest", [](BitTab* bt, BitTab) { addNewestBitTabValue(bt, 7); }},
+        {"unite", [](BitTab* bt, BitTab other) { fusionneBitTab(bt, other); }},
+        {"copy", [](BitTab* bt, BitTab other) { CopyBitTab(bt, other); }},
+        {"reinit", [](BitTab* bt, BitTab) { ReinitBitTab(bt); }},
+        {"convert", [](BitTab* bt, BitTab) { convertBitTab(bt); }},
+    };
+    for (BitTab shared : {SharedEmptyBitTab(), SingletonBitTab(2)}) {
+        const Bytes before = bytesOf(shared);
+        for (const auto& c : changes) {
+            Set owned;
+            if (before.size() > 2) owned.add({2});
+            ASSERT_EQ(bytesOf(owned.bt), before);
+            c.change(&owned.bt, three.bt);
+            BitTab holder = shared;
+            c.change(&holder, three.bt);
+            EXPECT_NE(holder, shared) << c.what;
+            EXPECT_EQ(bytesOf(holder), bytesOf(owned.bt)) << c.what;
+            EXPECT_EQ(bytesOf(shared), before) << c.what;
+            FreeBitTab(holder);
+        }
+        FreeBitTab(shared);  // left alone
+        EXPECT_EQ(bytesOf(shared), before);
+    }
+}
+
+// A singleton is the set AllocBitTab then addBitTabValue make, in both forms;
+// the dynamic ones are shared.
+TEST(BitTabShared, SingletonsMatchAnAddedMember) {
+    for (int n : {1, 40, 70000}) {
+        initBitTab(n);
+        for (int s : {0, 1, n / 2, n - 1, 65535, 65536}) {
+            if (s >= n) continue;
+            Set added;
+            added.add({s});
+            BitTab single = SingletonBitTab(s);
+            BitTab again = SingletonBitTab(s);
+            EXPECT_EQ(bytesOf(single), bytesOf(added.bt)) << "n=" << n << " s=" << s;
+            EXPECT_EQ(single == again, isDynamicBitTab(single)) << "n=" << n << " s=" << s;
+            FreeBitTab(single);
+            FreeBitTab(again);
+        }
+    }
+}
+
+}  // namespace

@@ -516,3 +516,64 @@ TEST_F(ConstructionDeathTest, InconsistentTreeIsReportedAsFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// The bytes of a colour set, as long as its header says.
+std::vector<unsigned char> setBytes(const unsigned char* bt) {
+    size_t size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    if (isDynamicBitTab(bt)) size = 2 + 2 * static_cast<size_t>(((bt[0] & 0x7F) << 8) | bt[1]);
+    return {bt, bt + size};
+}
+
+// Counts the nodes below x whose colour set differs, byte for byte, from the
+// first child's copied and the others' united into it one by one, or whose
+// cached cardinal is wrong; adds the nodes seen to *nodes.
+int wrongNodeColours(void* x, int* nodes) {
+    if (isFeuille(x)) return 0;
+    auto* node = static_cast<Noeud*>(x);
+    ++*nodes;
+    int wrong = 0;
+    BitTab expected = nullptr;
+    for (int k = 0; k < ALPHA_CARD; ++k) {
+        void* child = node->fils[k];
+        if (child == nullptr) continue;
+        wrong += wrongNodeColours(child, nodes);
+        if (expected == nullptr) {
+            expected = AllocBitTab();
+            CopyBitTab(&expected, colourSet(child));
+        } else {
+            fusionneBitTab(&expected, colourSet(child));
+        }
+    }
+    if (expected == nullptr) return wrong;
+    if (setBytes(node->bit_tab) != setBytes(expected) || node->nb_seq != nbSequenceInBitTab(expected)) ++wrong;
+    FreeBitTab(expected);
+    return wrong;
+}
+
+// Node colour sets keep the exact bytes of the child-by-child union (form,
+// member order, the static form taken where the list overflows) on trees of
+// tens to hundreds of texts, where sets of both forms meet.
+TEST_F(ConstructionTest, NodeColourSetsAreTheChildByChildUnion) {
+    std::mt19937 rng(4242);
+    const std::string letters = "ACGT";
+    for (int round = 0; round < 60; ++round) {
+        const int alphabetSize = 2 + static_cast<int>(rng() % 3);
+        const int nbSeq = 10 + static_cast<int>(rng() % 300);
+        std::vector<std::string> texts;
+        for (int k = 0; k < nbSeq; ++k) {
+            std::string t;
+            const int length = 1 + static_cast<int>(rng() % 30);
+            for (int p = 0; p < length; ++p) t += letters[rng() % alphabetSize];
+            texts.push_back(t + '$');
+        }
+        const int w = round % 4 == 0 ? 2147483647 : 2 + static_cast<int>(rng() % 12);
+        Noeud* root = build(texts, w, letters.substr(0, alphabetSize) + "$");
+        int nodes = 0;
+        EXPECT_EQ(wrongNodeColours(root, &nodes), 0) << "round " << round << ", " << describe(texts, w);
+        EXPECT_GT(nodes, 1);
+    }
+}
+
+}  // namespace
