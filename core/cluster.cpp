@@ -40,6 +40,14 @@ void startWorkers(WorkerThreads& workers, int threads, const std::function<void(
             fatalError("doSpell: cannot start the extraction threads\n");
 }
 
+// The tasks of a run in one process: the workers run them, the calling thread writes them.
+void runInThisProcess(int threads, const std::function<void()>& work, const std::function<void()>& write) {
+    WorkerThreads workers;
+    startWorkers(workers, threads, work, [] {});
+    write();
+    workers.joinAll();
+}
+
 }  // namespace
 
 int clusterSize() { return processCount; }
@@ -53,10 +61,7 @@ void clusterInputsAccepted() {}
 int clusterThreads(int threads) { return threads; }
 
 void runTasks(TaskBoard&, int threads, const std::function<void()>& work, const std::function<void()>& write) {
-    WorkerThreads workers;
-    startWorkers(workers, threads, work, [] {});
-    write();
-    workers.joinAll();
+    runInThisProcess(threads, work, write);
 }
 
 #else
@@ -109,11 +114,8 @@ void quietRank() {
         dup2(null, STDOUT_FILENO);
         close(null);
     }
-    const char* dir = getenv("TMPDIR");
-    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/motbox-rank-XXXXXX";
-    quietLog = mkstemp(path.data());
+    quietLog = unlinkedTemporaryDescriptor("motbox-rank");
     if (quietLog < 0) return;
-    unlink(path.c_str());
     fflush(stderr);
     givenStderr = dup(STDERR_FILENO);
     dup2(quietLog, STDERR_FILENO);
@@ -416,10 +418,7 @@ int clusterThreads(int threads) {
 
 void runTasks(TaskBoard& board, int threads, const std::function<void()>& work, const std::function<void()>& write) {
     if (processCount == 1) {
-        WorkerThreads workers;
-        startWorkers(workers, threads, work, [] {});
-        write();
-        workers.joinAll();
+        runInThisProcess(threads, work, write);
     } else if (processRank == 0) {
         runWritingRank(board, threads, work, write);
     } else {

@@ -14,6 +14,7 @@
 #include "libfasta.h"
 #include "pipeline.h"
 #include "shuffle.h"
+#include "task_output.h"
 
 struct Ranking::Model {
     std::string name;
@@ -26,10 +27,7 @@ struct Ranking::Model {
 
 namespace {
 
-[[noreturn]] void refuse(const std::string& message) {
-    fprintf(stderr, ">> Error: %s\n", message.c_str());
-    exit(1);
-}
+[[noreturn]] void refuse(const std::string& message) { fatalError(message.c_str()); }
 
 // The texts of the control file, upper-cased, after the checks the input's texts pass: a character the
 // texts cannot hold is refused with the file's name, the sequence and the position.
@@ -234,12 +232,7 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
 }
 
 OutputCopy::OutputCopy(FILE* out) : out_(out) {
-    const char* dir = getenv("TMPDIR");
-    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/motbox-output-XXXXXX";
-    const int fd = mkstemp(path.data());
-    if (fd < 0) fatalError("main: cannot create a temporary copy of the results for the ranking\n");
-    unlink(path.c_str());
-    copy_ = fdopen(fd, "w+");
+    copy_ = unlinkedTemporaryFile("motbox-output");
     cookie_io_functions_t io{};
     io.write = &OutputCopy::onWrite;
     stream_ = fopencookie(this, "w", io);

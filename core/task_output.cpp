@@ -13,19 +13,23 @@ namespace {
 constexpr size_t kChunkMemory = 4u << 20;
 constexpr size_t kCopyBlock = 1u << 16;
 
-// An unlinked temporary file in TMPDIR (else /tmp): it disappears with the process.
-FILE* unlinkedTemporaryFile() {
+}  // namespace
+
+int unlinkedTemporaryDescriptor(const char* stem) {
     const char* dir = getenv("TMPDIR");
-    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/motbox-task-XXXXXX";
+    std::string path = std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/" + stem + "-XXXXXX";
     const int fd = mkstemp(path.data());
+    if (fd >= 0) unlink(path.c_str());
+    return fd;
+}
+
+FILE* unlinkedTemporaryFile(const char* stem) {
+    const int fd = unlinkedTemporaryDescriptor(stem);
     if (fd < 0) return nullptr;
-    unlink(path.c_str());
     FILE* file = fdopen(fd, "w+");
     if (file == nullptr) close(fd);
     return file;
 }
-
-}  // namespace
 
 ChunkStream::ChunkStream(SpillBudget& budget) : budget_(budget) {
     cookie_io_functions_t io{};
@@ -61,7 +65,7 @@ bool ChunkStream::keep(const char* data, size_t size) {
 
 // Moves what memory holds to a new temporary file, which takes every later byte.
 bool ChunkStream::spill() {
-    spill_ = unlinkedTemporaryFile();
+    spill_ = unlinkedTemporaryFile("motbox-task");
     if (spill_ == nullptr) return false;
     const bool written = fwrite(memory_.data(), 1, memory_.size(), spill_) == memory_.size();
     budget_.give(static_cast<int64_t>(memory_.size()));

@@ -18,6 +18,11 @@
 // by all tasks, then goes to an unlinked temporary file in TMPDIR, so that a run whose results are
 // gigabytes never holds them, and nothing is left behind whatever way the process ends.
 
+// A temporary file named after stem in TMPDIR (else /tmp), unlinked at once so that it disappears with the
+// process whatever way that ends; -1 or null when none could be made.
+int unlinkedTemporaryDescriptor(const char* stem);
+FILE* unlinkedTemporaryFile(const char* stem);
+
 // Bytes that finished and running tasks may hold in memory, all together.
 class SpillBudget {
   public:
