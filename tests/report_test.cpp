@@ -1,0 +1,200 @@
+// The report page: escaping of every data field, one row and its charts per model, occurrence bins that
+// hold exactly the occurrences they name, and a page that loads nothing.
+#include "report.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string rendered(const ReportRun& run, const std::vector<ReportModel>& top) {
+    char* data = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&data, &size);
+    writeReport(out, run, top);
+    fclose(out);
+    std::string page(data, size);
+    free(data);
+    return page;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
+bool contains(const std::string& text, const std::string& what) {
+    return countOf(text, what) > 0;
+}
+
+// The text from the first `open` to the next `close`.
+std::string partOf(const std::string& text, const std::string& open, const std::string& close) {
+    const size_t begin = text.find(open);
+    return begin == std::string::npos ? "" : text.substr(begin, text.find(close, begin) - begin);
+}
+
+ReportRun smallRun() {
+    ReportRun run;
+    run.program = "motbox";
+    run.inputFile = "in.fa";
+    run.sequences = run.countedSequences = 40;
+    run.controlSequences = 400;
+    run.modelsWritten = 900;
+    run.tableFile = run.tableLink = "table.tsv";
+    run.symbols = {{"A"}, {"C"}, {"G"}, {"T"}, {"AG"}, {"ACGT", true}};
+    return run;
+}
+
+ReportModel modelOf(size_t rank, const std::string& code, std::vector<SpacerRange> spacers = {},
+                    ReportOccurrences occurrences = {}) {
+    const auto support = static_cast<int32_t>(30 - rank), control = static_cast<int32_t>(7 * rank);
+    const Enrichment score = enrichmentOf(support, 40, control, 400, 900);
+    return {rank, "m" + code, code, support, control, score, "", std::move(spacers), std::move(occurrences)};
+}
+
+struct Bar {
+    long long low, high, count;
+};
+
+// The bars of a chart, read back from their titles.
+std::vector<Bar> barsOf(const std::string& chart) {
+    static const std::regex title(R"(<title>(?:lengths? )?(-?\d+)(?: to (-?\d+))?: (\d+) occurrences?<)");
+    std::vector<Bar> bars;
+    for (std::sregex_iterator it(chart.begin(), chart.end(), title), end; it != end; ++it) {
+        const long long low = std::stoll((*it)[1]);
+        bars.push_back({low, (*it)[2].matched ? std::stoll((*it)[2]) : low, std::stoll((*it)[3])});
+    }
+    return bars;
+}
+
+// Equal-width bins side by side, each holding exactly the values of its range, and all of them.
+void expectBinsHold(const std::vector<Bar>& bars, const std::vector<int>& values) {
+    ASSERT_FALSE(bars.empty());
+    long long total = 0;
+    for (const Bar& bar : bars) {
+        EXPECT_EQ(bar.low, &bar == &bars[0] ? bar.low : (&bar - 1)->high + 1);
+        EXPECT_EQ(bar.high - bar.low, bars[0].high - bars[0].low);
+        const auto in = [&](int v) { return v >= bar.low && v <= bar.high; };
+        EXPECT_EQ(bar.count, std::count_if(values.begin(), values.end(), in))
+            << bar.low << " to " << bar.high;
+        total += bar.count;
+    }
+    EXPECT_EQ(total, static_cast<long long>(values.size()));
+}
+
+TEST(Report, EscapesEveryDataFieldAndEncodesTheTableLink) {
+    const std::pair<const char*, const char*> cases[] = {{"", ""},
+                                                         {"ACGT", "ACGT"},
+                                                         {"a<b>&c", "a&lt;b&gt;&amp;c"},
+                                                         {R"("x" 'y')", "&quot;x&quot; &#39;y&#39;"}};
+    for (const auto& [text, escaped] : cases) EXPECT_EQ(htmlEscaped(text), escaped);
+
+    const std::string hostile = "<script>alert(1)</script> & \"q\" 'a'";
+    ReportRun run = smallRun();
+    run.program = run.commandLine = run.inputFile = run.control = run.tableFile = hostile;
+    run.criteria = {hostile};
+    run.tableLink = "my dir/t#1?x%.tsv";
+    run.symbols[0].accepted = "<";
+    ReportModel model = modelOf(1, "04-5", {{2, 3}});
+    model.name = hostile;
+    const std::string page = rendered(run, {model});
+    EXPECT_EQ(countOf(page, "<script"), 1u);
+    EXPECT_FALSE(contains(page, "alert(1)</"));
+    EXPECT_GE(countOf(page, "&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;q&quot; &#39;a&#39;"), 8u);
+    EXPECT_TRUE(contains(page, "<div class=\"model-name\">&lt;script&gt;"));
+    EXPECT_TRUE(contains(page, "<span class=\"sym\">&lt;</span>"));
+    EXPECT_TRUE(contains(page, "href=\"my%20dir/t%231%3Fx%25.tsv\""));
+}
+
+TEST(Report, OneRowPerModelWithItsNumbersSymbolsAndCharts) {
+    // Model 2 lists a length, 7, outside its second spacer.
+    const std::vector<ReportModel> top = {
+        modelOf(1, "0123"),
+        modelOf(2, "04-5*3-9", {{12, 22}, {5, 5}}, {{3, 9}, {-30, -2}, {{12, 22, 15}, {5, 5, 7}}}),
+        modelOf(3, "32-10", {{0, 3}}), modelOf(4, "2")};
+    const std::string page = rendered(smallRun(), top);
+    EXPECT_EQ(countOf(page, "<tr class=\"model\""), top.size());
+    EXPECT_EQ(countOf(page, "<svg class=\"histogram\""), top.size());
+    EXPECT_EQ(countOf(page, "no occurrence listed"), 2 * (top.size() - 1));
+    for (const ReportModel& m : top) {
+        const std::string row = partOf(page, "data-rank=\"" + std::to_string(m.rank) + "\"", "</tr>");
+        const std::string cells[] = {
+            "<td class=\"rank\">" + std::to_string(m.rank) + "</td>",
+            "<span class=\"support-input\">" + std::to_string(m.support) + "</span>",
+            "<span class=\"support-control\">" + std::to_string(m.controlSupport) + "<",
+            "<span class=\"sequences-input\">40</span>",
+            "<span class=\"sequences-control\">400</span>",
+            "<span class=\"enrichment\">" + formatNumber(m.score.enrichment) + "</span>",
+            ">" + formatNumber(m.score.eValue) + "</span>"};
+        for (const std::string& cell : cells) EXPECT_TRUE(contains(row, cell)) << cell;
+        EXPECT_EQ(countOf(row, "<svg class=\"spacer-lengths\""), m.spacers.size());
+    }
+    const std::string drawing = partOf(page, "data-rank=\"2\"", "<td class=\"support\"");
+    EXPECT_EQ(countOf(drawing, "<span class=\"box\">"), 3u);
+    EXPECT_EQ(countOf(drawing, "class=\"sym degenerate\" title=\"A, G\""), 1u);
+    EXPECT_EQ(countOf(drawing, "class=\"sym joker\""), 2u);    // '*' and the joker symbol 5
+    EXPECT_EQ(countOf(drawing, "class=\"sym unknown\""), 1u);  // 9: no such symbol
+    EXPECT_TRUE(contains(drawing, ">12-22</span>") && contains(drawing, ">5</span>"));
+
+    const std::vector<Bar> lengths = barsOf(partOf(page, "<svg class=\"spacer-lengths\"", "</tr>"));
+    ASSERT_EQ(lengths.size(), 11u + 1u);  // every length of 12-22, then the single 5
+    expectBinsHold({lengths.begin(), lengths.end() - 1}, {12, 22, 15});
+    EXPECT_EQ(lengths.back().count, 2);
+}
+
+TEST(Report, OccurrenceBinsHoldTheirOccurrencesInBothAlignments) {
+    std::vector<ReportOccurrences> cases = {{{0, 7, 99, 99}, {-185, -40, -31, -1}, {}}, {{5}, {-1}, {}}};
+    std::mt19937 random(11);
+    for (int trial = 0; trial < 40; ++trial) {
+        ReportOccurrences& occurrences = cases.emplace_back();
+        const int length = std::uniform_int_distribution<>(1, trial % 2 ? 60 : 50000)(random);
+        for (int k = std::uniform_int_distribution<>(1, 400)(random); k > 0; --k) {
+            occurrences.starts.push_back(std::uniform_int_distribution<>(0, length - 1)(random));
+            occurrences.startsFromEnd.push_back(occurrences.starts.back() - length);
+        }
+    }
+    const auto page = [](const ReportOccurrences& occurrences) {
+        return rendered(smallRun(), {modelOf(1, "01", {}, occurrences)});
+    };
+    const long long niceWidths[] = {1, 2, 5, 10, 20, 25, 50, 100, 200, 250, 500, 1000, 2000, 2500};
+    for (const ReportOccurrences& occurrences : cases) {
+        const std::string html = page(occurrences);
+        const std::vector<Bar> ends = barsOf(partOf(html, "<g class=\"align-end\">", "</g>"));
+        const std::vector<Bar> starts = barsOf(partOf(html, "<g class=\"align-start\">", "</g>"));
+        expectBinsHold(ends, occurrences.startsFromEnd);
+        expectBinsHold(starts, occurrences.starts);
+        ASSERT_FALSE(ends.empty() || starts.empty());
+        EXPECT_TRUE(ends.back().high == -1 && starts.front().low == 0);
+        EXPECT_LE(std::max(ends.size(), starts.size()), 40u);
+        for (const Bar& bar : {ends[0], starts[0]})
+            EXPECT_EQ(std::count(std::begin(niceWidths), std::end(niceWidths), bar.high - bar.low + 1), 1);
+    }
+    const std::string hand = page(cases[0]);
+    for (const char* bar :
+         {"-185 to -181: 1 occurrence<", "-40 to -36: 1 occurrence<", "95 to 99: 2 occurrences<"})
+        EXPECT_TRUE(contains(hand, bar)) << bar;
+}
+
+TEST(Report, EmptyRunSaysSoAndEveryPageLoadsNothing) {
+    const std::string empty = rendered(smallRun(), {});
+    EXPECT_TRUE(contains(empty, "<p id=\"no-model\">"));
+    EXPECT_FALSE(contains(empty, "<table id=\"models\"") || contains(empty, "<svg"));
+
+    const ReportModel model = modelOf(1, "0-1", {{1, 4}}, {{1, 2}, {-9, -3}, {{1, 4}}});
+    for (const std::string& page : {empty, rendered(smallRun(), {model})}) {
+        for (const char* outside : {"http:", "https:", "//", "<link", "src=", "@import", "url("})
+            EXPECT_FALSE(contains(page, outside)) << outside;
+        EXPECT_EQ(countOf(page, "href="), 1u);
+        EXPECT_TRUE(contains(page, "<a id=\"table-link\" href=\"table.tsv\">table.tsv</a>"));
+    }
+}
+
+}  // namespace
