@@ -83,6 +83,21 @@ bool setKeepDuplicates(RunOptions& opts, const char*) {
     return true;
 }
 
+bool setReportFile(RunOptions& opts, const char* value) {
+    opts.reportFile = value;
+    return *value != '\0';
+}
+
+// A page of more models than this is no longer read; the table holds them all.
+constexpr unsigned long long kMaxReportTop = 1000;
+
+bool setReportTop(RunOptions& opts, const char* value) {
+    unsigned long long n = 0;
+    if (!parseWhole(value, 1, kMaxReportTop, &n)) return false;
+    opts.reportTop = static_cast<int>(n);
+    return true;
+}
+
 const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
@@ -111,6 +126,11 @@ const OptionRule kOptions[] = {
      "rank with every sequence counted, identical ones as often as they\n"
      "occur (default: each distinct sequence once)",
      Action::Set, setKeepDuplicates},
+    {0, "report", "FILE.html",
+     "write an HTML page of the best-ranked models (ranks them as --rank\n"
+     "does; without --rank the table goes next to it, FILE.tsv)",
+     Action::Set, setReportFile},
+    {0, "report-top", "N", "models drawn in the report, 1 to 1000 (default 50)", Action::Set, setReportTop},
 };
 
 [[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {
@@ -133,6 +153,22 @@ const OptionRule* findShort(char c) {
 }
 
 }  // namespace
+
+bool rankingWanted(const RunOptions& opts) { return opts.rankFile != nullptr || opts.reportFile != nullptr; }
+
+std::string rankingTableFile(const RunOptions& opts) {
+    if (opts.rankFile != nullptr) return opts.rankFile;
+    if (opts.reportFile == nullptr) return "";
+    std::string name = opts.reportFile;
+    for (const char* suffix : {".html", ".htm", ".HTML", ".HTM"}) {
+        const size_t n = strlen(suffix);
+        if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0) {
+            name.resize(name.size() - n);
+            break;
+        }
+    }
+    return name + ".tsv";
+}
 
 int extractionThreads(const RunOptions& opts) {
     if (opts.threads > 0) return opts.threads;
@@ -179,6 +215,7 @@ void printOptionsHelp(FILE* to) {
 
 int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* opts) {
     int i = 1;
+    bool reportTopGiven = false;
     while (i < argc) {
         const char* arg = argv[i];
         if (arg[0] != '-' || arg[1] == '\0') break;
@@ -218,11 +255,14 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
                 printf("%s %s\n", program.name, program.version);
                 exit(0);
             case Action::Set:
+                reportTopGiven = reportTopGiven || rule->apply == setReportTop;
                 if (!rule->apply(*opts, value))
                     refuseOption(program, "bad value '" + std::string(value != nullptr ? value : "") +
                                               "' for option '" + shown + "'");
                 break;
         }
     }
+    if (reportTopGiven && opts->reportFile == nullptr)
+        refuseOption(program, "option '--report-top' needs --report");
     return i;
 }

@@ -4,6 +4,7 @@
 // them.  To add an option, add a field to RunOptions and a row to the table in options.cpp.
 
 #include <cstdio>
+#include <string>
 
 // Seed of the control shuffles when none is given (that of the shuffle module).
 inline constexpr unsigned long long kDefaultRankingSeed = 1985;
@@ -19,7 +20,16 @@ struct RunOptions {
     int shuffles = 3;                   // --shuffle: shuffles of every input sequence
     unsigned long long seed = kDefaultRankingSeed;  // --seed: of the shuffles
     bool keepDuplicates = false;        // --keep-duplicates: count identical sequences as often as they occur
+    // The HTML report of the ranking.
+    const char* reportFile = nullptr;   // --report: the page to write; null = no report
+    int reportTop = 50;                 // --report-top: models drawn in it
 };
+
+// Whether the run ranks its models: asked by --rank, or by --report, which needs the table.
+bool rankingWanted(const RunOptions& opts);
+
+// The ranked table's file: that of --rank, else the report's name with ".tsv" for its ".html" (or ".htm").
+std::string rankingTableFile(const RunOptions& opts);
 
 // The extraction threads asked for, or the number of cores this process may run on.
 int extractionThreads(const RunOptions& opts);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -20,12 +21,17 @@ struct Ranking::Model {
     std::string name;
     std::string code;
     int file = 0;
+    long long occurrencesAt = 0;  // offset in its file of its first occurrence line
+    size_t spacerBase = 0;        // its file's first spacer in matching_.spacers
     int32_t support = 0;         // input sequences holding it, as the ranking counts them
     int32_t controlSupport = 0;  // control sequences holding it
     Enrichment score{};
 };
 
 namespace {
+
+// Static storage is set up as the process starts: the report's wall time runs from here.
+const auto kProcessStart = std::chrono::steady_clock::now();
 
 [[noreturn]] void refuse(const std::string& message) { fatalError(message.c_str()); }
 
@@ -104,9 +110,57 @@ MatchRules matchRulesOfRun(const Criteres& cr) {
     return rules;
 }
 
+namespace {
+
+std::string lengthsInWords(int min, int max, const char* unit) {
+    if (max == 0) return "at least " + std::to_string(min) + " " + unit;
+    if (min == max) return std::to_string(min) + " " + unit;
+    return std::to_string(min) + " to " + std::to_string(max) + " " + unit;
+}
+
+std::string substitutionsInWords(int n) {
+    return n == 0 ? "no substitution" : "at most " + std::to_string(n) + (n == 1 ? " substitution" : " substitutions");
+}
+
+}  // namespace
+
+std::vector<std::string> criteriaInWords(const Criteres& cr, float quorumPercent, int nbseq) {
+    std::vector<std::string> lines;
+    char quorum[160];
+    if (quorumPercent == 0)
+        snprintf(quorum, sizeof quorum, "Quorum: %d of %d sequences (the default 70 %%)", cr.quorum, nbseq);
+    else
+        snprintf(quorum, sizeof quorum, "Quorum: %d of %d sequences (%g %%)", cr.quorum, nbseq, quorumPercent);
+    lines.emplace_back(quorum);
+    lines.push_back("Model: " + std::to_string(cr.nbbloc) + (cr.nbbloc == 1 ? " box, " : " boxes, ") +
+                    lengthsInWords(cr.minlong, cr.maxlong, "symbols") + " in all, " + substitutionsInWords(cr.maxerr) +
+                    " in all");
+    if (cr.nbbloc < 2) return lines;
+    for (int b = 0; b < cr.nbbloc; ++b) {
+        std::string box = "Box " + std::to_string(b + 1) + ": " +
+                          lengthsInWords(cr.bornesbloc[b].min, cr.bornesbloc[b].max, "symbols") + ", " +
+                          substitutionsInWords(cr.errbloc[b]);
+        if (cr.palbloc != nullptr && cr.palbloc[b] >= 0 && cr.palbloc[b] != b)
+            box += ", the reverse complement of box " + std::to_string(cr.palbloc[b] + 1);
+        lines.push_back(box);
+        if (b + 1 == cr.nbbloc) break;
+        std::string spacer = "Spacer " + std::to_string(b + 1) + ": " +
+                             lengthsInWords(cr.sauts[b].min, cr.sauts[b].max, "characters");
+#if MOTBOX_DELTA
+        spacer += ", sorted into windows of " + std::to_string(2 * cr.deltas[b] + 1) + " lengths (Delta " +
+                  std::to_string(cr.deltas[b]) + ")";
+#endif
+        lines.push_back(spacer);
+    }
+    if (cr.flagcompo) lines.emplace_back("Composition limits: as on the command line");
+    return lines;
+}
+
 Ranking::Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
-                 char** argv, MatchRules rules)
-    : opts_(opts), rules_(std::move(rules)) {
+                 char** argv, MatchRules rules, std::vector<std::string> criteria)
+    : opts_(opts), rules_(std::move(rules)), tableFile_(rankingTableFile(opts)), criteria_(std::move(criteria)) {
+    program_ = program;
+    inputFile_ = inputFile;
     header_ = std::string(program) + " " + MOTBOX_VERSION + "; input " + inputFile;
     command_ = commandLineOf(argc, argv);
     inputs_ = loadedTexts(nbseq);
@@ -116,12 +170,19 @@ Ranking::Ranking(const RunOptions& opts, const char* program, const char* inputF
     for (size_t i = 0; i < inputOf_.size(); ++i) distinctInputs_ += inputOf_[i] == static_cast<int>(i);
     seen_.assign(inputs_.size(), -1);
     if (opts.controlFile != nullptr) control_ = readControlFile(opts.controlFile);
-    table_ = fopen(opts.rankFile, "w");
-    if (table_ == nullptr) refuse("main: cannot open ranking file '" + std::string(opts.rankFile) + "'");
+    if (opts.reportFile != nullptr && tableFile_ == opts.reportFile)
+        refuse("main: the report and the ranking table must be different files ('" + tableFile_ + "')");
+    table_ = fopen(tableFile_.c_str(), "w");
+    if (table_ == nullptr) refuse("main: cannot open ranking file '" + tableFile_ + "'");
+    if (opts.reportFile != nullptr) {
+        report_ = fopen(opts.reportFile, "w");
+        if (report_ == nullptr) refuse("main: cannot open report file '" + std::string(opts.reportFile) + "'");
+    }
 }
 
 Ranking::~Ranking() {
     if (table_ != nullptr) fclose(table_);
+    if (report_ != nullptr) fclose(report_);
 }
 
 // Model lines ("name code count") and their occurrence lines ("Seq N ..."), between the header's
@@ -131,7 +192,9 @@ void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
     size_t room = 0;
     ssize_t length;
     bool body = false;
+    long long offset = 0;  // of the next line: the files are read from their start
     while ((length = getline(&line, &room, in)) > 0) {
+        offset += length;
         if (!body) {
             body = strncmp(line, "====", 4) == 0;
             continue;
@@ -156,6 +219,8 @@ void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
         m.name = name;
         m.code = code;
         m.file = file;
+        m.occurrencesAt = offset;
+        m.spacerBase = spacerBase;
         models_.push_back(std::move(m));
         std::vector<int> steps;
         size_t spacer = spacerBase;
@@ -174,7 +239,7 @@ std::vector<std::string> Ranking::controlTexts() const {
     return shuffledControls(sources, opts_.shuffles, opts_.seed);
 }
 
-void Ranking::write(const std::vector<RankedFile>& files) {
+void Ranking::write(const std::vector<RankedFile>& files, double extractionSeconds) {
     fputs("** Ranking against the control set **\n", stderr);
     for (size_t f = 0; f < files.size(); ++f) {
         const size_t base = matching_.spacers.size();
@@ -203,14 +268,19 @@ void Ranking::write(const std::vector<RankedFile>& files) {
                 "(--keep-duplicates counts each)\n",
                 folded);
     writeTable(order, files, controls.size(), controlFolded);
+    if (report_ != nullptr) writeReport(order, files, controls.size(), extractionSeconds);
+}
+
+std::string Ranking::controlInWords() const {
+    if (opts_.controlFile != nullptr) return std::string("file ") + opts_.controlFile;
+    return std::to_string(opts_.shuffles) +
+           " dinucleotide shuffles of each distinct input sequence, seed " + std::to_string(opts_.seed);
 }
 
 void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                          size_t controlFolded) {
-    std::string control = opts_.controlFile != nullptr
-                              ? std::string("control ") + opts_.controlFile
-                              : "control " + std::to_string(opts_.shuffles) + " dinucleotide shuffles of each distinct input sequence, seed " +
-                                    std::to_string(opts_.seed);
+    const std::string control = (opts_.controlFile != nullptr ? std::string("control ") + opts_.controlFile
+                                                              : "control " + controlInWords());
     fprintf(table_, "# %s: %zu sequences, %zu of them counted (%zu identical ones folded); %s: %zu sequences counted (%zu identical ones folded); %zu models; command line: %s\n",
             header_.c_str(), inputs_.size(), distinctInputs_, inputs_.size() - distinctInputs_, control.c_str(),
             controls, controlFolded, models_.size(), command_.c_str());
@@ -226,9 +296,115 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
     const bool failed = fflush(table_) != 0 || ferror(table_);
     if (fclose(table_) != 0 || failed) {
         table_ = nullptr;
-        refuse("main: cannot write ranking file '" + std::string(opts_.rankFile) + "'");
+        refuse("main: cannot write ranking file '" + tableFile_ + "'");
     }
     table_ = nullptr;
+}
+
+// The occurrence lines of a model, from its file: where each starts, counted from the sequence's start
+// and from its end, and the spacer lengths it used ("Seq %5d   Pos %5d\t%d %d ...").
+ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in) const {
+    ReportOccurrences found;
+    const size_t spacers = static_cast<size_t>(std::count(model.code.begin(), model.code.end(), '-'));
+    found.spacerLengths.resize(spacers);
+    if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return found;
+    char* line = nullptr;
+    size_t room = 0;
+    while (getline(&line, &room, in) > 0 && strncmp(line, "Seq ", 4) == 0) {
+        char* at = line + 4;
+        const long seq = strtol(at, &at, 10);
+        if (seq < 0 || seq >= static_cast<long>(inputOf_.size()) || inputOf_[static_cast<size_t>(seq)] != seq) continue;
+        at = strstr(at, "Pos");
+        if (at == nullptr) continue;
+        const long pos = strtol(at + 3, &at, 10);
+        found.starts.push_back(static_cast<int>(pos));
+        found.startsFromEnd.push_back(static_cast<int>(pos - static_cast<long>(inputs_[static_cast<size_t>(seq)].size())));
+        for (size_t s = 0; s < spacers; ++s) found.spacerLengths[s].push_back(static_cast<int>(strtol(at, &at, 10)));
+    }
+    free(line);
+    return found;
+}
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
+// The table as a link from the report's page: its bare name when both are in one directory, else a file
+// URL of its absolute path.
+std::string tableLinkFrom(const std::string& report, const std::string& table) {
+    if (table.empty() || table[0] != '/') {
+        if (directoryOf(report) == directoryOf(table)) return table.substr(directoryOf(table).size());
+        char* absolute = realpath(table.c_str(), nullptr);
+        if (absolute == nullptr) return table;
+        const std::string link = std::string("file://") + absolute;
+        free(absolute);
+        return link;
+    }
+    return "file://" + table;
+}
+
+std::vector<ReportSymbol> reportSymbols(const MatchRules& rules) {
+    std::vector<ReportSymbol> symbols;
+    for (size_t s = 0; s < rules.accepted.size(); ++s)
+        symbols.push_back({rules.accepted[s], static_cast<int>(s) == rules.joker});
+    return symbols;
+}
+
+}  // namespace
+
+void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
+                          double extractionSeconds) {
+    ReportRun run;
+    run.program = program_;
+    run.version = MOTBOX_VERSION;
+    run.commandLine = command_;
+    run.inputFile = inputFile_;
+    run.sequences = inputs_.size();
+    run.countedSequences = distinctInputs_;
+    for (const std::string& t : inputs_) {
+        run.totalLength += static_cast<long long>(t.size());
+        run.longestSequence = std::max(run.longestSequence, static_cast<int>(t.size()));
+    }
+    run.control = controlInWords();
+    run.controlSequences = controls;
+    run.criteria = criteria_;
+    run.modelsWritten = models_.size();
+    run.extractionSeconds = extractionSeconds;
+    run.tableFile = tableFile_;
+    run.tableLink = tableLinkFrom(opts_.reportFile, tableFile_);
+    run.top = static_cast<size_t>(opts_.reportTop);
+    run.symbols = reportSymbols(rules_);
+
+    std::vector<ReportModel> top;
+    for (size_t r = 0; r < order.size() && r < run.top; ++r) {
+        const Model& m = models_[order[r]];
+        const RankedFile& file = files[static_cast<size_t>(m.file)];
+        ReportModel shown;
+        shown.rank = r + 1;
+        shown.name = m.name;
+        shown.code = m.code;
+        shown.support = m.support;
+        shown.controlSupport = m.controlSupport;
+        shown.score = m.score;
+        shown.file = file.name;
+        const size_t spacers =
+            std::min(static_cast<size_t>(std::count(m.code.begin(), m.code.end(), '-')), file.spacers.size());
+        shown.spacers.assign(matching_.spacers.begin() + static_cast<long>(m.spacerBase),
+                             matching_.spacers.begin() + static_cast<long>(m.spacerBase + spacers));
+        shown.occurrences = occurrencesOf(m, file.stream);
+        top.push_back(std::move(shown));
+    }
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kProcessStart).count();
+    ::writeReport(report_, run, top);
+    const bool failed = fflush(report_) != 0 || ferror(report_);
+    if (fclose(report_) != 0 || failed) {
+        report_ = nullptr;
+        refuse("main: cannot write report file '" + std::string(opts_.reportFile) + "'");
+    }
+    report_ = nullptr;
 }
 
 OutputCopy::OutputCopy(FILE* out) : out_(out) {

@@ -12,10 +12,14 @@
 #include "control_support.h"
 #include "criteres.h"
 #include "options.h"
+#include "report.h"
 
 // The matching rules of the run: what each models symbol accepts (its alphabet file line, upper-cased),
 // the joker, and the substitution allowances of cr.  Needs the loaded alphabet.
 MatchRules matchRulesOfRun(const Criteres& cr);
+
+// The run's criteria in words, for the report: quorum, boxes with their lengths and substitutions, spacers.
+std::vector<std::string> criteriaInWords(const Criteres& cr, float quorumPercent, int nbseq);
 
 // A result file the ranking reads its models from.
 struct RankedFile {
@@ -27,25 +31,33 @@ struct RankedFile {
 class Ranking {
   public:
     // Prepares the ranking of a run whose inputs are loaded: keeps the input texts, reads and checks the
-    // control file (a refusal names it and ends the process with status 1) and opens the table file.
-    // nbseq input texts are in `text`; argc and argv are the whole command line, for the table's header.
+    // control file (a refusal names it and ends the process with status 1) and opens the table file and
+    // the report's.  nbseq input texts are in `text`; argc and argv are the whole command line, for the
+    // table's header; criteria, the run's in words, for the report's.
     Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
-            char** argv, MatchRules rules);
+            char** argv, MatchRules rules, std::vector<std::string> criteria);
     ~Ranking();
     Ranking(const Ranking&) = delete;
     Ranking& operator=(const Ranking&) = delete;
 
-    // Reads the models of the files, in order, and writes the ranked table.
-    void write(const std::vector<RankedFile>& files);
+    // Reads the models of the files, in order, and writes the ranked table and the report.
+    // extractionSeconds: the CPU time the result files show.
+    void write(const std::vector<RankedFile>& files, double extractionSeconds);
 
   private:
     struct Model;
     void readModels(FILE* in, int file, size_t spacerBase);
     std::vector<std::string> controlTexts() const;
+    std::string controlInWords() const;
     void writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                     size_t controlFolded);
+    void writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
+                     double extractionSeconds);
+    ReportOccurrences occurrencesOf(const Model& model, FILE* in) const;
 
     RunOptions opts_;
+    std::string program_;
+    std::string inputFile_;
     std::string header_;                 // program, version and input file
     std::string command_;                // the command line
     std::vector<std::string> inputs_;    // input texts, upper-cased
@@ -53,7 +65,10 @@ class Ranking {
     size_t distinctInputs_ = 0;
     std::vector<std::string> control_;   // the control file's texts (empty with shuffles)
     MatchRules rules_;
+    std::string tableFile_;
     FILE* table_ = nullptr;
+    FILE* report_ = nullptr;
+    std::vector<std::string> criteria_;
     std::vector<Model> models_;
     MatchingModels matching_;
     std::vector<int> seen_;              // by input sequence: last model counted, for the supports

@@ -210,7 +210,7 @@ int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, co
 
 // Ranks the models of every result file, read back in the order of .namefile; each file's spacers are its
 // windows.
-void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, int nbFiles) {
+void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, int nbFiles, double seconds) {
     std::vector<int> digits(static_cast<size_t>(cr.nbbloc));
     std::vector<RankedFile> files;
     for (int k = 0; k < nbFiles; k++) {
@@ -225,7 +225,7 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, in
         }
         files.push_back({name, models, windows});
     }
-    ranking.write(files);
+    ranking.write(files, seconds);
     for (const RankedFile& file : files) fclose(file.stream);
 }
 
@@ -257,9 +257,9 @@ int main(int argc, char** argv) {
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
-    if (options.rankFile != nullptr && clusterWritesResults())
+    if (rankingWanted(options) && clusterWritesResults())
         ranking = std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
-                                            matchRulesOfRun(cr));
+                                            matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
@@ -295,7 +295,7 @@ int main(int argc, char** argv) {
     int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});
     printf("\n");
     writeFinalCounts(stdout, total, seconds);
-    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles);
+    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles, seconds);
 
     freeTexts(nbseq);
     free(f);

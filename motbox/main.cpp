@@ -110,7 +110,8 @@ void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
 }
 
 // Ranks the models of the result file, read back from the file or from the copy of standard output.
-void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, OutputCopy* outputCopy) {
+void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, OutputCopy* outputCopy,
+                double seconds) {
     FILE* models = outputCopy != nullptr ? outputCopy->copy() : fopen(outputFile, "r");
     if (models == nullptr) {
         fprintf(stderr, ">> Error: main: cannot read back output file '%s' for the ranking\n", outputFile);
@@ -118,7 +119,7 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, Ou
     }
     std::vector<SpacerRange> spacers;
     for (int b = 0; b + 1 < cr.nbbloc; b++) spacers.push_back({cr.sauts[b].min, cr.sauts[b].max});
-    ranking.write({{outputFile, models, spacers}});
+    ranking.write({{outputFile, models, spacers}}, seconds);
     if (outputCopy == nullptr) fclose(models);
 }
 
@@ -147,9 +148,9 @@ int main(int argc, char** argv) {
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
-    if (options.rankFile != nullptr && clusterWritesResults())
+    if (rankingWanted(options) && clusterWritesResults())
         ranking = std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
-                                            matchRulesOfRun(cr));
+                                            matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
     printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
                          kMessages);
@@ -183,7 +184,7 @@ int main(int argc, char** argv) {
     writeSummaryLine(outputCopy != nullptr ? stdout : f,
                      motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, run.textAlphabet), headerLines);
     checkResultWritten(f, cl.outputFile, failedBefore);
-    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, outputCopy.get());
+    if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, outputCopy.get(), seconds);
 
     Free_Arbre();
     return 0;

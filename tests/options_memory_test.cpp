@@ -99,3 +99,22 @@ TEST(TreeEstimate, ExtremeSizesStayPositiveAndFinite) {
 }
 
 }  // namespace
+
+TEST(RankingTableFile, ThatOfRankElseTheReportsNameWithTsv) {
+    struct Case {
+        const char* rank;
+        const char* report;
+        std::string table;
+    };
+    const Case cases[] = {
+        {"t.tsv", "r.html", "t.tsv"},     {nullptr, "out/r.html", "out/r.tsv"}, {nullptr, "r.HTM", "r.tsv"},
+        {nullptr, "report", "report.tsv"}, {nullptr, ".html", ".html.tsv"},     {nullptr, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        RunOptions opts;
+        opts.rankFile = c.rank;
+        opts.reportFile = c.report;
+        EXPECT_EQ(rankingTableFile(opts), c.table) << (c.report ? c.report : "(no report)");
+        EXPECT_EQ(rankingWanted(opts), c.rank != nullptr || c.report != nullptr);
+    }
+}
