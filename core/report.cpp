@@ -189,16 +189,17 @@ void putBars(FILE* out, const Bins& bins, const Frame& frame, bool lengths) {
             bins.tallest());
 }
 
-// One alignment of the occurrence starts: from the sequence ends (all below 0) or from the starts.
-void putHistogramGroup(FILE* out, const std::vector<int>& values, bool fromEnd, int left) {
+// One alignment of the occurrence starts: from the sequence ends (all below 0) or from the starts.  The
+// axis spans the longest sequence at least, so that the histograms of all models read alike.
+void putHistogramGroup(FILE* out, const std::vector<int>& values, bool fromEnd, int left, int longest) {
     fprintf(out, "<g class=\"%s\">", fromEnd ? "align-end" : "align-start");
     if (values.empty()) {
         put(out, "<text x=\"4\" y=\"30\">no occurrence listed</text></g>");
         return;
     }
     const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
-    const long long lo = fromEnd ? *lowest : std::min(0, *lowest);
-    const long long hi = fromEnd ? std::max(-1, *highest) : *highest;
+    const long long lo = fromEnd ? std::min(*lowest, -std::max(longest, 1)) : std::min(0, *lowest);
+    const long long hi = fromEnd ? std::max(-1, *highest) : std::max(*highest, longest - 1);
     const Bins bins = binned(values, lo, hi, niceWidth(hi - lo + 1, kMostHistogramBins), fromEnd);
     const Frame frame{left, 6, 44, static_cast<int>(216 / bins.counts.size())};
     putBars(out, bins, frame, false);
@@ -207,7 +208,7 @@ void putHistogramGroup(FILE* out, const std::vector<int>& values, bool fromEnd, 
             left, bins.first, right, bins.low(bins.counts.size()));
 }
 
-void putHistogram(FILE* out, const ReportOccurrences& occurrences) {
+void putHistogram(FILE* out, const ReportOccurrences& occurrences, int longest) {
     const long long tallestPossible =
         static_cast<long long>(std::max(occurrences.starts.size(), occurrences.startsFromEnd.size()));
     const int left = 6 + 6 * digitsOf(tallestPossible);
@@ -215,8 +216,8 @@ void putHistogram(FILE* out, const ReportOccurrences& occurrences) {
             "<svg class=\"histogram\" width=\"%d\" height=\"66\" role=\"img\" "
             "aria-label=\"where the occurrences start\">",
             left + 222);
-    putHistogramGroup(out, occurrences.startsFromEnd, true, left);
-    putHistogramGroup(out, occurrences.starts, false, left);
+    putHistogramGroup(out, occurrences.startsFromEnd, true, left, longest);
+    putHistogramGroup(out, occurrences.starts, false, left, longest);
     put(out, "</svg>");
 }
 
@@ -291,7 +292,9 @@ void putGap(FILE* out, const ReportModel& model, size_t spacer) {
 }
 
 void putDrawing(FILE* out, const ReportRun& run, const ReportModel& model) {
-    put(out, "<td class=\"drawing\"><div class=\"model-name\">");
+    put(out, "<td class=\"drawing\"><div class=\"model-name\" title=\"result file ");
+    putEscaped(out, model.file);  // motbox-delta's models come from one file per spacer window
+    put(out, "\">");
     putEscaped(out, model.name);
     put(out, "</div><div class=\"boxes\">");
     bool inBox = false;
@@ -331,7 +334,7 @@ void putModelRow(FILE* out, const ReportRun& run, const ReportModel& model) {
     fprintf(out, "<td class=\"num\"><span class=\"e-value\" title=\"p-value %s\">%s</span></td>",
             formatNumber(model.score.pValue).c_str(), formatNumber(model.score.eValue).c_str());
     put(out, "<td class=\"occurrences\">");
-    putHistogram(out, model.occurrences);
+    putHistogram(out, model.occurrences, run.longestSequence);
     put(out, "</td><td class=\"spacers\">");
     for (size_t i = 0; i < model.spacers.size(); ++i) {
         const bool listed = i < model.occurrences.spacerLengths.size();
@@ -355,7 +358,8 @@ void putRunHeader(FILE* out, const ReportRun& run) {
     fprintf(out, "</code>: %zu sequences read", run.sequences);
     if (run.countedSequences != run.sequences) fprintf(out, ", %zu counted", run.countedSequences);
     if (run.countedSequences < run.sequences)
-        fprintf(out, ", %zu identical copies folded", run.sequences - run.countedSequences);
+        fprintf(out, ", %zu identical %s folded", run.sequences - run.countedSequences,
+                run.sequences - run.countedSequences == 1 ? "copy" : "copies");
     fprintf(out, "; %lld characters in all, the longest sequence %d</dd>\n", run.totalLength,
             run.longestSequence);
     put(out, "<dt>Control</dt><dd>");

@@ -104,12 +104,13 @@ TEST(Report, EscapesEveryDataFieldAndEncodesTheTableLink) {
     run.tableLink = "my dir/t#1?x%.tsv";
     run.symbols[0].accepted = "<";
     ReportModel model = modelOf(1, "04-5", {{2, 3}});
-    model.name = hostile;
+    model.name = model.file = hostile;
     const std::string page = rendered(run, {model});
     EXPECT_EQ(countOf(page, "<script"), 1u);
     EXPECT_FALSE(contains(page, "alert(1)</"));
-    EXPECT_GE(countOf(page, "&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;q&quot; &#39;a&#39;"), 8u);
-    EXPECT_TRUE(contains(page, "<div class=\"model-name\">&lt;script&gt;"));
+    EXPECT_GE(countOf(page, "&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;q&quot; &#39;a&#39;"), 9u);
+    EXPECT_TRUE(contains(page, "<div class=\"model-name\" title=\"result file &lt;script&gt;"));
+    EXPECT_TRUE(contains(page, "&#39;a&#39;\">&lt;script&gt;"));  // the name after the attribute
     EXPECT_TRUE(contains(page, "<span class=\"sym\">&lt;</span>"));
     EXPECT_TRUE(contains(page, "href=\"my%20dir/t%231%3Fx%25.tsv\""));
 }
