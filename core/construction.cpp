@@ -287,13 +287,15 @@ void recordWindowWord(Feuille* leaf, int32_t end) {
     pendingColourAdds.push_back(leaf);
 }
 
-// Compares a leaf's label with T[*pos..e) character by character.
-void* matchLeafLabel(Feuille* leaf, int32_t* pos, int32_t e, int32_t* etat, int32_t* r) {
+// Compares a leaf's label with T[*pos..e) character by character, its first `known` characters (0 or 1,
+// with *pos < e) being known to match.
+void* matchLeafLabel(Feuille* leaf, int32_t* pos, int32_t e, int32_t* etat, int32_t* r, int32_t known) {
     const char* text = Sequence[current_sequence];
     const char* label = Sequence[leaf->num_seq];
-    int32_t k = labelStart(leaf);
-    const int32_t end = k + seg_taille(leaf);
-    int32_t matched = 0;
+    int32_t k = labelStart(leaf) + known;
+    const int32_t end = labelStart(leaf) + seg_taille(leaf);
+    int32_t matched = known;
+    *pos += known;
     for (; *pos < e && k < end; ++*pos, ++k, ++matched) {
         if (label[k] != text[*pos]) {
             *etat = *pos - e;
@@ -530,11 +532,18 @@ Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
     return root;
 }
 
-void* FindString(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int32_t* r) {
+namespace {
+
+// Spells T[s..e) below n (see FindString).  With kSlotsTrusted, a child reached through the slot of
+// text[pos] is taken to start with that character, which is then not read again from the label's text:
+// that read is a cache miss at every step of the walk over the window words.  Without it every character
+// is compared, so that a label that disagrees with its slot is seen.
+template <bool kSlotsTrusted>
+void* spellBelow(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int32_t* r) {
     const char* text = Sequence[current_sequence];
     int32_t pos = s;
     for (;;) {
-        if (n != nullptr && isFeuille(n)) return matchLeafLabel(asFeuille(n), &pos, e, etat, r);
+        if (n != nullptr && isFeuille(n)) return matchLeafLabel(asFeuille(n), &pos, e, etat, r, 0);
         if (n != nullptr && pos >= e) {
             *etat = 1;
             *r = 0;
@@ -547,15 +556,13 @@ void* FindString(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int3
             return n;
         }
         *pere = n;
-        if (isFeuille(child)) {
-            n = child;
-            continue;
-        }
+        constexpr int32_t known = kSlotsTrusted ? 1 : 0;
+        if (isFeuille(child)) return matchLeafLabel(asFeuille(child), &pos, e, etat, r, known);
         const Noeud* node = asNoeud(child);
         const char* label = Sequence[node->num_seq];
         const int32_t end = node->debut + seg_taille(node);
-        int32_t k = node->debut;
-        for (; pos < e && k < end; ++pos, ++k) {
+        int32_t k = node->debut + known;
+        for (pos += known; pos < e && k < end; ++pos, ++k) {
             if (label[k] != text[pos]) {
                 *etat = pos - e;
                 *r = k - node->debut;
@@ -574,6 +581,12 @@ void* FindString(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int3
         }
         n = child;
     }
+}
+
+}  // namespace
+
+void* FindString(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int32_t* r) {
+    return spellBelow<false>(n, s, e, pere, etat, r);
 }
 
 Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t taille_fenetre) {
@@ -684,7 +697,7 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
         void* pere = nullptr;
         int32_t etat = 0;
         int32_t r = 0;
-        void* rec = FindString(n, i - d, i, &pere, &etat, &r);
+        void* rec = spellBelow<true>(n, i - d, i, &pere, &etat, &r);
         n = rec;
         if (r == -1) {
             addPendingColours();

@@ -190,8 +190,8 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
             s += len;
             continue;
         }
-        const char labelChar = labelText(child)[labelStart(child) + (e - s) - 1];
-        if (letterOf(text[e - 1]) != letterOf(labelChar)) {
+        // With one character left, it is the one the slot matched: no need to read the label's text.
+        if (e - s > 1 && letterOf(text[e - 1]) != letterOf(labelText(child)[labelStart(child) + (e - s) - 1])) {
             *etat = 3;
             return splitEdge(node, child, s, e, pere);
         }
