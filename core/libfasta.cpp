@@ -106,10 +106,13 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
         // Sequence lines are read without the header test of readLine: a
         // line that starts with ">" is recognised below, and its overflow
         // (if any) is skipped there.
-        const long pieceStart = ftell(stream);
         if (!readPiece(stream)) break;
+        const int pieceBytes = sLength;
         bool hadLineFeed = chopLineFeed();
         if (sBuffer[0] == '>') {
+            // Measured back from here, once per entry, rather than asked of the stream before every line.
+            const long here = ftell(stream);
+            const long pieceStart = here < 0 ? here : here - pieceBytes;
             if (!hadLineFeed) skipRestOfLine(stream);
             if (retainNext) {
                 sRetained = 1;
