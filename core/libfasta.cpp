@@ -37,7 +37,8 @@ int sLength = 0;
 bool readPiece(FILE* stream) {
     int n = 0;
     int c = 0;
-    while (n < kBufSize - 1 && (c = getc(stream)) != EOF) {
+    // The files are read by one thread: the stream need not be locked for every character.
+    while (n < kBufSize - 1 && (c = getc_unlocked(stream)) != EOF) {
         sBuffer[n++] = static_cast<char>(c);
         if (c == '\n') break;
     }
@@ -61,7 +62,7 @@ bool chopLineFeed() {
 long skipRestOfLine(FILE* stream) {
     long skipped = 0;
     int c;
-    while ((c = getc(stream)) != EOF && c != '\n') skipped++;
+    while ((c = getc_unlocked(stream)) != EOF && c != '\n') skipped++;
     return skipped;
 }
 
