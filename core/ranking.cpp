@@ -1,5 +1,6 @@
 #include "ranking.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -239,7 +240,23 @@ std::vector<std::string> Ranking::controlTexts() const {
     return shuffledControls(sources, opts_.shuffles, opts_.seed);
 }
 
+namespace {
+
+bool sameFile(FILE* a, FILE* b) {
+    struct stat sa {}, sb {};
+    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
 void Ranking::write(const std::vector<RankedFile>& files, double extractionSeconds) {
+    // A table or page named like a result file would be written over it: refused while the results are whole.
+    for (const RankedFile& file : files) {
+        if (sameFile(table_, file.stream))
+            refuse("main: ranking file '" + tableFile_ + "' is the result file '" + file.name + "'");
+        if (report_ != nullptr && sameFile(report_, file.stream))
+            refuse("main: report file '" + std::string(opts_.reportFile) + "' is the result file '" + file.name + "'");
+    }
     fputs("** Ranking against the control set **\n", stderr);
     for (size_t f = 0; f < files.size(); ++f) {
         const size_t base = matching_.spacers.size();

@@ -239,4 +239,31 @@ TEST_F(Ranking, ControlFilesAreRefusedByName) {
     }
 }
 
+// A table or page given the name of a result file would be written over the results: the run ends with
+// status 1, the results left whole.
+TEST_F(Ranking, ATableOrPageNamedLikeAResultFileIsRefusedAndTheResultsKept) {
+    writeFile(dir_ + "/in.fa", ">a\nACGTACGTAC\n>b\nACGTTTGTAC\n");
+    const std::vector<std::string> positional = {"acgt.alph", "in.fa", "res", "100", "1", "4", "4", "0"};
+    auto with = [&](std::vector<std::string> options) {
+        options.insert(options.end(), positional.begin(), positional.end());
+        return run(MOTBOX_BIN, options);
+    };
+    ASSERT_EQ(with({}).status, 0);
+    const std::string results = masked(readFile(dir_ + "/res"));
+    const struct {
+        std::vector<std::string> options;
+        std::string message;
+    } cases[] = {
+        {{"--rank", "res"}, ">> Error: main: ranking file 'res' is the result file 'res'\n"},
+        {{"--report", "res"}, ">> Error: main: report file 'res' is the result file 'res'\n"},
+        {{"--report", "./res"}, ">> Error: main: report file './res' is the result file 'res'\n"},
+    };
+    for (const auto& c : cases) {
+        const auto r = with(c.options);
+        EXPECT_EQ(r.status, 1) << c.message;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(masked(readFile(dir_ + "/res")), results) << c.message;
+    }
+}
+
 }  // namespace
