@@ -73,18 +73,22 @@ tr{break-inside:avoid;page-break-inside:avoid}
 }
 )";
 
-// Written last in the body; errors land in the DOM so that a headless browser can report them.
+// Written last in the body; errors land in the DOM so that a headless browser can report them.  The page
+// opened as report.html#aligned-start shows the histograms aligned on the sequence starts.
 constexpr const char* kScript = R"(
 window.onerror=function(message){document.body.dataset.scriptError=String(message);};
 (function(){
 var button=document.getElementById("align-toggle");
-if(button)button.onclick=function(){
+if(button){
+button.onclick=function(){
 var start=document.body.classList.toggle("aligned-start");
 var state=start?"aligned on sequence starts":"aligned on sequence ends";
 button.textContent=state;
 button.setAttribute("aria-pressed",start?"true":"false");
 document.getElementById("align-state").textContent=state;
 };
+if(location.hash==="#aligned-start")button.click();
+}
 document.body.dataset.ready="1";
 })();
 )";

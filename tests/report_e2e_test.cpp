@@ -33,12 +33,17 @@ std::string findBrowser() {
     return "";
 }
 
+// Runs headless Chromium on a local page with `action` (--dump-dom, --print-to-pdf=...).
+testutil::RunResult browse(const std::string& browser, const std::string& url, const std::string& profile,
+                           const std::string& action) {
+    return runCommand({"/usr/bin/timeout", "180", browser, "--headless", "--no-sandbox", "--disable-gpu",
+                       "--disable-quic", "--no-first-run", "--disable-background-networking",
+                       "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile, action, url});
+}
+
 // The page as the browser built it, scripts run.
-std::string renderedDom(const std::string& browser, const std::string& page, const std::string& profile) {
-    const testutil::RunResult r =
-        runCommand({"/usr/bin/timeout", "180", browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                    "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                    "--disable-sync", "--user-data-dir=" + profile, "--dump-dom", "file://" + page});
+std::string renderedDom(const std::string& browser, const std::string& url, const std::string& profile) {
+    const testutil::RunResult r = browse(browser, url, profile, "--dump-dom");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.find("Uncaught"), std::string::npos) << r.err;
     return r.out;
@@ -165,7 +170,9 @@ class Report : public ::testing::Test {
         args.insert(args.begin(), program);
         return runCommand(args, dir_);
     }
-    std::string dom(const std::string& page) { return renderedDom(browser_, dir_ + "/" + page, dir_ + "/profile"); }
+    std::string dom(const std::string& page) {
+        return renderedDom(browser_, "file://" + dir_ + "/" + page, dir_ + "/profile");
+    }
     std::string browser_, dir_;
 };
 
@@ -250,6 +257,25 @@ TEST_F(Report, FileNamesHoldingMarkupShowAsText) {
     EXPECT_NE(page.find("&lt;script&gt;document.title='injected'&lt;/script&gt;.fa"), std::string::npos);
     EXPECT_NE(page.find(">t&amp;&lt;i&gt;.tsv</a>"), std::string::npos) << "the table's name is not shown as text";
     EXPECT_EQ(modelRows(page).size(), 3u);
+}
+
+TEST_F(Report, OpensAlignedOnTheStartsOnRequestAndPrints) {
+    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "page.html", "--report-top", "5", "acgt.alph", kPromoters, "res", "10", "2",
+                               "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"})
+                  .status,
+              0);
+    const std::string page = dom("page.html#aligned-start");
+    EXPECT_NE(page.find("data-ready=\"1\""), std::string::npos);
+    EXPECT_EQ(page.find("data-script-error"), std::string::npos);
+    EXPECT_NE(page.find("<body class=\"aligned-start\""), std::string::npos) << page.substr(0, 2000);
+    EXPECT_NE(page.find("aria-pressed=\"true\">aligned on sequence starts</button>"), std::string::npos);
+
+    const testutil::RunResult printed =
+        browse(browser_, "file://" + dir_ + "/page.html", dir_ + "/profile", "--print-to-pdf=" + dir_ + "/page.pdf");
+    EXPECT_EQ(printed.status, 0) << printed.err;
+    const std::string pdf = readFile(dir_ + "/page.pdf");
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    EXPECT_GT(pdf.size(), 10000u);
 }
 
 }  // namespace
