@@ -1,5 +1,6 @@
 #include "alphabet.h"
 
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,12 +43,39 @@ char* copyName(const char* s) {
     return p;
 }
 
+// What the text check does with each byte, looked up once per character of megabases of text.
+enum class TextByte : unsigned char { Kept, Lowered, End, Checked };
+
+constexpr std::array<TextByte, 256> kTextBytes = [] {
+    std::array<TextByte, 256> bytes{};
+    for (int b = 0; b < 256; ++b) {
+        const int c = static_cast<signed char>(b);
+        bytes[b] = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? TextByte::Kept
+                   : c >= 'a' && c <= 'z'                          ? TextByte::Lowered
+                   : c == '$' || c == 0                            ? TextByte::End
+                                                                   : TextByte::Checked;
+    }
+    return bytes;
+}();
+
 void checkTexts(char** texts, int nbSeq, bool* present) {
     for (int s = 0; s < nbSeq; s++) {
         char* t = texts[s];
         // Each text ends with "$"; a NUL also ends it, so a text without "$" is never overrun.
-        for (int p = 0; t[p] != '$' && t[p] != '\0'; p++) {
-            int c = static_cast<signed char>(t[p]);
+        for (int p = 0;; p++) {
+            const TextByte kind = kTextBytes[static_cast<unsigned char>(t[p])];
+            if (kind == TextByte::Kept) {
+                present[static_cast<unsigned char>(t[p])] = true;
+                continue;
+            }
+            if (kind == TextByte::End) break;
+            if (kind == TextByte::Lowered) {
+                t[p] = static_cast<char>(t[p] - 32);
+                present[static_cast<unsigned char>(t[p])] = true;
+                continue;
+            }
+            // Neither a letter nor a digit.
+            const int c = static_cast<signed char>(t[p]);
             if (c <= 31 || c == 127) {
                 fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, c, c);
                 exitOne();
@@ -57,14 +85,7 @@ void checkTexts(char** texts, int nbSeq, bool* present) {
                         p, c, c);
                 exitOne();
             }
-            if (isLetterOrDigit(c)) {
-                if (isLower(c)) {
-                    c -= 32;
-                    t[p] = static_cast<char>(c);
-                }
-            } else {
-                fprintf(stderr, "> Warning: Seq %d Pos %d Non alphanumeric character '%c'\n", s, p, c);
-            }
+            fprintf(stderr, "> Warning: Seq %d Pos %d Non alphanumeric character '%c'\n", s, p, c);
             present[c] = true;
         }
     }

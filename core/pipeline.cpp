@@ -304,17 +304,21 @@ void checkArgumentRanges(char** argv, const Criteres& cr, const CommandLine& cl)
 void checkTextCharacters(const LoadedSequences& loaded) {
     for (int s = 0; s < loaded.count; s++) {
         const char* t = text[s];
-        for (int p = 0; p < loaded.records[s]->length; p++) {
-            if (t[p] == '$') {
-                fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s, p,
-                        '$', '$');
-                exit(1);
-            }
-            if (t[p] == '\0') {
-                // Written like the other control characters, the byte itself between the quotes.
-                fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, 0, '\0');
-                exit(1);
-            }
+        // The first "$" or NUL byte, whichever comes first, found by the library's word-wide scans.
+        const size_t length = static_cast<size_t>(loaded.records[s]->length);
+        const auto* dollar = static_cast<const char*>(memchr(t, '$', length));
+        const size_t dollarAt = dollar != nullptr ? static_cast<size_t>(dollar - t) : length;
+        const size_t nulAt = strnlen(t, length);
+        if (dollarAt < nulAt) {
+            fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
+                    static_cast<int>(dollarAt), '$', '$');
+            exit(1);
+        }
+        if (nulAt < length) {
+            // Written like the other control characters, the byte itself between the quotes.
+            fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, static_cast<int>(nulAt), 0,
+                    '\0');
+            exit(1);
         }
     }
 }

@@ -354,6 +354,11 @@ TEST_F(DriverTest, SequenceFileProblems) {
          ">> Error: Seq 1 Pos 2 Forbidden character 36 ('$') in the sequences\n"},
         {"terminator at the end", ">a\nACGT$\n>b\nACGT\n", "",
          ">> Error: Seq 0 Pos 4 Forbidden character 36 ('$') in the sequences\n"},
+        // Of a NUL byte and a "$" in one sequence, the first one is reported.
+        {"NUL byte before a terminator", std::string(">a\nACGT\n>b\nA\0C$GT\n", 18), "",
+         std::string(">> Error: Seq 1 Pos 1 Control character 0 ('\0')\n", 48)},
+        {"terminator before a NUL byte", std::string(">a\nACGT\n>b\nA$C\0GT\n", 18), "",
+         ">> Error: Seq 1 Pos 1 Forbidden character 36 ('$') in the sequences\n"},
     };
     for (const Case& c : cases) {
         put("seqs.fa", c.fasta);
