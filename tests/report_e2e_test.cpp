@@ -182,10 +182,13 @@ TEST_F(Report, RowsHistogramsAndNumbersAreThoseOfTheTableAndTheResultFiles) {
     struct Case {
         std::string program;
         std::vector<std::string> boxes;  // the arguments after the quorum
+        std::string spacer;              // the spacer as the header words it
     };
     const std::vector<Case> cases = {
-        {MOTBOX_BIN, {"2", "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"}},
-        {MOTBOX_DELTA_BIN, {"2", "8", "8", "0", "4", "4", "0", "0", "10", "2", "4", "4", "0"}},
+        {MOTBOX_BIN, {"2", "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"}, "Spacer 1: 0 to 10 characters<"},
+        {MOTBOX_DELTA_BIN,
+         {"2", "8", "8", "0", "4", "4", "0", "0", "10", "2", "4", "4", "0"},
+         "Spacer 1: 0 to 10 characters, sorted into windows of 5 lengths (Delta 2)<"},
     };
     const std::vector<bool> counted = countedSequences(kPromoters);
     for (const Case& c : cases) {
@@ -201,6 +204,9 @@ TEST_F(Report, RowsHistogramsAndNumbersAreThoseOfTheTableAndTheResultFiles) {
         EXPECT_NE(page.find("data-ready=\"1\""), std::string::npos) << "the page's script did not finish";
         EXPECT_EQ(page.find("data-script-error"), std::string::npos);
         EXPECT_NE(page.find("href=\"page.tsv\""), std::string::npos);
+        for (const std::string& words : {std::string("Quorum: 20 of 200 sequences (10 %)<"),
+                                         std::string("Box 1: 4 symbols, no substitution<"), c.spacer})
+            EXPECT_NE(page.find(words), std::string::npos) << words;
         const std::vector<std::string> rows = modelRows(page);
         ASSERT_EQ(rows.size(), 12u);
         std::map<std::string, std::map<std::string, std::vector<int>>> results;  // by result file
