@@ -39,6 +39,17 @@ for layout in "2 2" "3 1"; do
 done
 grep -q '^Nb models: [1-9]' one/res || fail "the comparison case writes no model"
 
+# The ranking and its report are made by rank 0 from the same results: the same table and page, the
+# command line and the run time aside.
+(cd one && "$motbox" -t 1 --report r.html ../acgt.alph "$fasta" ranked "${two_boxes[@]}" >/dev/null 2>&1) ||
+    fail "motbox --report"
+(cd np2 && ranks 2 "$motbox_mpi" -t 1 --report r.html ../acgt.alph "$fasta" ranked "${two_boxes[@]}" \
+    >/dev/null 2>&1) || fail "motbox-mpi --report: status $?"
+cmp -s <(tail -n +2 one/r.tsv) <(tail -n +2 np2/r.tsv) || fail "motbox-mpi -np 2: other ranking table"
+unrun() { grep -v -e '<dt>Run time</dt>' -e '<dt>Command line</dt>' "$1"; }
+cmp -s <(unrun one/r.html) <(unrun np2/r.html) || fail "motbox-mpi -np 2: other report"
+grep -q '<tr class="model"' one/r.html || fail "the report shows no model"
+
 # motbox-delta: every window file, the .namefile and standard output.
 mkdir delta1 && (cd delta1 && "$delta" -t 1 ../acgt.alph "$fasta" res "${delta_boxes[@]}" >out 2>/dev/null) ||
     fail "motbox-delta -t 1"
