@@ -56,25 +56,29 @@ bool parseWhole(const char* value, unsigned long long low, unsigned long long hi
     return true;
 }
 
-bool setRankFile(RunOptions& opts, const char* value) {
-    opts.rankFile = value;
+// A file name: anything but empty.
+bool setFileName(const char** field, const char* value) {
+    *field = value;
     return *value != '\0';
 }
 
-bool setControlFile(RunOptions& opts, const char* value) {
-    opts.controlFile = value;
-    return *value != '\0';
-}
-
-// More shuffles than this only add time: the control already outnumbers the input a thousand times.
-constexpr unsigned long long kMaxShuffles = 1000;
-
-bool setShuffles(RunOptions& opts, const char* value) {
+// A whole number within [low, high] into an int field.
+bool setCount(int* field, const char* value, int low, int high) {
     unsigned long long n = 0;
-    if (!parseWhole(value, 1, kMaxShuffles, &n)) return false;
-    opts.shuffles = static_cast<int>(n);
+    if (!parseWhole(value, static_cast<unsigned long long>(low), static_cast<unsigned long long>(high), &n))
+        return false;
+    *field = static_cast<int>(n);
     return true;
 }
+
+bool setRankFile(RunOptions& opts, const char* value) { return setFileName(&opts.rankFile, value); }
+
+bool setControlFile(RunOptions& opts, const char* value) { return setFileName(&opts.controlFile, value); }
+
+// More shuffles than this only add time: the control already outnumbers the input a thousand times.
+constexpr int kMaxShuffles = 1000;
+
+bool setShuffles(RunOptions& opts, const char* value) { return setCount(&opts.shuffles, value, 1, kMaxShuffles); }
 
 bool setSeed(RunOptions& opts, const char* value) { return parseWhole(value, 0, ULLONG_MAX, &opts.seed); }
 
@@ -83,20 +87,12 @@ bool setKeepDuplicates(RunOptions& opts, const char*) {
     return true;
 }
 
-bool setReportFile(RunOptions& opts, const char* value) {
-    opts.reportFile = value;
-    return *value != '\0';
-}
+bool setReportFile(RunOptions& opts, const char* value) { return setFileName(&opts.reportFile, value); }
 
 // A page of more models than this is no longer read; the table holds them all.
-constexpr unsigned long long kMaxReportTop = 1000;
+constexpr int kMaxReportTop = 1000;
 
-bool setReportTop(RunOptions& opts, const char* value) {
-    unsigned long long n = 0;
-    if (!parseWhole(value, 1, kMaxReportTop, &n)) return false;
-    opts.reportTop = static_cast<int>(n);
-    return true;
-}
+bool setReportTop(RunOptions& opts, const char* value) { return setCount(&opts.reportTop, value, 1, kMaxReportTop); }
 
 const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},

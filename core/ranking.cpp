@@ -320,9 +320,8 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
 
 // The occurrence lines of a model, from its file: where each starts, counted from the sequence's start
 // and from its end, and the spacer lengths it used ("Seq %5d   Pos %5d\t%d %d ...").
-ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in) const {
+ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in, size_t spacers) const {
     ReportOccurrences found;
-    const size_t spacers = static_cast<size_t>(std::count(model.code.begin(), model.code.end(), '-'));
     found.spacerLengths.resize(spacers);
     if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return found;
     char* line = nullptr;
@@ -411,7 +410,7 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
             std::min(static_cast<size_t>(std::count(m.code.begin(), m.code.end(), '-')), file.spacers.size());
         shown.spacers.assign(matching_.spacers.begin() + static_cast<long>(m.spacerBase),
                              matching_.spacers.begin() + static_cast<long>(m.spacerBase + spacers));
-        shown.occurrences = occurrencesOf(m, file.stream);
+        shown.occurrences = occurrencesOf(m, file.stream, spacers);
         top.push_back(std::move(shown));
     }
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kProcessStart).count();

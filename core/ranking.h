@@ -53,7 +53,7 @@ class Ranking {
                     size_t controlFolded);
     void writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                      double extractionSeconds);
-    ReportOccurrences occurrencesOf(const Model& model, FILE* in) const;
+    ReportOccurrences occurrencesOf(const Model& model, FILE* in, size_t spacers) const;
 
     RunOptions opts_;
     std::string program_;

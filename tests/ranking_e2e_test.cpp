@@ -50,19 +50,7 @@ Table readTable(const std::string& path) {
 // code -> number of sequences, for the models of a result file.
 std::map<std::string, int> writtenCounts(const std::string& result) {
     std::map<std::string, int> counts;
-    std::istringstream in(result);
-    std::string line, name, code;
-    bool body = false;
-    while (std::getline(in, line)) {
-        if (!body) {
-            body = line.rfind("====", 0) == 0;
-            continue;
-        }
-        if (line.rfind("Nb models", 0) == 0) break;
-        int count = 0;
-        std::istringstream fields(line);
-        if (line.rfind("Seq ", 0) != 0 && fields >> name >> code >> count) counts[code] = count;
-    }
+    for (const testutil::WrittenModel& m : testutil::writtenModels(result)) counts[m.code] = m.count;
     return counts;
 }
 

@@ -112,24 +112,7 @@ std::vector<std::vector<std::string>> tableRows(const std::string& path) {
 // By code: the sequence of every occurrence line of that model in a result file.
 std::map<std::string, std::vector<int>> occurrenceSequences(const std::string& result) {
     std::map<std::string, std::vector<int>> found;
-    std::istringstream in(result);
-    std::string line, name, code;
-    std::vector<int>* current = nullptr;
-    bool body = false;
-    while (std::getline(in, line)) {
-        if (!body) {
-            body = line.rfind("====", 0) == 0;
-            continue;
-        }
-        if (line.rfind("Nb models", 0) == 0) break;
-        if (line.rfind("Seq ", 0) == 0) {
-            if (current != nullptr) current->push_back(std::stoi(line.substr(4)));
-            continue;
-        }
-        std::istringstream fields(line);
-        int count = 0;
-        if (fields >> name >> code >> count) current = &found[code];
-    }
+    for (testutil::WrittenModel& m : testutil::writtenModels(result)) found[m.code] = std::move(m.sequences);
     return found;
 }
 

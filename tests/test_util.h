@@ -142,6 +142,36 @@ inline void removeTree(const std::string& path) {
     std::filesystem::remove_all(path, ignored);
 }
 
+// A model of a result file: its line "name code count" and the sequence of each "Seq" line after it.
+struct WrittenModel {
+    std::string name, code;
+    int count = 0;
+    std::vector<int> sequences;
+};
+
+// The models of a result file's body (between the "====" line and "Nb models"), in order.
+inline std::vector<WrittenModel> writtenModels(const std::string& result) {
+    std::vector<WrittenModel> models;
+    std::istringstream in(result);
+    std::string line;
+    bool body = false;
+    while (std::getline(in, line)) {
+        if (!body) {
+            body = line.rfind("====", 0) == 0;
+            continue;
+        }
+        if (line.rfind("Nb models", 0) == 0) break;
+        if (line.rfind("Seq ", 0) == 0) {
+            if (!models.empty()) models.back().sequences.push_back(std::stoi(line.substr(4)));
+            continue;
+        }
+        WrittenModel m;
+        std::istringstream fields(line);
+        if (fields >> m.name >> m.code >> m.count) models.push_back(std::move(m));  // else the count line
+    }
+    return models;
+}
+
 }  // namespace testutil
 
 using testutil::fileExists;
