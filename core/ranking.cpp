@@ -296,8 +296,7 @@ std::string Ranking::controlInWords() const {
 
 void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                          size_t controlFolded) {
-    const std::string control = (opts_.controlFile != nullptr ? std::string("control ") + opts_.controlFile
-                                                              : "control " + controlInWords());
+    const std::string control = "control " + (opts_.controlFile != nullptr ? opts_.controlFile : controlInWords());
     fprintf(table_, "# %s: %zu sequences, %zu of them counted (%zu identical ones folded); %s: %zu sequences counted (%zu identical ones folded); %zu models; command line: %s\n",
             header_.c_str(), inputs_.size(), distinctInputs_, inputs_.size() - distinctInputs_, control.c_str(),
             controls, controlFolded, models_.size(), command_.c_str());
