@@ -155,6 +155,7 @@ Feuille* Alloc_Feuille() {
     f->debut = MARQUE_FEUILLE;
     f->num_seq = current_sequence;
     f->dernier_indice = -1;
+    f->fin = getValue(Liste_positions_fin, f->dernier_indice);
     f->bit_tab = SingletonBitTab(current_sequence);
     return f;
 }

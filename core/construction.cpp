@@ -93,10 +93,8 @@ void afterSplit(Step& st) {
 
 void* listedRecord(const Liste* cell) { return cell->feuille; }
 
-void openLeaf(void* leaf) { setListeValue(Liste_positions_fin, asFeuille(leaf)->dernier_indice, -1); }
-void closeLeaf(void* leaf, int32_t end) {
-    setListeValue(Liste_positions_fin, asFeuille(leaf)->dernier_indice, end);
-}
+void openLeaf(void* leaf) { setLeafEnd(asFeuille(leaf), -1); }
+void closeLeaf(void* leaf, int32_t end) { setLeafEnd(asFeuille(leaf), end); }
 
 void appendActive(const Working& w, void* record) {
     Liste* cell = Alloc_Liste();
@@ -282,7 +280,7 @@ void recordWindowWord(Feuille* leaf, int32_t end) {
     const int32_t len = seg_taille(leaf);
     leaf->debut = (end - len) | MARQUE_FEUILLE;
     const int flag = leaf->num_seq != current_sequence ? 1 : 0;
-    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
+    appendLeafEnd(leaf, end, flag);
     leaf->num_seq = current_sequence;
     pendingColourAdds.push_back(leaf);
 }
@@ -509,7 +507,7 @@ Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
     const int64_t capacity = std::min<int64_t>(20 * static_cast<int64_t>(length), INT32_MAX);
     Liste_positions_fin = Alloc_ListePositions(static_cast<int32_t>(capacity));
 
-    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, -1, 0);
+    appendLeafEnd(leaf, -1, 0);
     cell->feuille = leaf;
     Liste* debut = cell;
     Liste* fin = cell;

@@ -30,7 +30,7 @@ void setLeafStart(Feuille* leaf, int32_t start) { leaf->debut = start | MARQUE_F
 Feuille* newLeaf(int32_t start, int32_t end) {
     Feuille* leaf = Alloc_Feuille();
     setLeafStart(leaf, start);
-    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, 0);
+    appendLeafEnd(leaf, end, 0);
     return leaf;
 }
 
@@ -43,11 +43,11 @@ void recordOccurrenceAtLeaf(Feuille* leaf, int32_t s, int32_t e) {
     if (leaf->num_seq == current_sequence && end == e) return;
     setLeafStart(leaf, s);
     if (leaf->num_seq != current_sequence) {
-        Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 1);
+        appendLeafEnd(leaf, e, 1);
         addNewestBitTabValue(&leaf->bit_tab, current_sequence);
         leaf->num_seq = current_sequence;
     } else {
-        Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, e, 0);
+        appendLeafEnd(leaf, e, 0);
     }
 }
 
@@ -57,7 +57,7 @@ void* reachLeaf(Feuille* leaf, int32_t s, int32_t e, int32_t* etat) {
     const int32_t len = seg_taille(leaf);
     if (len < e - s) {
         setLeafStart(leaf, s - len);
-        setListeValue(Liste_positions_fin, leaf->dernier_indice, e);
+        setLeafEnd(leaf, e);
         return leaf;
     }
     if (len == e - s) recordOccurrenceAtLeaf(leaf, s, e);

@@ -18,7 +18,17 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child);
 // that character is not in the alphabet, node is null or a leaf, or there is none.
 void* Get_Child_Start_Letter(void* node, int32_t p);
 // Raw value of a leaf's newest cell: the end of its label, -1 while open.
-inline int32_t leafRecordedEnd(const Feuille* leaf) { return getValue(Liste_positions_fin, leaf->dernier_indice); }
+inline int32_t leafRecordedEnd(const Feuille* leaf) { return leaf->fin; }
+
+// Every change of a leaf's newest cell goes through these two, which keep the leaf's copy of its value.
+inline void appendLeafEnd(Feuille* leaf, int32_t end, int flag) {
+    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
+    leaf->fin = getValue(Liste_positions_fin, leaf->dernier_indice);
+}
+inline void setLeafEnd(Feuille* leaf, int32_t end) {
+    setListeValue(Liste_positions_fin, leaf->dernier_indice, end);
+    leaf->fin = getValue(Liste_positions_fin, leaf->dernier_indice);
+}
 // End of a record's label with an open end read as the current end of the construction.
 inline int32_t labelEnd(const void* x) {
     const int32_t end =

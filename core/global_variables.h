@@ -25,6 +25,7 @@ struct Feuille {
     int32_t debut;           // label start | MARQUE_FEUILLE
     int32_t num_seq;         // sequence of its newest occurrence
     int32_t dernier_indice;  // newest cell of its chain in Liste_positions_fin, -1 = none
+    int32_t fin;             // that cell's value (the label's end, -1 = open), kept here to spare a read of the list
     BitTab bit_tab;          // sequences that reach the leaf
 };
 

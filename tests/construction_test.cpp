@@ -183,6 +183,7 @@ private:
             fault("leaf below '" + above + "' has no closed newest cell");
             return {};
         }
+        if (leaf->fin != chain.values.front()) fault("leaf below '" + above + "' keeps a stale end");
         const std::string label = labelOf(leaf);
         if (label.empty()) fault("empty leaf label below '" + above + "'");
         const std::string word = above + label;
@@ -502,7 +503,7 @@ TEST_F(ConstructionDeathTest, InconsistentTreeIsReportedAsFailure) {
     Noeud* root = Construction_Arbre(first, 2);
     auto* ac = static_cast<Feuille*>(childFor(root, 'A'));
     // The leaf AC now ends after A: its label stops before the word does.
-    setListeValue(Liste_positions_fin, ac->dernier_indice, 1);
+    setLeafEnd(ac, 1);
     EXPECT_EXIT(AjouteSequence(root, second, 2), testing::ExitedWithCode(255),
                 exactly("ERREUR    CAS 2 for sequence 1 and string 0 .. 2 \nAC\n"));
     Free_Arbre();

@@ -27,7 +27,7 @@ protected:
         Feuille* f = Alloc_Feuille();
         current_sequence = saved;
         f->debut = start | MARQUE_FEUILLE;
-        Ajoute_Position_Liste(Liste_positions_fin, &f->dernier_indice, end, 0);
+        appendLeafEnd(f, end, 0);
         return f;
     }
 
@@ -271,7 +271,7 @@ TEST_F(DumpTest, LeafChainsMarkTheChangeOfSequenceAndOpenEnds) {
               "Feuille (P): 3->(4,-,4,) [s:0,1,] {2}= ($)\n");
     // An open end is written as minus the current end and the label runs up to it.
     auto* ag = static_cast<Feuille*>(static_cast<Noeud*>(root->fils[0])->fils[2]);
-    setListeValue(Liste_positions_fin, ag->dernier_indice, -1);
+    setLeafEnd(ag, -1);
     global_indice = 4;
     EXPECT_EQ(dumpOf([&] { Print_Tree_Indent(ag, nullptr, &leaves, nullptr, nullptr, 1); }),
               "Feuille (P): 2->(-4,-,2,) [s:0,1,] {2}= (G$)\n");

@@ -12,6 +12,7 @@
 #include "allocateurs.h"
 #include "bit_tab.h"
 #include "criteres.h"
+#include "global_fonctions.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ class PrintPositionsTest : public testing::Test {
     void reset() {
         release();
         Liste_positions_fin = Alloc_ListePositions(4);
-        leaf_ = {MARQUE_FEUILLE, 0, -1, nullptr};
+        leaf_ = {MARQUE_FEUILLE, 0, -1, -3, nullptr};
     }
 
     // occurrences: (sequence, end) in insertion order (lowest sequence first).
@@ -155,8 +156,7 @@ class PrintPositionsTest : public testing::Test {
         leaf_.bit_tab = staticSet ? AllocBitTabStatic() : AllocBitTab();
         int previous = -1;
         for (const auto& [seq, end] : occurrences) {
-            Ajoute_Position_Liste(Liste_positions_fin, &leaf_.dernier_indice, end,
-                                  previous != -1 && previous != seq);
+            appendLeafEnd(&leaf_, end, previous != -1 && previous != seq);
             addBitTabValue(&leaf_.bit_tab, seq);
             previous = seq;
         }
@@ -175,7 +175,7 @@ class PrintPositionsTest : public testing::Test {
         return {out, lines};
     }
 
-    Feuille leaf_{MARQUE_FEUILLE, 0, -1, nullptr};
+    Feuille leaf_{MARQUE_FEUILLE, 0, -1, -3, nullptr};
 
   private:
     ListePositions* saved_list_ = nullptr;

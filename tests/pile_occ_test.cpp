@@ -242,7 +242,7 @@ class OccurrenceWalks : public testing::Test {
     Feuille* leaf(int32_t start, int32_t end) {
         Feuille* f = Alloc_Feuille();
         f->debut = start | MARQUE_FEUILLE;
-        Ajoute_Position_Liste(Liste_positions_fin, &f->dernier_indice, end, 0);
+        appendLeafEnd(f, end, 0);
         return f;
     }
 
