@@ -366,6 +366,87 @@ void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
     }
 }
 
+// Window words of a text looked up from the root several at a time.  Along suffix links each word's walk
+// starts where the previous one ended, so the walk waits for one cache miss after the other; walks from the
+// root are independent, and taking them a step each in turn overlaps their misses.  A root walk spells the
+// whole word instead of its last few characters, which pays only for short windows.
+constexpr int32_t kLanes = 16;
+constexpr int32_t kLaneWindowLimit = 32;
+
+// One window word T[end-W..end) being looked up: the record reached next (its label starts at text position
+// pos, its first character known from its slot), then what was found.
+struct WordLookup {
+    void* next;
+    int32_t pos;
+    int32_t end;
+    void* found;  // the record whose label ends exactly at end; null while looking, or when it is not there
+};
+
+void* childInSlot(void* node, char c) {
+    const unsigned char letter = Translation_Table[static_cast<unsigned char>(c)];
+    if (letter >= ALPHA_CARD) return nullptr;
+    return reinterpret_cast<void**>(static_cast<char*>(node) + sizeof(Noeud))[letter];
+}
+
+void fetchRecord(const void* record) {
+    __builtin_prefetch(record);
+    __builtin_prefetch(static_cast<const char*>(record) + sizeof(Noeud));
+}
+
+// Follows the edge of look.next.  Returns false when the lookup is over: found, or not there as a whole
+// word ending at a record (look.found stays null).
+bool followEdge(WordLookup& look, const char* text) {
+    void* rec = look.next;
+    const int32_t len = seg_taille(rec);
+    if (len > look.end - look.pos) return false;
+    const char* label = Sequence[numSeqOf(rec)] + labelStart(rec);
+    for (int32_t k = 1; k < len; ++k)
+        if (label[k] != text[look.pos + k]) return false;
+    look.pos += len;
+    if (look.pos == look.end) {
+        look.found = rec;
+        return false;
+    }
+    if (isFeuille(rec)) return false;
+    look.next = childInSlot(rec, text[look.pos]);
+    if (look.next == nullptr) return false;
+    fetchRecord(look.next);
+    return true;
+}
+
+// Looks up the count (at most kLanes) window words ending at from, from + 1, ... and records those found at
+// a leaf, in order, up to the first one that is not found whole.  Returns the number of words before that
+// one: the walk along suffix links takes over at its end.
+int32_t recordPresentWordBatch(Noeud* root, int32_t from, int32_t count, int32_t window) {
+    const char* text = Sequence[current_sequence];
+    WordLookup lanes[kLanes];
+    int32_t active = 0;
+    for (int32_t l = 0; l < count; ++l) {
+        const int32_t end = from + l;
+        lanes[l] = {childInSlot(root, text[end - window]), end - window, end, nullptr};
+        if (lanes[l].next == nullptr) break;
+        fetchRecord(lanes[l].next);
+        active = l + 1;
+    }
+    // Lanes at and after the first miss are of no use: the walk along suffix links takes over there.
+    int32_t limit = active;
+    for (bool stepping = true; stepping;) {
+        stepping = false;
+        for (int32_t l = 0; l < limit; ++l) {
+            if (lanes[l].next == nullptr) continue;
+            if (followEdge(lanes[l], text)) {
+                stepping = true;
+                continue;
+            }
+            lanes[l].next = nullptr;
+            if (lanes[l].found == nullptr) limit = l;
+        }
+    }
+    for (int32_t l = 0; l < limit; ++l)
+        if (isFeuille(lanes[l].found)) recordWindowWord(asFeuille(lanes[l].found), lanes[l].end);
+    return limit;
+}
+
 // Asks for the records of node's children ahead of the walk's reading them,
 // all at once rather than one miss after the other.
 void fetchChildren(const Noeud* node) {
@@ -686,9 +767,16 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
         return root;
     }
 
-    // Walk the window words T[i-W..i) while they are all in the tree; only the
-    // last d characters of each need searching below the previous word's link.
+    // Walk the window words T[i-W..i) while they are all in the tree: short words in batches from the root,
+    // then (from the first that is not found whole) one after the other, only the last d characters of
+    // each searched below the previous word's link.
     int32_t i = window;
+    while (window <= kLaneWindowLimit && i <= length) {
+        const int32_t batch = std::min(kLanes, length - i + 1);
+        const int32_t found = recordPresentWordBatch(root, i, batch, window);
+        i += found;
+        if (found < batch) break;
+    }
     int32_t d = window;
     void* n = root;
     while (i <= length) {

@@ -311,6 +311,31 @@ TEST_F(ConstructionTest, RepetitiveTextsFulfilTheContractForEveryWindow) {
     }
 }
 
+// Long texts that mostly repeat earlier ones, with windows on both sides of the length up to which the
+// words of a text already in the tree are looked up in batches from the root: whole batches, batches
+// that stop at a new word, a word ending with the terminator, and the walk along suffix links after them.
+TEST_F(ConstructionTest, LongRepeatedTextsFulfilTheContractAroundTheBatchedLookups) {
+    std::mt19937 rng(8086);
+    const std::string letters = "ACGT";
+    for (int round = 0; round < 60; ++round) {
+        const int alphabetSize = 1 + static_cast<int>(rng() % 4);
+        std::string pool;
+        for (int p = 0; p < 300; ++p) pool += letters[rng() % alphabetSize];
+        std::vector<std::string> texts;
+        for (int k = 0; k < 6; ++k) {
+            const size_t from = rng() % 100;
+            std::string t = pool.substr(from, 40 + rng() % 160);
+            // Now and then a letter no earlier text has at that place.
+            if (rng() % 2 == 0) t[rng() % t.size()] = letters[rng() % 4];
+            texts.push_back(t + '$');
+        }
+        const int w = 2 + static_cast<int>(rng() % 40);
+        Noeud* root = build(texts, w);
+        const std::string faults = contractFaults(root, w);
+        ASSERT_TRUE(faults.empty()) << describe(texts, w) << "\n" << faults;
+    }
+}
+
 // The random cases above have at most six sequences, so every colour set fits
 // one byte and a short list never holds more than one member.  Runs with tens
 // to hundreds of short texts give leaves short lists of several members, which
