@@ -262,12 +262,20 @@ const unsigned char* colourTouchedBy(const unsigned char* bt, int32_t s) {
     return bt + 2 * k;
 }
 
+// Each addition reads three places, each known only once the one before has arrived: the leaf, the head
+// of its set (with the allocator's word just before it), and the byte the new member goes to.  They are
+// asked for in three stages, kAhead additions apart.
 void addPendingColours() {
     constexpr size_t kAhead = 8;
     std::vector<Feuille*>& leaves = pendingColourAdds;
     const size_t n = leaves.size();
     for (size_t i = 0; i < n; ++i) {
-        if (i + 2 * kAhead < n) __builtin_prefetch(leaves[i + 2 * kAhead]->bit_tab);
+        if (i + 3 * kAhead < n) __builtin_prefetch(leaves[i + 3 * kAhead]);
+        if (i + 2 * kAhead < n) {
+            const auto bt = reinterpret_cast<uintptr_t>(leaves[i + 2 * kAhead]->bit_tab);
+            __builtin_prefetch(reinterpret_cast<const void*>(bt - sizeof(size_t)));
+            __builtin_prefetch(reinterpret_cast<const void*>(bt));
+        }
         if (i + kAhead < n) __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, current_sequence));
         addNewestBitTabValue(&leaves[i]->bit_tab, current_sequence);
     }
