@@ -141,6 +141,7 @@ Noeud* Alloc_Noeud() {
     n->debut = 0;
     n->num_seq = current_sequence;
     n->fin = 0;
+    n->nodeChildren = 0;
     n->lien_suffixe = nullptr;
     n->fils = reinterpret_cast<void**>(reinterpret_cast<char*>(n) + sizeof(Noeud));
     memset(n->fils, 0, slot - sizeof(Noeud));

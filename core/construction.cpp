@@ -1,6 +1,7 @@
 #include "construction.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -462,6 +463,18 @@ void fetchChildren(const Noeud* node) {
         if (node->fils[k] != nullptr) __builtin_prefetch(node->fils[k]);
 }
 
+// The first slot from `from` on that holds a node, ALPHA_CARD when none does.  The node's mask tells
+// without reading its children's records, most of which are leaves spread over the whole tree.
+int32_t nextNodeChild(const Noeud* node, int32_t from) {
+    if (ALPHA_CARD <= kMaskedSlots) {
+        const uint32_t rest = from >= kMaskedSlots ? 0 : node->nodeChildren >> from << from;
+        return rest == 0 ? ALPHA_CARD : std::countr_zero(rest);
+    }
+    for (int32_t k = from; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr && !isFeuille(node->fils[k])) return k;
+    return ALPHA_CARD;
+}
+
 BitTab childColours(void* child) { return isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab; }
 
 // Node's colour set: the union of its children's, in letter order.
@@ -833,12 +846,12 @@ void UpdateBit_TabForAllTree(void* x) {
         fetchChildren(asNoeud(x));
         while (!stack.empty()) {
             auto& [node, slot] = stack.back();
-            if (slot < ALPHA_CARD) {
-                void* child = node->fils[slot++];
-                if (child != nullptr && !isFeuille(child)) {
-                    stack.emplace_back(asNoeud(child), 0);
-                    fetchChildren(asNoeud(child));
-                }
+            const int32_t k = nextNodeChild(node, slot);
+            if (k < ALPHA_CARD) {
+                slot = k + 1;
+                Noeud* child = asNoeud(node->fils[k]);
+                stack.emplace_back(child, 0);
+                fetchChildren(child);
                 continue;
             }
             queue.push(node);

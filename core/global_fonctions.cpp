@@ -140,7 +140,12 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child) {
     const unsigned char letter = letterOf(labelText(child)[labelStart(child)]);
     // A character outside the alphabet has no slot; writing it would land past the array.
     if (letter >= ALPHA_CARD) return;
-    asNoeud(parent)->fils[letter] = child;
+    Noeud* node = asNoeud(parent);
+    node->fils[letter] = child;
+    if (letter < kMaskedSlots) {
+        const uint32_t bit = 1u << letter;
+        node->nodeChildren = isFeuille(child) ? node->nodeChildren & ~bit : node->nodeChildren | bit;
+    }
 }
 
 void* Get_Child_Start_Letter(void* node, int32_t p) {
@@ -155,7 +160,10 @@ Noeud* makeSuperRacine(Noeud* racine) {
     racine->debut = 0;
     racine->fin = 1;
     racine->num_seq = 0;
-    superRacine->fils[Translation_Table[static_cast<unsigned char>('$')]] = racine;
+    // The root hangs in the slot of "$", whatever its label now reads.
+    const unsigned char slot = Translation_Table[static_cast<unsigned char>('$')];
+    superRacine->fils[slot] = racine;
+    if (slot < kMaskedSlots) superRacine->nodeChildren |= 1u << slot;
     return superRacine;
 }
 

@@ -14,6 +14,8 @@ void Init_All(const char* alphabet, int flag, int32_t n);
 // character, replacing what was there.  Nothing happens for a null argument, a
 // leaf as parent, or a first character outside the alphabet.
 void Ajoute_Fils_Au_Noeud(void* parent, void* child);
+// Slots whose kind (node or leaf) a node records in nodeChildren.
+constexpr int32_t kMaskedSlots = 32;
 // The child of node for the letter of Sequence[current_sequence][p]; null when
 // that character is not in the alphabet, node is null or a leaf, or there is none.
 void* Get_Child_Start_Letter(void* node, int32_t p);

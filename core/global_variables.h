@@ -14,6 +14,7 @@ struct Noeud {
     int32_t debut;          // start of the entering edge label in Sequence[num_seq]
     int32_t num_seq;        // sequence whose text holds the label
     int32_t fin;            // one past the label's end; -1 = open (up to global_indice)
+    uint32_t nodeChildren;  // bit k set: slot k holds a node (slots 0 to 31; kept by Ajoute_Fils_Au_Noeud)
     Noeud* lien_suffixe;    // suffix link (briefly the parent of a fresh split node)
     void** fils;            // ALPHA_CARD child slots, indexed by letter number
     BitTab bit_tab;         // colour set, filled by UpdateBit_TabForAllTree

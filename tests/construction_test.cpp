@@ -336,6 +336,28 @@ TEST_F(ConstructionTest, LongRepeatedTextsFulfilTheContractAroundTheBatchedLooku
     }
 }
 
+// An alphabet of more than 32 letters, where nodes hang in slots past the 32 whose kind a node keeps for
+// the colour propagation, which then reads the children's records instead.
+TEST_F(ConstructionTest, AlphabetOfFortyLettersFulfilsTheContract) {
+    std::mt19937 rng(4040);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789xyz$";
+    const std::string used = "AB89xy";  // letter numbers 0, 1 and 34 to 37
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::string> texts;
+        int longest = 0;
+        for (int k = 0; k < 2 + static_cast<int>(rng() % 5); ++k) {
+            std::string t;
+            for (int p = 0; p < static_cast<int>(rng() % 40); ++p) t += used[rng() % (2 + rng() % 5)];
+            texts.push_back(t + '$');
+            longest = std::max(longest, static_cast<int>(texts.back().size()));
+        }
+        const int w = 1 + static_cast<int>(rng() % (longest + 2));
+        Noeud* root = build(texts, w, alphabet);
+        const std::string faults = contractFaults(root, w);
+        ASSERT_TRUE(faults.empty()) << describe(texts, w) << "\n" << faults;
+    }
+}
+
 // The random cases above have at most six sequences, so every colour set fits
 // one byte and a short list never holds more than one member.  Runs with tens
 // to hundreds of short texts give leaves short lists of several members, which
