@@ -394,12 +394,12 @@ struct WordLookup {
 void* childInSlot(void* node, char c) {
     const unsigned char letter = Translation_Table[static_cast<unsigned char>(c)];
     if (letter >= ALPHA_CARD) return nullptr;
-    return reinterpret_cast<void**>(static_cast<char*>(node) + sizeof(Noeud))[letter];
+    return childSlotsOf(node)[letter];
 }
 
 void fetchRecord(const void* record) {
     __builtin_prefetch(record);
-    __builtin_prefetch(static_cast<const char*>(record) + sizeof(Noeud));
+    __builtin_prefetch(childSlotsOf(record));
 }
 
 // Follows the edge of look.next.  Returns false when the lookup is over: found, or not there as a whole

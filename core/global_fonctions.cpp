@@ -178,9 +178,7 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
         if (isFeuille(n)) return reachLeaf(asFeuille(n), s, e, etat);
         Noeud* node = asNoeud(n);
         const unsigned char letter = letterOf(text[s]);
-        // The child slots follow the record in its slot (Alloc_Noeud): their
-        // address needs no read of the record, so both misses overlap.
-        void** slots = reinterpret_cast<void**>(reinterpret_cast<char*>(node) + sizeof(Noeud));
+        void** slots = childSlotsOf(node);
         void* child = letter < ALPHA_CARD ? slots[letter] : nullptr;
         if (child == nullptr) {
             *etat = 1;
@@ -190,7 +188,7 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
             return leaf;
         }
         // A node child's slots are fetched with its record.
-        __builtin_prefetch(static_cast<char*>(child) + sizeof(Noeud));
+        __builtin_prefetch(childSlotsOf(child));
         const int32_t len = seg_taille(child);
         if (s + len < e) {
             *pere = node;

@@ -14,6 +14,11 @@ void Init_All(const char* alphabet, int flag, int32_t n);
 // character, replacing what was there.  Nothing happens for a null argument, a
 // leaf as parent, or a first character outside the alphabet.
 void Ajoute_Fils_Au_Noeud(void* parent, void* child);
+// A node's child slots follow its record in its pool slot (Alloc_Noeud): their address needs no read of the
+// record, so a walk can ask for both at once.
+inline void** childSlotsOf(const void* node) {
+    return reinterpret_cast<void**>(const_cast<char*>(static_cast<const char*>(node)) + sizeof(Noeud));
+}
 // Slots whose kind (node or leaf) a node records in nodeChildren.
 constexpr int32_t kMaskedSlots = 32;
 // The child of node for the letter of Sequence[current_sequence][p]; null when

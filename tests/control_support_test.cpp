@@ -88,36 +88,6 @@ TEST(ControlSupport, TrieWalkAgreesWithBacktrackingOnRandomCases) {
     EXPECT_GT(nonZero, 1000);  // the cases are not all trivially empty
 }
 
-// The models motbox writes (coded form and sequence count), read from its result file.
-struct Written {
-    std::vector<std::string> codes;
-    std::vector<int32_t> counts;
-};
-
-Written readModels(const std::string& result) {
-    Written w;
-    std::istringstream in(result);
-    std::string line;
-    bool body = false;
-    while (std::getline(in, line)) {
-        if (!body) {
-            body = line.rfind("====", 0) == 0;
-            continue;
-        }
-        if (line.rfind("Seq ", 0) == 0 || line.rfind("Nb models", 0) == 0 || line.rfind("User time", 0) == 0 ||
-            line.empty())
-            continue;
-        std::istringstream fields(line);
-        std::string name, code;
-        int count = 0;
-        if (fields >> name >> code >> count) {
-            w.codes.push_back(code);
-            w.counts.push_back(count);
-        }
-    }
-    return w;
-}
-
 TEST(ControlSupport, EqualsTheCountsMotboxWritesWithAQuorumOfOne) {
     const std::string dir = testutil::makeTempDir();
     std::mt19937 rng(7);
@@ -141,17 +111,19 @@ TEST(ControlSupport, EqualsTheCountsMotboxWritesWithAQuorumOfOne) {
                                                std::to_string(err2)};
         const testutil::RunResult run = testutil::runCommand(args, dir);
         ASSERT_EQ(run.status, 0) << run.err;
-        const Written w = readModels(testutil::readFile(dir + "/r.txt"));
+        const std::vector<testutil::WrittenModel> written = testutil::writtenModels(testutil::readFile(dir + "/r.txt"));
         MatchRules rules{{"A", "C", "G", "T", "AG", "CT", ""}, 6, maxErr, {err1, err2}};
         MatchingModels models;
         models.spacers = {{gapMin, gapMax}};
-        for (const std::string& code : w.codes) {
+        std::vector<int32_t> counts;
+        for (const testutil::WrittenModel& m : written) {
             std::vector<int> steps;
-            for (char ch : code) steps.push_back(ch == '-' ? spacerStep(0) : ch == '*' ? 6 : ch - '0');
+            for (char ch : m.code) steps.push_back(ch == '-' ? spacerStep(0) : ch == '*' ? 6 : ch - '0');
             models.steps.push_back(steps);
+            counts.push_back(m.count);
         }
-        EXPECT_EQ(controlSupport(texts, models, rules), w.counts) << fasta;
-        compared += w.codes.size();
+        EXPECT_EQ(controlSupport(texts, models, rules), counts) << fasta;
+        compared += written.size();
     }
     EXPECT_GT(compared, 500u);
     testutil::removeTree(dir);
