@@ -100,14 +100,21 @@ void checkSpacerBounds(const Criteres* cr) {
     }
 }
 
+long long spacerCombinations(const Criteres* cr) {
+    long long total = 1;
+    for (int j = 0; j + 1 < cr->nbbloc; j++) {
+        const long long w = static_cast<long long>(cr->sauts[j].max) - cr->sauts[j].min + 1;
+        if (total > LLONG_MAX / w) return LLONG_MAX;
+        total *= w;
+    }
+    return total;
+}
+
 void initTabSauts(Criteres* cr) {
     int k = cr->nbbloc - 1;
     // Spacer codes are ints: a table of more rows could not be indexed by them.
-    long long total = 1;
-    for (int j = 0; j < k; j++) {
-        total *= width(cr, j);
-        if (total > INT_MAX) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
-    }
+    long long total = spacerCombinations(cr);
+    if (total > INT_MAX) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
     int rows = static_cast<int>(total);
     code2Sauts = allocArray<int*>(rows);
     if (code2Sauts == nullptr) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");

@@ -42,6 +42,8 @@ extern int** code2Sauts;
 void allocBloc(Criteres* cr, int nb);
 // Code of spacers 0..i once spacer i takes length saut (code: that of spacers 0..i-1).
 int addSaut2Code(int code, int saut, int i, const Criteres* cr);
+// Rows of code2Sauts: the product of the spacers' widths, LLONG_MAX when beyond it.
+long long spacerCombinations(const Criteres* cr);
 // Builds code2Sauts; needs nbbloc >= 2 and spacer bounds accepted by checkSpacerBounds.
 // Writes one newline on standard output per spacer.
 void initTabSauts(Criteres* cr);

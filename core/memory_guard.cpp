@@ -1,9 +1,11 @@
 #include "memory_guard.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -59,6 +61,28 @@ long long availableMemoryBytes(const char* meminfo) {
     return kb < 0 ? -1 : kb * 1024;
 }
 
+namespace {
+
+// The run's room in words, "--max-memory allows 64 MB" or "only 12 MB are available".
+std::string describeRoom(long long limit, bool given) {
+    const long long mb = 1024 * 1024;
+    char size[48];
+    if (limit >= mb)
+        snprintf(size, sizeof size, "%lld MB", limit / mb);
+    else
+        snprintf(size, sizeof size, "%lld bytes", limit);
+    char room[96];
+    snprintf(room, sizeof room, given ? "--max-memory allows %s" : "only %s are available", size);
+    return room;
+}
+
+long long megabytesAbove(long long bytes) {
+    const long long mb = 1024 * 1024;
+    return (bytes + mb - 1) / mb;
+}
+
+}  // namespace
+
 void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char* meminfo) {
     const long long estimate = estimateTreeBytes(t);
     const bool given = limit >= 0;
@@ -73,17 +97,30 @@ void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char
         fprintf(stderr, "; %s: %lld bytes)\n", given ? "limit" : "available", limit);
     }
     if (limit < 0 || estimate <= limit) return;
-    const long long mb = 1024 * 1024;
-    char size[48];
-    if (limit >= mb)
-        snprintf(size, sizeof size, "%lld MB", limit / mb);
-    else
-        snprintf(size, sizeof size, "%lld bytes", limit);
-    char room[96];
-    snprintf(room, sizeof room, given ? "--max-memory allows %s" : "only %s are available", size);
     fprintf(stderr,
             ">> Error: the suffix tree needs about %lld MB but %s: give a maximum model length (MAX_LENGTH, "
             "or every BOX_MAX) or fewer sequences\n",
-            (estimate + mb - 1) / mb, room);
+            megabytesAbove(estimate), describeRoom(limit, given).c_str());
+    exit(1);
+}
+
+long long estimateSpacerTableBytes(long long combinations, int spacers) {
+    // A malloc block holds its size word and is at least 32 bytes, in steps of 16.
+    const long long block = std::max(32LL, (4LL * spacers + 8 + 15) / 16 * 16);
+    const double bytes = static_cast<double>(combinations) * static_cast<double>(block + sizeof(int*));
+    return bytes >= 0x1p62 ? 1LL << 62 : static_cast<long long>(bytes);
+}
+
+void checkSpacerTableMemory(long long combinations, int spacers, long long treeBytes, long long limit,
+                            const char* meminfo) {
+    const bool given = limit >= 0;
+    if (!given) limit = availableMemoryBytes(meminfo);
+    const long long table = estimateSpacerTableBytes(combinations, spacers);
+    if (limit < 0 || table <= limit - treeBytes) return;
+    const char* beyond = combinations == LLONG_MAX ? "more than " : "";
+    fprintf(stderr,
+            ">> Error: the spacer ranges allow %s%lld combinations of lengths, whose table needs about %lld MB "
+            "beside the suffix tree's %lld MB, but %s: narrow the spacer ranges\n",
+            beyond, combinations, megabytesAbove(table), megabytesAbove(treeBytes), describeRoom(limit, given).c_str());
     exit(1);
 }

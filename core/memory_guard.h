@@ -22,3 +22,12 @@ long long availableMemoryBytes(const char* meminfo = "/proc/meminfo");
 // --max-memory value, or when it is -1 the memory available; no check when that is unknown).  With report,
 // first writes "memory estimate: N bytes ..." on standard error.
 void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char* meminfo = "/proc/meminfo");
+
+// Bytes of the table that turns spacer codes back into lengths: per combination of spacer lengths, a
+// pointer and a heap block of `spacers` ints.  combinations is LLONG_MAX when beyond it.
+long long estimateSpacerTableBytes(long long combinations, int spacers);
+
+// Refuses the run, as checkTreeMemory does, when the spacer code table and the tree (treeBytes) together
+// exceed limit: wide spacer ranges make that table alone larger than any tree.
+void checkSpacerTableMemory(long long combinations, int spacers, long long treeBytes, long long limit,
+                            const char* meminfo = "/proc/meminfo");

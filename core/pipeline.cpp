@@ -359,8 +359,10 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     // The other processes of a cluster run read the same inputs once the first has accepted them.
     clusterInputsAccepted();
 
-    checkTreeMemory({loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq}, in.options.maxMemory,
-                    in.options.memoryReport);
+    const TreeSize tree{loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq};
+    checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
+    if (cr->nbbloc >= 2)
+        checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree), in.options.maxMemory);
     run.root = buildSuffixTree(run.textAlphabet, run.nbseq, in.window);
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(run.root);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -275,6 +276,27 @@ TEST(SpacerTableDeathTest, TooManyCombinationsAreRefusedBeforeAllocating) {
     r.spacers({{0, 1999}, {0, 1999}, {0, 1999}});
     EXPECT_EXIT(initTabSauts(&r.cr), ::testing::ExitedWithCode(1),
                 exactly(">> Error: criteres: initTabSauts: cannot allocate 'code2Sauts'\n\n"));
+}
+
+// The count of combinations that sizes the table before it is built, saturated rather than overflowed.
+TEST(SpacerCombinations, ProductOfTheWidthsSaturatingAtTheLargestCount) {
+    struct Case {
+        std::vector<std::pair<int, int>> spacers;
+        long long combinations;
+    };
+    const Case cases[] = {
+        {{{0, 3}}, 4},
+        {{{2, 4}, {0, 1}}, 6},
+        {{{5, 5}, {7, 7}, {0, 0}}, 1},
+        {{{0, 100000000}}, 100000001},
+        {{{0, 1999}, {0, 1999}, {0, 1999}}, 8000000000LL},  // beyond an int: initTabSauts refuses it
+        {{{-100000000, 100000000}, {-100000000, 100000000}, {-100000000, 100000000}}, LLONG_MAX},
+    };
+    for (const Case& c : cases) {
+        Record r(static_cast<int>(c.spacers.size()) + 1);
+        r.spacers(c.spacers);
+        EXPECT_EQ(spacerCombinations(&r.cr), c.combinations) << c.spacers.size() << " spacers";
+    }
 }
 
 TEST(CheckSpacerBounds, AcceptsOrderedBoundsAndIgnoresTheUnusedEntry) {

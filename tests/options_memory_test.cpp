@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "memory_guard.h"
@@ -96,6 +97,16 @@ TEST(TreeEstimate, ExtremeSizesStayPositiveAndFinite) {
         EXPECT_GT(e, 0);
         EXPECT_LT(e, 1LL << 62);
     }
+}
+
+// The spacer code table as the allocator lays it out: 40 bytes per combination up to six spacers, then
+// 16 more per four spacers; it saturates rather than overflows.
+TEST(SpacerTableEstimate, PointerAndHeapBlockPerCombination) {
+    EXPECT_EQ(estimateSpacerTableBytes(1, 1), 40);
+    EXPECT_EQ(estimateSpacerTableBytes(100000001, 1), 4000000040LL);
+    EXPECT_EQ(estimateSpacerTableBytes(1000, 6), 40000);
+    EXPECT_EQ(estimateSpacerTableBytes(1000, 7), 56000);
+    EXPECT_EQ(estimateSpacerTableBytes(LLONG_MAX, 3), 1LL << 62);
 }
 
 }  // namespace
