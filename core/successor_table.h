@@ -66,6 +66,13 @@ struct LetterTally {
     ColourRef lastSubstituted = 0;
 };
 
+// Which successors a block of the table keeps: those of the landing groups in mask, groups being told
+// apart by spacer code % groups (see SuccessorTable::Block).
+struct SuccessorGroupFilter {
+    int32_t groups = 1;
+    uint32_t mask = ~0u;
+};
+
 // Per model: the successors, and for each letter its tally and two unions (all of its successors;
 // those that can afford a substitution), so that the exact number of sequences of every extension is
 // known without moving a single occurrence.  Each model's tables are a block of their own, taken from a
@@ -101,12 +108,20 @@ class SuccessorTable {
         size_t capacity_ = 0;
     };
 
+    // A block may tell apart the landing groups of the last spacer (the spacer lengths, group g being
+    // length min + g, read from the occurrence's spacer code): its tallies and unions are then kept per
+    // letter and group, so that any window of consecutive groups can be counted on its own.
     struct Block {
         Successors successors;
-        std::vector<LetterTally> tallies;  // nbSymbSeq
-        std::vector<uint64_t> unions;      // 2 * nbSymbSeq unions of colourWords() words
+        int32_t groups = 1;                // groups told apart; 1: none
+        std::vector<LetterTally> tallies;  // nbSymbSeq * groups, slot letter * groups + group
+        std::vector<uint64_t> unions;      // 2 per slot, of colourWords() words each
+        std::vector<uint32_t> letterGroups;  // per letter, the groups it has successors in (groups <= 32)
     };
     using Range = Block*;
+
+    using GroupFilter = SuccessorGroupFilter;
+    static int32_t groupOf(const Occ& o, int32_t groups) { return groups > 1 ? o.codesaut % groups : 0; }
 
     SuccessorTable() = default;
     SuccessorTable(const SuccessorTable&) = delete;
@@ -115,41 +130,49 @@ class SuccessorTable {
     // Reads the successors of every occurrence of the walk w over pile, newest occurrence first and, at a
     // node, children in letter order: the order in which the moves push their occurrences.  A one-box run
     // (multibloc false) counts no box substitutions and carries no spacers.
-    Range collect(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc) {
-        Collector c(take(), limits, multibloc);
+    Range collect(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc,
+                  GroupFilter filter = {}) {
+        Collector c(take(filter.groups), limits, multibloc);
         Place places[kMaxPlaces];
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
             const Occ& o = pile->occ[i];
+            const int32_t g = groupOf(o, filter.groups);
+            if (((filter.mask >> g) & 1) == 0) continue;
             const void* child = childOf(o);
             const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
                                           seg_taille(child)},
                                       places);
             c.reserve(static_cast<size_t>(n));
-            for (int k = 0; k < n; ++k) c.add(o, places[k]);
+            for (int k = 0; k < n; ++k) c.add(o, places[k], g);
         }
         return c.block();
     }
 
     // The successors of the models parent + symbols[i], for i < n, in out[i]: read in one pass over the
     // successors of parent moved by each symbol (with the limits of those moves), so that the tree is read
-    // once for all of them.  Those models have no level of their own in the stack.
+    // once for all of them.  Those models have no level of their own in the stack.  A parent that tells
+    // groups apart passes its children's group masks in groupMasks (nullptr: every group).
     void collectChildren(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
-                         const SubstitutionLimits& limits, bool multibloc, Range* out) {
+                         const SubstitutionLimits& limits, bool multibloc, Range* out,
+                         const uint32_t* groupMasks = nullptr) {
+        const int32_t groups = parent->groups;
         std::vector<Collector> children;
         children.reserve(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) children.emplace_back(take(), limits, multibloc);
+        for (int i = 0; i < n; ++i) children.emplace_back(take(groups), limits, multibloc);
         Place places[kMaxPlaces];
         const Successor* first = parent->successors.begin();
         // The moves stack the successors in order, and a level is read from its top.
         for (const Successor* st = parent->successors.end(); st-- != first;) {
             const int found = placesAfter(st->occ, st->edge(), places);
             if (found == 0) continue;
+            const int32_t g = groupOf(st->occ, groups);
             for (int i = 0; i < n; ++i) {
+                if (groupMasks != nullptr && ((groupMasks[i] >> g) & 1) == 0) continue;
                 Occ o = st->occ;
                 if (!applyMove(o, TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc)) continue;
                 Collector& child = children[static_cast<size_t>(i)];
                 child.reserve(static_cast<size_t>(found));
-                for (int k = 0; k < found; ++k) child.add(o, places[k]);
+                for (int k = 0; k < found; ++k) child.add(o, places[k], g);
             }
         }
         for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
@@ -157,9 +180,9 @@ class SuccessorTable {
 
     // The successors of the one model parent + s (see collectChildren).
     Range collectAfter(Range parent, int32_t s, const SubstitutionLimits& moveLimits, const SubstitutionLimits& limits,
-                       bool multibloc) {
+                       bool multibloc, uint32_t groupMask = ~0u) {
         Range r = nullptr;
-        collectChildren(parent, &s, 1, moveLimits, limits, multibloc, &r);
+        collectChildren(parent, &s, 1, moveLimits, limits, multibloc, &r, &groupMask);
         return r;
     }
 
@@ -182,7 +205,8 @@ class SuccessorTable {
         if (r != nullptr) free_.push_back(r);
     }
 
-    // Number of moves of symbol s, and the exact number of sequences they stand in (0 when none).
+    // Number of moves of symbol s, and the exact number of sequences they stand in (0 when none), in a
+    // block that does not tell groups apart.
     struct Count {
         int32_t moves;
         int32_t sequences;
@@ -207,6 +231,57 @@ class SuccessorTable {
         }
         if (c.moves > 0) c.sequences = countColourWords(scratch_.data(), words);
         return c;
+    }
+
+    // count for each window m of the mask windows, over groups m to m + span - 1 of a block that tells
+    // groups apart (at most 32): out[m] for those m only.
+    void countWindows(Range r, int32_t s, uint32_t windows, int32_t span, Count* out) {
+        const size_t groups = static_cast<size_t>(r->groups);
+        const size_t words = colourWords();
+        const unsigned char* accepts = TabSymb[s];
+        const uint64_t spanMask = (1ull << span) - 1;
+        uint64_t covered = 0;
+        for (uint32_t m = windows; m != 0; m &= m - 1) covered |= spanMask << __builtin_ctz(m);
+        // Each group's moves of s and their union, over the letters it has successors of.
+        int32_t groupMoves[32];
+        uint32_t filled = 0;
+        groupUnions_.resize(groups * words);
+        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+            const size_t kind = accepts[m] ? 0 : 1;
+            for (uint32_t rest = r->letterGroups[static_cast<size_t>(m)] & static_cast<uint32_t>(covered); rest != 0;
+                 rest &= rest - 1) {
+                const int g = __builtin_ctz(rest);
+                const size_t slot = static_cast<size_t>(m) * groups + static_cast<size_t>(g);
+                const LetterTally& t = r->tallies[slot];
+                const int32_t moves = kind == 0 ? t.exactCount : t.substitutedCount;
+                if (moves == 0) continue;
+                const uint64_t* u = r->unions.data() + (2 * slot + kind) * words;
+                uint64_t* gu = groupUnions_.data() + static_cast<size_t>(g) * words;
+                if ((filled >> g & 1) == 0) {
+                    std::copy(u, u + words, gu);
+                    groupMoves[g] = moves;
+                    filled |= 1u << g;
+                } else {
+                    for (size_t k = 0; k < words; ++k) gu[k] |= u[k];
+                    groupMoves[g] += moves;
+                }
+            }
+        }
+        scratch_.resize(words);
+        for (uint32_t rest = windows; rest != 0; rest &= rest - 1) {
+            const int m = __builtin_ctz(rest);
+            Count c{0, 0};
+            for (uint32_t in = filled & static_cast<uint32_t>(spanMask << m); in != 0; in &= in - 1) {
+                const int g = __builtin_ctz(in);
+                const uint64_t* gu = groupUnions_.data() + static_cast<size_t>(g) * words;
+                if (c.moves == 0) std::copy(gu, gu + words, scratch_.begin());
+                else
+                    for (size_t k = 0; k < words; ++k) scratch_[k] |= gu[k];
+                c.moves += groupMoves[g];
+            }
+            if (c.moves > 0) c.sequences = countColourWords(scratch_.data(), words);
+            out[m] = c;
+        }
     }
 
   private:
@@ -250,8 +325,8 @@ class SuccessorTable {
         return !refused;
     }
 
-    // An empty block sized for the current alphabet and number of sequences.
-    Block* take() {
+    // An empty block sized for the current alphabet, number of sequences and groups.
+    Block* take(int32_t groups = 1) {
         Block* b;
         if (free_.empty()) {
             all_.push_back(std::make_unique<Block>());
@@ -261,8 +336,11 @@ class SuccessorTable {
             free_.pop_back();
         }
         b->successors.clear();
-        b->tallies.assign(static_cast<size_t>(nbSymbSeq), LetterTally{});
-        b->unions.resize(2 * static_cast<size_t>(nbSymbSeq) * colourWords());
+        b->groups = groups;
+        const size_t slots = static_cast<size_t>(nbSymbSeq) * static_cast<size_t>(groups);
+        b->tallies.assign(slots, LetterTally{});
+        b->unions.resize(2 * slots * colourWords());
+        if (groups > 1) b->letterGroups.assign(static_cast<size_t>(nbSymbSeq), 0);
         return b;
     }
 
@@ -272,8 +350,8 @@ class SuccessorTable {
         Collector(Block* b, const SubstitutionLimits& limits, bool multibloc)
             : b_(b), limits_(limits), multibloc_(multibloc), words_(colourWords()) {}
 
-        // The successor at place p of occurrence `from`.
-        void add(const Occ& from, const Place& p) {
+        // The successor at place p of occurrence `from`, of group g.
+        void add(const Occ& from, const Place& p, int32_t g) {
             Occ next = from;
             next.noeudpere = p.noeudpere;
             next.lettre = p.lettre;
@@ -281,10 +359,14 @@ class SuccessorTable {
             if (!multibloc_) next.longsaut = next.codesaut = 0;
             const Edge& e = p.edge;
             b_->successors.append({next, e.record, e.colours, e.label, e.length, p.symbol});
-            LetterTally& t = b_->tallies[static_cast<size_t>(p.symbol)];
-            uint64_t* exact = b_->unions.data() + 2 * static_cast<size_t>(p.symbol) * words_;
+            const size_t slot = static_cast<size_t>(p.symbol) * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
+            LetterTally& t = b_->tallies[slot];
+            uint64_t* exact = b_->unions.data() + 2 * slot * words_;
             uint64_t* substituted = exact + words_;
-            if (t.exactCount++ == 0) std::fill(exact, exact + 2 * words_, 0);
+            if (t.exactCount++ == 0) {
+                std::fill(exact, exact + 2 * words_, 0);
+                if (b_->groups > 1) b_->letterGroups[static_cast<size_t>(p.symbol)] |= 1u << g;
+            }
             if (e.colours != t.lastExact) uniteColourRef(exact, e.colours);
             t.lastExact = e.colours;
             if (limits_.refuseSubstitution(from, multibloc_)) return;
@@ -306,4 +388,5 @@ class SuccessorTable {
     std::vector<std::unique_ptr<Block>> all_;
     std::vector<Block*> free_;
     std::vector<uint64_t> scratch_;
+    std::vector<uint64_t> groupUnions_;
 };

@@ -1,6 +1,7 @@
 #include "spell.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -29,6 +30,19 @@ int* maxlongmod = nullptr;
 int** maxlongbloc = nullptr;
 
 namespace {
+
+// The last box is spelled once for all the windows of the last spacer when that spacer has at most this
+// many lengths (and at least two): its models then carry sets of windows as bit masks.  Wider spacers walk
+// their windows one by one.
+constexpr int kMaxSharedWindows = 32;
+
+// What a model's batched read gives one of its extensions: its successors and, for a model of the shared
+// last box, the windows in which it is explored with its number of sequences in each.
+struct ChildSlot {
+    SuccessorTable::Range block = nullptr;
+    uint32_t windows = 0;
+    std::array<int32_t, kMaxSharedWindows> sequences;
+};
 
 // A task's part of one result file: its stream and the file's counts over the task's models.
 struct TaskFile {
@@ -67,7 +81,12 @@ struct Walk {
     TaskRecord* task = nullptr;
     std::vector<TaskFile> taskFiles;  // result files the running task has written to, in first-use order
     std::vector<int> taskFileOf;      // by result file: index in taskFiles, -1 = none yet
-    std::vector<SuccessorTable::Range> childBlocks;  // see Frame::childBegin
+    std::vector<ChildSlot> children;  // see Frame::childBegin
+
+    // The last spacer's windows shared by one walk of the last box (see Frame::windows).
+    int32_t sharedGroups = 0;  // lengths of the last spacer; 0: its windows are walked one by one
+    int32_t sharedSpan = 0;    // lengths per window, 2 x Delta + 1
+    std::array<int32_t, kMaxSharedWindows> childSequences{};  // per window, of the extension trySymbols found
 };
 
 template <typename T>
@@ -253,8 +272,26 @@ TaskFile& taskFile(Walk& w, int k) {
     return w.taskFiles[static_cast<size_t>(index)];
 }
 
-void keepModel(Walk& w, int nbseqmod, int prof) {
+// Writes the occurrences of the top level of w.pile that lie in window m of the last spacer, then their
+// number, as afficheLastOcc does for the whole level.
+void printWindowOccurrences(FILE* out, const Walk& w, int prof, int m) {
+    const PileOcc* pile = w.pile;
+    int32_t lines = 0;
+    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr; --i) {
+        const int32_t g = SuccessorTable::groupOf(pile->occ[i], w.sharedGroups);
+        if (g >= m && g < m + w.sharedSpan) lines += afficheOcc(out, &pile->occ[i], prof, w.cr);
+    }
+    fprintf(out, "%d\n", lines);
+}
+
+// Writes the model, found in nbseqmod sequences, to the result file of the windows in w.cursaut; with
+// window m >= 0, to that of window m of the last spacer, with the occurrences of that window only.
+void keepModel(Walk& w, int nbseqmod, int prof, int window = -1) {
     const Criteres* cr = w.cr;
+    if (window >= 0) {
+        const int b = cr->nbbloc - 2;
+        w.cursaut[b] = cr->sauts[b].min + cr->deltas[b] + window;
+    }
     int k = delta2File(w.cursaut, cr);
     FILE* out = f[k];
     int* count = &nbmod[k];
@@ -273,7 +310,10 @@ void keepModel(Walk& w, int nbseqmod, int prof) {
     if (prof > *longest) *longest = prof;
     for (int i = 0; i < cr->nbbloc; i++)
         if (w.longbloc[i] > longestBox[i]) longestBox[i] = w.longbloc[i];
-    afficheLastOcc(out, w.pile, prof, cr);
+    if (window >= 0)
+        printWindowOccurrences(out, w, prof, window);
+    else
+        afficheLastOcc(out, w.pile, prof, cr);
 }
 
 // Writes the model unless it ends with the joker or a spacer.  Returns 1 for such a model, telling the
@@ -287,6 +327,24 @@ int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, StackOcc
     if (!w.writes) return 0;
     const bool stacked = stackOccurrences();
     keepModel(w, nbseqmod, prof);
+    if (stacked) depileRec(w.pile);
+    return 0;
+}
+
+// keepPoint for the windows of a model of the shared last box, each written with its own number of
+// sequences (sequences[m]); returns the windows that reached the keep point.
+template <typename StackOccurrences>
+uint32_t keepPointInWindows(Walk& w, int prof, int lgbloc, int numbloc, uint32_t windows, const int32_t* sequences,
+                            StackOccurrences stackOccurrences) {
+    int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
+    if (last == numJOKER || last == numSAUT) return windows;
+    w.longbloc[numbloc] = lgbloc;
+    if (!w.writes) return 0;
+    const bool stacked = stackOccurrences();
+    for (uint32_t rest = windows; rest != 0; rest &= rest - 1) {
+        const int m = __builtin_ctz(rest);
+        keepModel(w, sequences[m], prof, m);
+    }
     if (stacked) depileRec(w.pile);
     return 0;
 }
@@ -322,8 +380,10 @@ struct Frame {
     int parentSymbol = -1;
     int64_t task = -1;  // the task whose subtree this model opens, -1 for any other model
     // The successors of this model's extensions, read together before the first of them (one slot per
-    // symbol, in Walk::childBlocks from childBegin on); batched is false until then.
+    // symbol, in Walk::children from childBegin on); batched is false until then.  windowsCounted: the
+    // windows of every allowed extension of a shared model were counted there as well.
     bool batched = false;
+    bool windowsCounted = false;
     size_t childBegin = 0;
     int s = -1;              // symbol being tried
     bool spend = false;      // the composition limits count the symbols of this box
@@ -337,7 +397,45 @@ struct Frame {
     int c = 0;
     int64_t bas = 0;
     int64_t haut = 0;
+    // In the last box, when the last spacer's windows are shared (Walk::sharedGroups): the windows in which
+    // this model is explored (bit m: window m, centred on spacer length min + Delta + m), its number of
+    // sequences in each, the windows of its joker extensions, those in which its explored extensions
+    // reached the keep point, and the windows of model + s.  windows is 0 for any other model: that of the
+    // windows in w.cursaut, with sum and jokerFlag.
+    uint32_t windows = 0;
+    uint32_t jokerWindows = 0;
+    uint32_t reachedWindows = 0;
+    uint32_t childWindows = 0;
+    std::array<int32_t, kMaxSharedWindows> sequences{};
 };
+
+// The groups (spacer lengths) that the windows of mask windows cover.
+uint32_t groupsOfWindows(const Walk& w, uint32_t windows) {
+    const uint64_t span = (1ull << w.sharedSpan) - 1;
+    uint64_t groups = 0;
+    for (uint32_t rest = windows; rest != 0; rest &= rest - 1) groups |= span << __builtin_ctz(rest);
+    return static_cast<uint32_t>(groups);
+}
+
+SuccessorTable::GroupFilter sharedFilter(const Walk& w, const Frame& fr) {
+    if (fr.windows == 0) return {};
+    return {w.sharedGroups, groupsOfWindows(w, fr.windows)};
+}
+
+// Windows of the shared model fr in which model + s has moves and reaches the quorum; its number of
+// sequences in each goes to sequences.
+uint32_t windowsOfExtension(Walk& w, const Frame& fr, int s, int32_t* sequences) {
+    SuccessorTable::Count counts[kMaxSharedWindows];
+    w.table.countWindows(fr.successors, s, fr.windows, w.sharedSpan, counts);
+    uint32_t alive = 0;
+    for (uint32_t rest = fr.windows; rest != 0; rest &= rest - 1) {
+        const int m = __builtin_ctz(rest);
+        if (counts[m].moves == 0 || counts[m].sequences < w.cr->quorum) continue;
+        alive |= 1u << m;
+        sequences[m] = counts[m].sequences;
+    }
+    return alive;
+}
 
 // Writes fr's model unless it ends with the joker or a spacer (see keepPoint).
 int keepFrame(Walk& w, const Frame& fr) {
@@ -349,6 +447,19 @@ int keepFrame(Walk& w, const Frame& fr) {
         return true;
     };
     return keepPoint(w, fr.prof, fr.lgbloc, fr.numbloc, fr.nbseqmod, stackOccurrences);
+}
+
+// keepFrame for the windows of a shared model; returns those that reached the keep point, as an int.
+int keepFrameInWindows(Walk& w, const Frame& fr, uint32_t windows) {
+    auto stackOccurrences = [&] {
+        if (!fr.extended) return false;
+        ajouteDummy(w.pile);
+        w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true), true,
+                            w.pile);
+        return true;
+    };
+    return static_cast<int>(
+        keepPointInWindows(w, fr.prof, fr.lgbloc, fr.numbloc, windows, fr.sequences.data(), stackOccurrences));
 }
 
 // Landings in group g of the box change of fr; groups past the last length reached hold none.
@@ -380,30 +491,43 @@ bool symbolAllowed(Walk& w, Frame& fr) {
 void collectChildren(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     fr.batched = true;
-    fr.childBegin = w.childBlocks.size();
-    w.childBlocks.resize(fr.childBegin + static_cast<size_t>(nbSymbMod), nullptr);
+    fr.childBegin = w.children.size();
+    w.children.resize(fr.childBegin + static_cast<size_t>(nbSymbMod));
     if (w.board != nullptr && fr.prof + 1 == w.taskDepth) return;
     if (limitReached(cr, fr.prof + 1, fr.lgbloc + 1, fr.numbloc, w.longbloc)) return;
     int32_t symbols[kAlphabetSlots];
+    uint32_t groupMasks[kAlphabetSlots];
     int n = 0;
     for (int s = 0; s < nbSymbMod; ++s) {
         if (!symbolAllowedFor(w, fr, s)) continue;
+        if (fr.windows != 0) {
+            // Each extension keeps the landings of the windows where it is explored.
+            ChildSlot& slot = w.children[fr.childBegin + static_cast<size_t>(s)];
+            const uint32_t alive = windowsOfExtension(w, fr, s, slot.sequences.data());
+            slot.windows = alive;
+            if (alive == 0) continue;
+            groupMasks[n] = groupsOfWindows(w, alive);
+            symbols[n++] = s;
+            continue;
+        }
         const SuccessorTable::Count c = w.table.count(fr.successors, s);
         if (c.moves > 0 && c.sequences >= cr->quorum) symbols[n++] = s;
     }
+    fr.windowsCounted = fr.windows != 0;
     if (n == 0) return;
     SuccessorTable::Range blocks[kAlphabetSlots];
     const SubstitutionLimits limits(cr, fr.numbloc, true);
-    w.table.collectChildren(fr.successors, symbols, n, limits, limits, true, blocks);
-    for (int i = 0; i < n; ++i) w.childBlocks[fr.childBegin + static_cast<size_t>(symbols[i])] = blocks[i];
+    w.table.collectChildren(fr.successors, symbols, n, limits, limits, true, blocks,
+                            fr.windows != 0 ? groupMasks : nullptr);
+    for (int i = 0; i < n; ++i) w.children[fr.childBegin + static_cast<size_t>(symbols[i])].block = blocks[i];
 }
 
 // Gives back fr's successors and those of its extensions.
 void releaseSuccessors(Walk& w, const Frame& fr) {
     w.table.release(fr.successors);
     if (!fr.batched) return;
-    for (size_t i = fr.childBegin; i < w.childBlocks.size(); ++i) w.table.release(w.childBlocks[i]);
-    w.childBlocks.resize(fr.childBegin);
+    for (size_t i = fr.childBegin; i < w.children.size(); ++i) w.table.release(w.children[i].block);
+    w.children.resize(fr.childBegin);
 }
 
 // Box numbloc of the model ends with fr.s (model + s on w.pileNext, fr.u sequences): jumps those occurrences
@@ -451,6 +575,24 @@ bool nextWindow(Walk& w, Frame& fr) {
     return false;
 }
 
+// The box change of fr into the last box when its windows are shared: the windows whose landings reach the
+// quorum; fr.haut becomes the top of all the landings, so that they lie from fr.haut down to above fr.bas.
+uint32_t windowsReachingQuorum(Walk& w, Frame& fr) {
+    const Criteres* cr = w.cr;
+    const int h = cr->deltas[fr.numbloc];
+    const int max = cr->sauts[fr.numbloc].max;
+    const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
+    uint32_t alive = 0;
+    for (int m = 0, c = cr->sauts[fr.numbloc].min + h; c + h <= max && m < fr.groups; m++, c++) {
+        ReinitBitTab(&w.bt);
+        for (int g = m; g <= m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
+        if (nbSequenceInBitTab(w.bt) >= cr->quorum) alive |= 1u << m;
+    }
+    fr.haut = fr.bas;
+    for (int g = 0; g < fr.groups; g++) fr.haut += groupSize(w, fr, g);
+    return alive;
+}
+
 // Undoes openBoxChange once every window was spelled: the model is back, model + s on w.pileNext.
 void closeBoxChange(Walk& w, const Frame& fr) {
     if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
@@ -465,6 +607,21 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     const bool boxMayEnd = fr.numbloc != cr->nbbloc - 1 && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
     const SubstitutionLimits limits(cr, fr.numbloc, true);
+    if (fr.windows != 0) {
+        // A shared model lies in the last box: its symbols only extend it.
+        while (++fr.s < nbSymbMod) {
+            if (!symbolAllowed(w, fr)) continue;
+            if (fr.windowsCounted) {
+                const ChildSlot& slot = w.children[fr.childBegin + static_cast<size_t>(fr.s)];
+                fr.childWindows = slot.windows;
+                if (fr.childWindows != 0) w.childSequences = slot.sequences;
+            } else {
+                fr.childWindows = windowsOfExtension(w, fr, fr.s, w.childSequences.data());
+            }
+            if (fr.childWindows != 0) return Frame::Step::Extension;
+        }
+        return Frame::Step::Finish;
+    }
     while (++fr.s < nbSymbMod) {
         if (!symbolAllowed(w, fr)) continue;
         // A symbol under the quorum is passed over without moving: neither a box change nor an extension
@@ -488,7 +645,10 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
 
 // Makes the model model + s: its occurrences are the successors of fr moved by s, read by the child frame.
 bool openExtension(Walk& w, Frame& fr) {
-    if (fr.s == numJOKER) fr.jokerFlag = true;
+    if (fr.s == numJOKER) {
+        fr.jokerFlag = true;
+        fr.jokerWindows |= fr.childWindows;
+    }
     changeModel(w.model, fr.s);
     if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, 1);
     return true;
@@ -502,6 +662,10 @@ int finishModel(Walk& w, const Frame& fr) {
         return 0;
     if (cr->flagpal && cr->palbloc[numbloc] != -1 && fr.lgbloc != w.longbloc[cr->palbloc[numbloc]]) return 0;
     // A joker extension that met the quorum but never reached the keep point hides this model.
+    if (fr.windows != 0) {
+        const uint32_t shown = fr.windows & ~(fr.jokerWindows & ~fr.reachedWindows);
+        return shown == 0 ? 0 : keepFrameInWindows(w, fr, shown);
+    }
     if (fr.jokerFlag && fr.sum == 0) return 0;
     return keepFrame(w, fr);
 }
@@ -604,19 +768,25 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     }
                     fr.task = k;
                 }
-                if (fr.prof == 3 && (w.board == nullptr || w.writer || w.task != nullptr)) tick(w);
+                // A shared model stands for one model per window: the meter counts each.
+                if (fr.prof == 3 && (w.board == nullptr || w.writer || w.task != nullptr))
+                    for (int t = fr.windows != 0 ? __builtin_popcount(fr.windows) : 1; t > 0; --t) tick(w);
                 if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
                     w.table.release(fr.successors);
-                    result = endFrame(fr, fr.numbloc == cr->nbbloc - 1 ? keepFrame(w, fr) : 0);
+                    int kept = 0;
+                    if (fr.numbloc == cr->nbbloc - 1)
+                        kept = fr.windows != 0 ? keepFrameInWindows(w, fr, fr.windows) : keepFrame(w, fr);
+                    result = endFrame(fr, kept);
                     break;
                 }
                 if (fr.successors == nullptr) {
                     LevelWalk range = topLevel(w.pile);
                     if (fr.indhaut != 0) range = {fr.indhaut, std::max<int64_t>(range.stop, fr.indbas)};
                     const SubstitutionLimits limits(cr, fr.numbloc, true);
+                    const SuccessorTable::GroupFilter filter = sharedFilter(w, fr);
                     fr.successors = fr.extended ? w.table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
-                                                                       limits, true)
-                                                : w.table.collect(w.pile, range, limits, true);
+                                                                       limits, true, filter.mask)
+                                                : w.table.collect(w.pile, range, limits, true, filter);
                 }
                 collectChildren(w, fr);
                 fr.step = Step::NextSymbol;
@@ -633,6 +803,22 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 break;
 
             case Step::Window: {
+                if (w.sharedGroups > 0 && fr.numbloc == cr->nbbloc - 2) {
+                    // The last box is spelled once over the landings of every window reaching the quorum.
+                    const uint32_t alive = fr.m == 0 ? windowsReachingQuorum(w, fr) : 0;
+                    if (alive == 0) {
+                        closeBoxChange(w, fr);
+                        fr.step = Step::Extension;
+                        break;
+                    }
+                    fr.m = fr.groups;  // no window is left once this walk is done
+                    fr.step = Step::AfterWindow;
+                    Frame child{fr.prof + 1, 0, fr.numbloc + 1, fr.u, static_cast<int>(fr.bas), static_cast<int>(fr.haut)};
+                    child.windows = alive;
+                    child.sequences.fill(fr.u);
+                    frames.push_back(child);  // fr is not used past this point
+                    break;
+                }
                 if (!nextWindow(w, fr)) {
                     closeBoxChange(w, fr);
                     // The box change never replaces the extension inside the box.
@@ -651,7 +837,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
             }
 
             case Step::AfterWindow:
-                fr.sum += result;
+                fr.sum += result != 0 ? 1 : 0;  // a shared walk gives its windows that reached the keep point
                 fr.m++;
                 fr.c++;
                 fr.step = Step::Window;
@@ -664,9 +850,11 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 }
                 fr.step = Step::AfterExtension;
                 Frame child{fr.prof + 1, fr.lgbloc + 1, fr.numbloc, fr.u, 0, 0};
+                child.windows = fr.windows != 0 ? fr.childWindows : 0;
+                if (child.windows != 0) child.sequences = w.childSequences;
                 child.extended = true;
                 child.parentSuccessors = fr.successors;
-                std::swap(child.successors, w.childBlocks[fr.childBegin + static_cast<size_t>(fr.s)]);
+                std::swap(child.successors, w.children[fr.childBegin + static_cast<size_t>(fr.s)].block);
                 child.parentSymbol = fr.s;
                 frames.push_back(child);  // fr is not used past this point
                 break;
@@ -674,6 +862,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
 
             case Step::AfterExtension:
                 fr.sum += result;
+                fr.reachedWindows |= static_cast<uint32_t>(result);
                 if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, -1);
                 decrModel(w.model);
                 fr.step = Step::NextSymbol;
@@ -710,6 +899,13 @@ void openWalk(Walk& w, const Criteres* cr, Noeud* superRacine) {
     w.cursaut = allocOrDie<int>(spacers, "doSpell: cannot allocate 'cursaut'\n");
     w.pileNext = creePileOcc();
     w.pile = creePileOcc();
+    const int last = cr->nbbloc - 2;
+    // A spacer of one length has one window: nothing to share.
+    const int lastWidth = last >= 0 ? cr->sauts[last].max - cr->sauts[last].min + 1 : 0;
+    if (lastWidth >= 2 && lastWidth <= kMaxSharedWindows) {
+        w.sharedGroups = lastWidth;
+        w.sharedSpan = 2 * cr->deltas[last] + 1;
+    }
     if (cr->flagpal) w.posdebbloc = allocOrDie<int>(boxes, "doSpell: cannot allocate 'posdebbloc'\n");
     ajouteInitOcc2Pile(w.pile, superRacine);
 }

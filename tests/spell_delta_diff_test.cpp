@@ -350,6 +350,9 @@ struct Shape {
     int boxes;
     int delta;  // -1: any
     bool zeroMinimum;
+    // The last spacer has over 32 lengths (windows of 33), so that its windows are walked one by one
+    // rather than together.
+    bool wideLastSpacer = false;
 };
 
 Case randomCase(std::mt19937& rng, const Shape& shape) {
@@ -391,6 +394,10 @@ Case randomCase(std::mt19937& rng, const Shape& shape) {
             sp.delta = shape.delta >= 0 ? shape.delta : pick(0, 2);
             sp.min = shape.zeroMinimum ? 0 : pick(0, 3);
             sp.max = sp.min + 2 * sp.delta + pick(0, 2);
+            if (shape.wideLastSpacer && b + 2 == shape.boxes) {
+                sp.delta = 16;
+                sp.max = sp.min + 33 + pick(0, 1);
+            }
             c.spacers.push_back(sp);
         }
     }
@@ -516,6 +523,10 @@ TEST(SpellDeltaDiff, ThreeBoxesOverlappingWindows) {
 }
 TEST(SpellDeltaDiff, ThreeBoxesSpacerMinimumZero) {
     checkShape({3, -1, true}, 16, 50);
+}
+TEST(SpellDeltaDiff, WideLastSpacerWalksItsWindowsOneByOne) {
+    checkShape({2, -1, false, true}, 17, 20);
+    checkShape({3, -1, true, true}, 18, 20);
 }
 
 }  // namespace
