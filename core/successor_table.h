@@ -132,20 +132,8 @@ class SuccessorTable {
     // (multibloc false) counts no box substitutions and carries no spacers.
     Range collect(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc,
                   GroupFilter filter = {}) {
-        Collector c(take(filter.groups), limits, multibloc);
-        Place places[kMaxPlaces];
-        for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
-            const Occ& o = pile->occ[i];
-            const int32_t g = groupOf(o, filter.groups);
-            if (((filter.mask >> g) & 1) == 0) continue;
-            const void* child = childOf(o);
-            const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
-                                          seg_taille(child)},
-                                      places);
-            c.reserve(static_cast<size_t>(n));
-            for (int k = 0; k < n; ++k) c.add(o, places[k], g);
-        }
-        return c.block();
+        return filter.groups > 1 ? collectLevel<true>(pile, w, limits, multibloc, filter)
+                                 : collectLevel<false>(pile, w, limits, multibloc, filter);
     }
 
     // The successors of the models parent + symbols[i], for i < n, in out[i]: read in one pass over the
@@ -155,27 +143,10 @@ class SuccessorTable {
     void collectChildren(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
                          const SubstitutionLimits& limits, bool multibloc, Range* out,
                          const uint32_t* groupMasks = nullptr) {
-        const int32_t groups = parent->groups;
-        std::vector<Collector> children;
-        children.reserve(static_cast<size_t>(n));
-        for (int i = 0; i < n; ++i) children.emplace_back(take(groups), limits, multibloc);
-        Place places[kMaxPlaces];
-        const Successor* first = parent->successors.begin();
-        // The moves stack the successors in order, and a level is read from its top.
-        for (const Successor* st = parent->successors.end(); st-- != first;) {
-            const int found = placesAfter(st->occ, st->edge(), places);
-            if (found == 0) continue;
-            const int32_t g = groupOf(st->occ, groups);
-            for (int i = 0; i < n; ++i) {
-                if (groupMasks != nullptr && ((groupMasks[i] >> g) & 1) == 0) continue;
-                Occ o = st->occ;
-                if (!applyMove(o, TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc)) continue;
-                Collector& child = children[static_cast<size_t>(i)];
-                child.reserve(static_cast<size_t>(found));
-                for (int k = 0; k < found; ++k) child.add(o, places[k], g);
-            }
-        }
-        for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
+        if (parent->groups > 1)
+            collectChildrenOf<true>(parent, symbols, n, moveLimits, limits, multibloc, out, groupMasks);
+        else
+            collectChildrenOf<false>(parent, symbols, n, moveLimits, limits, multibloc, out);
     }
 
     // The successors of the one model parent + s (see collectChildren).
@@ -285,6 +256,60 @@ class SuccessorTable {
     }
 
   private:
+    // The bodies of collect and collectChildren; Grouped: the blocks tell groups apart, which the one-box
+    // runs and most models never do, so that their loops stay as lean as they were.  Each is one function
+    // with the placing and the tallying inlined in its loop: the walks' hottest code.
+    template <bool Grouped>
+    [[gnu::noinline]] Range collectLevel(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc,
+                       GroupFilter filter) {
+        Collector<Grouped> c(take(filter.groups), limits, multibloc);
+        Place places[kMaxPlaces];
+        for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
+            const Occ& o = pile->occ[i];
+            int32_t g = 0;
+            if constexpr (Grouped) {
+                g = groupOf(o, filter.groups);
+                if (((filter.mask >> g) & 1) == 0) continue;
+            }
+            const void* child = childOf(o);
+            const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
+                                          seg_taille(child)},
+                                      places);
+            c.reserve(static_cast<size_t>(n));
+            for (int k = 0; k < n; ++k) c.add(o, places[k], g);
+        }
+        return c.block();
+    }
+
+    template <bool Grouped>
+    [[gnu::noinline]] void collectChildrenOf(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
+                           const SubstitutionLimits& limits, bool multibloc, Range* out,
+                           const uint32_t* groupMasks = nullptr) {
+        const int32_t groups = parent->groups;
+        std::vector<Collector<Grouped>> children;
+        children.reserve(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i) children.emplace_back(take(groups), limits, multibloc);
+        Place places[kMaxPlaces];
+        const Successor* first = parent->successors.begin();
+        // The moves stack the successors in order, and a level is read from its top.
+        for (const Successor* st = parent->successors.end(); st-- != first;) {
+            const int found = placesAfter(st->occ, st->edge(), places);
+            if (found == 0) continue;
+            int32_t g = 0;
+            if constexpr (Grouped) g = groupOf(st->occ, groups);
+            for (int i = 0; i < n; ++i) {
+                if constexpr (Grouped)
+                    if (groupMasks != nullptr && ((groupMasks[i] >> g) & 1) == 0) continue;
+                Occ o = st->occ;
+                if (!applyMove(o, TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc)) continue;
+                Collector<Grouped>& child = children[static_cast<size_t>(i)];
+                child.reserve(static_cast<size_t>(found));
+                for (int k = 0; k < found; ++k) child.add(o, places[k], g);
+            }
+        }
+        for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
+    }
+
     // A place one character beyond an occurrence: where it stands and the edge below.
     struct Place {
         Noeud* noeudpere;
@@ -297,7 +322,7 @@ class SuccessorTable {
 
     // The places one text character beyond occurrence o, which stands on edge e, in the order the moves
     // push them; returns their number.
-    static int placesAfter(const Occ& o, const Edge& e, Place* places) {
+    [[gnu::always_inline]] static int placesAfter(const Occ& o, const Edge& e, Place* places) {
         if (o.pos < e.length) {
             const char c = e.label[o.pos];
             if (c == '$') return 0;
@@ -344,14 +369,15 @@ class SuccessorTable {
         return b;
     }
 
-    // Appends the successors of occurrences to one block, tallying them by letter.
+    // Appends the successors of occurrences to one block, tallying them by letter (and group).
+    template <bool Grouped>
     class Collector {
       public:
         Collector(Block* b, const SubstitutionLimits& limits, bool multibloc)
             : b_(b), limits_(limits), multibloc_(multibloc), words_(colourWords()) {}
 
         // The successor at place p of occurrence `from`, of group g.
-        void add(const Occ& from, const Place& p, int32_t g) {
+        [[gnu::always_inline]] void add(const Occ& from, const Place& p, int32_t g) {
             Occ next = from;
             next.noeudpere = p.noeudpere;
             next.lettre = p.lettre;
@@ -359,13 +385,14 @@ class SuccessorTable {
             if (!multibloc_) next.longsaut = next.codesaut = 0;
             const Edge& e = p.edge;
             b_->successors.append({next, e.record, e.colours, e.label, e.length, p.symbol});
-            const size_t slot = static_cast<size_t>(p.symbol) * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
+            size_t slot = static_cast<size_t>(p.symbol);
+            if constexpr (Grouped) slot = slot * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
             LetterTally& t = b_->tallies[slot];
             uint64_t* exact = b_->unions.data() + 2 * slot * words_;
             uint64_t* substituted = exact + words_;
             if (t.exactCount++ == 0) {
                 std::fill(exact, exact + 2 * words_, 0);
-                if (b_->groups > 1) b_->letterGroups[static_cast<size_t>(p.symbol)] |= 1u << g;
+                if constexpr (Grouped) b_->letterGroups[static_cast<size_t>(p.symbol)] |= 1u << g;
             }
             if (e.colours != t.lastExact) uniteColourRef(exact, e.colours);
             t.lastExact = e.colours;
