@@ -316,39 +316,6 @@ void keepModel(Walk& w, int nbseqmod, int prof, int window = -1) {
         afficheLastOcc(out, w.pile, prof, cr);
 }
 
-// Writes the model unless it ends with the joker or a spacer.  Returns 1 for such a model, telling the
-// caller that the extension reached this point, else 0.  The model's occurrences are the top level of
-// w.pile once stackOccurrences has run; it runs only for a model that is written.
-template <typename StackOccurrences>
-int keepPoint(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, StackOccurrences stackOccurrences) {
-    int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
-    if (last == numJOKER || last == numSAUT) return 1;
-    w.longbloc[numbloc] = lgbloc;
-    if (!w.writes) return 0;
-    const bool stacked = stackOccurrences();
-    keepModel(w, nbseqmod, prof);
-    if (stacked) depileRec(w.pile);
-    return 0;
-}
-
-// keepPoint for the windows of a model of the shared last box, each written with its own number of
-// sequences (sequences[m]); returns the windows that reached the keep point.
-template <typename StackOccurrences>
-uint32_t keepPointInWindows(Walk& w, int prof, int lgbloc, int numbloc, uint32_t windows, const int32_t* sequences,
-                            StackOccurrences stackOccurrences) {
-    int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
-    if (last == numJOKER || last == numSAUT) return windows;
-    w.longbloc[numbloc] = lgbloc;
-    if (!w.writes) return 0;
-    const bool stacked = stackOccurrences();
-    for (uint32_t rest = windows; rest != 0; rest &= rest - 1) {
-        const int m = __builtin_ctz(rest);
-        keepModel(w, sequences[m], prof, m);
-    }
-    if (stacked) depileRec(w.pile);
-    return 0;
-}
-
 // One model of the walk: the state that a recursive call would keep on the machine stack.  The walk goes as
 // deep as the longest model (tens of thousands of symbols for texts that share a long segment), so its
 // frames live on the heap.
@@ -437,29 +404,32 @@ uint32_t windowsOfExtension(Walk& w, const Frame& fr, int s, int32_t* sequences)
     return alive;
 }
 
-// Writes fr's model unless it ends with the joker or a spacer (see keepPoint).
-int keepFrame(Walk& w, const Frame& fr) {
-    auto stackOccurrences = [&] {
-        if (!fr.extended) return false;
+// Writes fr's model unless it ends with the joker or a spacer: to the result file of the windows in
+// w.cursaut, or for a shared model to that of each window in `windows`, with its number of sequences there.
+// For a model ending with the joker or a spacer, returns 1 (for a shared model, `windows`) to tell the
+// caller that the extension reached this point; else 0.  The model's occurrences are the top level of
+// w.pile, or for an extended model its parent's successors moved by its last symbol, stacked only when
+// the model is written.
+int keepFrame(Walk& w, const Frame& fr, uint32_t windows = 0) {
+    int last = w.model->longueur > 0 ? w.model->name[w.model->longueur - 1] : numSAUT;
+    if (last == numJOKER || last == numSAUT) return fr.windows != 0 ? static_cast<int>(windows) : 1;
+    w.longbloc[fr.numbloc] = fr.lgbloc;
+    if (!w.writes) return 0;
+    if (fr.extended) {
         ajouteDummy(w.pile);
         w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true), true,
                             w.pile);
-        return true;
-    };
-    return keepPoint(w, fr.prof, fr.lgbloc, fr.numbloc, fr.nbseqmod, stackOccurrences);
-}
-
-// keepFrame for the windows of a shared model; returns those that reached the keep point, as an int.
-int keepFrameInWindows(Walk& w, const Frame& fr, uint32_t windows) {
-    auto stackOccurrences = [&] {
-        if (!fr.extended) return false;
-        ajouteDummy(w.pile);
-        w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true), true,
-                            w.pile);
-        return true;
-    };
-    return static_cast<int>(
-        keepPointInWindows(w, fr.prof, fr.lgbloc, fr.numbloc, windows, fr.sequences.data(), stackOccurrences));
+    }
+    if (fr.windows == 0) {
+        keepModel(w, fr.nbseqmod, fr.prof);
+    } else {
+        for (uint32_t rest = windows; rest != 0; rest &= rest - 1) {
+            const int m = __builtin_ctz(rest);
+            keepModel(w, fr.sequences[m], fr.prof, m);
+        }
+    }
+    if (fr.extended) depileRec(w.pile);
+    return 0;
 }
 
 // Landings in group g of the box change of fr; groups past the last length reached hold none.
@@ -664,7 +634,7 @@ int finishModel(Walk& w, const Frame& fr) {
     // A joker extension that met the quorum but never reached the keep point hides this model.
     if (fr.windows != 0) {
         const uint32_t shown = fr.windows & ~(fr.jokerWindows & ~fr.reachedWindows);
-        return shown == 0 ? 0 : keepFrameInWindows(w, fr, shown);
+        return shown == 0 ? 0 : keepFrame(w, fr, shown);
     }
     if (fr.jokerFlag && fr.sum == 0) return 0;
     return keepFrame(w, fr);
@@ -775,7 +745,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     w.table.release(fr.successors);
                     int kept = 0;
                     if (fr.numbloc == cr->nbbloc - 1)
-                        kept = fr.windows != 0 ? keepFrameInWindows(w, fr, fr.windows) : keepFrame(w, fr);
+                        kept = keepFrame(w, fr, fr.windows);
                     result = endFrame(fr, kept);
                     break;
                 }
