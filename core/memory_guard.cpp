@@ -118,9 +118,11 @@ void checkSpacerTableMemory(long long combinations, int spacers, long long treeB
     const long long table = estimateSpacerTableBytes(combinations, spacers);
     if (limit < 0 || table <= limit - treeBytes) return;
     const char* beyond = combinations == LLONG_MAX ? "more than " : "";
-    fprintf(stderr,
-            ">> Error: the spacer ranges allow %s%lld combinations of lengths, whose table needs about %lld MB "
-            "beside the suffix tree's %lld MB, but %s: narrow the spacer ranges\n",
-            beyond, combinations, megabytesAbove(table), megabytesAbove(treeBytes), describeRoom(limit, given).c_str());
+    fprintf(
+        stderr,
+        ">> Error: the spacer ranges allow %s%lld combinations of lengths, whose table needs about %lld MB "
+        "beside the suffix tree's %lld MB, but %s: narrow the spacer ranges\n",
+        beyond, combinations, megabytesAbove(table), megabytesAbove(treeBytes),
+        describeRoom(limit, given).c_str());
     exit(1);
 }

@@ -362,7 +362,8 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     const TreeSize tree{loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq};
     checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
     if (cr->nbbloc >= 2)
-        checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree), in.options.maxMemory);
+        checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),
+                               in.options.maxMemory);
     run.root = buildSuffixTree(run.textAlphabet, run.nbseq, in.window);
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(run.root);

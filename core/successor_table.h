@@ -113,9 +113,9 @@ class SuccessorTable {
     // letter and group, so that any window of consecutive groups can be counted on its own.
     struct Block {
         Successors successors;
-        int32_t groups = 1;                // groups told apart; 1: none
-        std::vector<LetterTally> tallies;  // nbSymbSeq * groups, slot letter * groups + group
-        std::vector<uint64_t> unions;      // 2 per slot, of colourWords() words each
+        int32_t groups = 1;                  // groups told apart; 1: none
+        std::vector<LetterTally> tallies;    // nbSymbSeq * groups, slot letter * groups + group
+        std::vector<uint64_t> unions;        // 2 per slot, of colourWords() words each
         std::vector<uint32_t> letterGroups;  // per letter, the groups it has successors in (groups <= 32)
     };
     using Range = Block*;
@@ -150,8 +150,8 @@ class SuccessorTable {
     }
 
     // The successors of the one model parent + s (see collectChildren).
-    Range collectAfter(Range parent, int32_t s, const SubstitutionLimits& moveLimits, const SubstitutionLimits& limits,
-                       bool multibloc, uint32_t groupMask = ~0u) {
+    Range collectAfter(Range parent, int32_t s, const SubstitutionLimits& moveLimits,
+                       const SubstitutionLimits& limits, bool multibloc, uint32_t groupMask = ~0u) {
         Range r = nullptr;
         collectChildren(parent, &s, 1, moveLimits, limits, multibloc, &r, &groupMask);
         return r;
@@ -219,8 +219,8 @@ class SuccessorTable {
         groupUnions_.resize(groups * words);
         for (int32_t m = 0; m < nbSymbSeq; ++m) {
             const size_t kind = accepts[m] ? 0 : 1;
-            for (uint32_t rest = r->letterGroups[static_cast<size_t>(m)] & static_cast<uint32_t>(covered); rest != 0;
-                 rest &= rest - 1) {
+            for (uint32_t rest = r->letterGroups[static_cast<size_t>(m)] & static_cast<uint32_t>(covered);
+                 rest != 0; rest &= rest - 1) {
                 const int g = __builtin_ctz(rest);
                 const size_t slot = static_cast<size_t>(m) * groups + static_cast<size_t>(g);
                 const LetterTally& t = r->tallies[slot];
@@ -245,7 +245,8 @@ class SuccessorTable {
             for (uint32_t in = filled & static_cast<uint32_t>(spanMask << m); in != 0; in &= in - 1) {
                 const int g = __builtin_ctz(in);
                 const uint64_t* gu = groupUnions_.data() + static_cast<size_t>(g) * words;
-                if (c.moves == 0) std::copy(gu, gu + words, scratch_.begin());
+                if (c.moves == 0)
+                    std::copy(gu, gu + words, scratch_.begin());
                 else
                     for (size_t k = 0; k < words; ++k) scratch_[k] |= gu[k];
                 c.moves += groupMoves[g];
@@ -260,8 +261,8 @@ class SuccessorTable {
     // runs and most models never do, so that their loops stay as lean as they were.  Each is one function
     // with the placing and the tallying inlined in its loop: the walks' hottest code.
     template <bool Grouped>
-    [[gnu::noinline]] Range collectLevel(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits, bool multibloc,
-                       GroupFilter filter) {
+    [[gnu::noinline]] Range collectLevel(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits,
+                                         bool multibloc, GroupFilter filter) {
         Collector<Grouped> c(take(filter.groups), limits, multibloc);
         Place places[kMaxPlaces];
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
@@ -272,8 +273,9 @@ class SuccessorTable {
                 if (((filter.mask >> g) & 1) == 0) continue;
             }
             const void* child = childOf(o);
-            const int n = placesAfter(o, {child, colourRef(colourSet(child)), Sequence[numSeqOf(child)] + labelStart(child),
-                                          seg_taille(child)},
+            const int n = placesAfter(o,
+                                      {child, colourRef(colourSet(child)),
+                                       Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child)},
                                       places);
             c.reserve(static_cast<size_t>(n));
             for (int k = 0; k < n; ++k) c.add(o, places[k], g);
@@ -282,9 +284,10 @@ class SuccessorTable {
     }
 
     template <bool Grouped>
-    [[gnu::noinline]] void collectChildrenOf(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
-                           const SubstitutionLimits& limits, bool multibloc, Range* out,
-                           const uint32_t* groupMasks = nullptr) {
+    [[gnu::noinline]] void collectChildrenOf(Range parent, const int32_t* symbols, int n,
+                                             const SubstitutionLimits& moveLimits,
+                                             const SubstitutionLimits& limits, bool multibloc, Range* out,
+                                             const uint32_t* groupMasks = nullptr) {
         const int32_t groups = parent->groups;
         std::vector<Collector<Grouped>> children;
         children.reserve(static_cast<size_t>(n));

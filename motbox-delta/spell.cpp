@@ -11,18 +11,18 @@
 
 #include "allocateurs.h"
 #include "alphabet.h"
-#include "cluster.h"
 #include "barre.h"
 #include "bit_tab.h"
+#include "cluster.h"
 #include "criteres_delta.h"
 #include "global.h"
 #include "global_fonctions.h"
 #include "model.h"
 #include "occ.h"
 #include "pile_occ.h"
+#include "pipeline.h"
 #include "successor_table.h"
 #include "task_output.h"
-#include "pipeline.h"
 
 FILE** f = nullptr;
 int* nbmod = nullptr;
@@ -277,7 +277,8 @@ TaskFile& taskFile(Walk& w, int k) {
 void printWindowOccurrences(FILE* out, const Walk& w, int prof, int m) {
     const PileOcc* pile = w.pile;
     int32_t lines = 0;
-    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr; --i) {
+    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr;
+         --i) {
         const int32_t g = SuccessorTable::groupOf(pile->occ[i], w.sharedGroups);
         if (g >= m && g < m + w.sharedSpan) lines += afficheOcc(out, &pile->occ[i], prof, w.cr);
     }
@@ -744,8 +745,7 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                 if (limitReached(cr, fr.prof, fr.lgbloc, fr.numbloc, w.longbloc)) {
                     w.table.release(fr.successors);
                     int kept = 0;
-                    if (fr.numbloc == cr->nbbloc - 1)
-                        kept = keepFrame(w, fr, fr.windows);
+                    if (fr.numbloc == cr->nbbloc - 1) kept = keepFrame(w, fr, fr.windows);
                     result = endFrame(fr, kept);
                     break;
                 }
@@ -754,8 +754,8 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     if (fr.indhaut != 0) range = {fr.indhaut, std::max<int64_t>(range.stop, fr.indbas)};
                     const SubstitutionLimits limits(cr, fr.numbloc, true);
                     const SuccessorTable::GroupFilter filter = sharedFilter(w, fr);
-                    fr.successors = fr.extended ? w.table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
-                                                                       limits, true, filter.mask)
+                    fr.successors = fr.extended ? w.table.collectAfter(fr.parentSuccessors, fr.parentSymbol,
+                                                                       limits, limits, true, filter.mask)
                                                 : w.table.collect(w.pile, range, limits, true, filter);
                 }
                 collectChildren(w, fr);
@@ -783,7 +783,12 @@ int spellModels(Walk& w, int prof, int lgbloc, int numbloc, int nbseqmod, int in
                     }
                     fr.m = fr.groups;  // no window is left once this walk is done
                     fr.step = Step::AfterWindow;
-                    Frame child{fr.prof + 1, 0, fr.numbloc + 1, fr.u, static_cast<int>(fr.bas), static_cast<int>(fr.haut)};
+                    Frame child{fr.prof + 1,
+                                0,
+                                fr.numbloc + 1,
+                                fr.u,
+                                static_cast<int>(fr.bas),
+                                static_cast<int>(fr.haut)};
                     child.windows = alive;
                     child.sequences.fill(fr.u);
                     frames.push_back(child);  // fr is not used past this point

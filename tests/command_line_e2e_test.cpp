@@ -245,19 +245,22 @@ TEST_F(CommandLineRun, TreeLargerThanTheMemoryLimitIsRefused) {
 // Wide spacer ranges make the table of spacer lengths alone larger than the tree: a run whose limit cannot
 // hold both is refused at once, with the count of combinations; a wider limit lets the same run through.
 TEST_F(CommandLineRun, SpacerTableLargerThanTheMemoryLimitIsRefused) {
-    const std::vector<std::string> motboxRun = {"a.alph", "s.fa", "o.txt", "60", "2", "2", "4", "0", "1", "2",
-                                                "0", "0", "1000000", "1", "2", "0"};
-    const std::vector<std::string> deltaRun = {"a.alph", "s.fa", "o.txt", "60", "2", "2", "4", "0", "1", "2",
-                                               "0", "0", "1000000", "500000", "1", "2", "0"};
+    const std::vector<std::string> motboxRun = {"a.alph", "s.fa", "o.txt", "60", "2",       "2", "4", "0",
+                                                "1",      "2",    "0",     "0",  "1000000", "1", "2", "0"};
+    const std::vector<std::string> deltaRun = {"a.alph",  "s.fa",   "o.txt", "60", "2", "2",
+                                               "4",       "0",      "1",     "2",  "0", "0",
+                                               "1000000", "500000", "1",     "2",  "0"};
     const std::regex refusal(
         ">> Error: the spacer ranges allow 1000001 combinations of lengths, whose table needs about 39 MB "
         "beside the suffix tree's [0-9]+ MB, but --max-memory allows 32 MB: narrow the spacer ranges\n");
-    for (const auto& [program, positional] : {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
+    for (const auto& [program, positional] :
+         {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
         std::vector<std::string> small = {"--max-memory", "32M"};
         small.insert(small.end(), positional.begin(), positional.end());
         RunResult refused = run(program, small);
         EXPECT_EQ(refused.status, 1) << program;
-        EXPECT_TRUE(std::regex_match(refused.err.substr(refused.err.rfind(">> Error:")), refusal)) << refused.err;
+        EXPECT_TRUE(std::regex_match(refused.err.substr(refused.err.rfind(">> Error:")), refusal))
+            << refused.err;
         EXPECT_EQ(refused.err.find("Suffix tree construction"), std::string::npos);
         EXPECT_TRUE(noFileCreated()) << program;
     }
