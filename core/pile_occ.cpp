@@ -145,11 +145,7 @@ void liberePileOcc(PileOcc* p) {
 }
 
 int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Criteres* cr) {
-    int32_t lines = 0;
-    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr; --i)
-        lines += printOneOcc(flot, pile->occ[i], prof, cr);
-    fprintf(flot, "%d\n", lines);
-    return lines;
+    return afficheLastOccWhere(flot, pile, prof, cr, [](const Occ&) { return true; });
 }
 
 int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code) {

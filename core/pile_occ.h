@@ -71,3 +71,13 @@ void forEachInTopLevel(const PileOcc* p, Visit visit) {
 int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Criteres* cr);
 int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code);
 int32_t afficheOcc(FILE* flot, const Occ* occ, int32_t prof, const Criteres* cr);
+
+// afficheLastOcc over the occurrences of the top level for which keep holds.
+template <typename Keep>
+int32_t afficheLastOccWhere(FILE* flot, const PileOcc* pile, int32_t prof, const Criteres* cr, Keep keep) {
+    int32_t lines = 0;
+    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr; --i)
+        if (keep(pile->occ[i])) lines += afficheOcc(flot, &pile->occ[i], prof, cr);
+    fprintf(flot, "%d\n", lines);
+    return lines;
+}

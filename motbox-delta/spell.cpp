@@ -272,19 +272,6 @@ TaskFile& taskFile(Walk& w, int k) {
     return w.taskFiles[static_cast<size_t>(index)];
 }
 
-// Writes the occurrences of the top level of w.pile that lie in window m of the last spacer, then their
-// number, as afficheLastOcc does for the whole level.
-void printWindowOccurrences(FILE* out, const Walk& w, int prof, int m) {
-    const PileOcc* pile = w.pile;
-    int32_t lines = 0;
-    for (int64_t i = static_cast<int64_t>(pile->nbocc) - 1; i >= 1 && pile->occ[i].noeudpere != nullptr;
-         --i) {
-        const int32_t g = SuccessorTable::groupOf(pile->occ[i], w.sharedGroups);
-        if (g >= m && g < m + w.sharedSpan) lines += afficheOcc(out, &pile->occ[i], prof, w.cr);
-    }
-    fprintf(out, "%d\n", lines);
-}
-
 // Writes the model, found in nbseqmod sequences, to the result file of the windows in w.cursaut; with
 // window m >= 0, to that of window m of the last spacer, with the occurrences of that window only.
 void keepModel(Walk& w, int nbseqmod, int prof, int window = -1) {
@@ -311,10 +298,15 @@ void keepModel(Walk& w, int nbseqmod, int prof, int window = -1) {
     if (prof > *longest) *longest = prof;
     for (int i = 0; i < cr->nbbloc; i++)
         if (w.longbloc[i] > longestBox[i]) longestBox[i] = w.longbloc[i];
-    if (window >= 0)
-        printWindowOccurrences(out, w, prof, window);
-    else
+    if (window < 0) {
         afficheLastOcc(out, w.pile, prof, cr);
+        return;
+    }
+    // Only the occurrences whose last spacer lies in the window.
+    afficheLastOccWhere(out, w.pile, prof, cr, [&](const Occ& o) {
+        const int32_t g = SuccessorTable::groupOf(o, w.sharedGroups);
+        return g >= window && g < window + w.sharedSpan;
+    });
 }
 
 // One model of the walk: the state that a recursive call would keep on the machine stack.  The walk goes as
@@ -525,13 +517,22 @@ bool openBoxChange(Walk& w, Frame& fr) {
     return true;
 }
 
+// Whether the landings of window m of fr's box change (groups m to m + 2 Delta) stand in a quorum of
+// sequences.
+bool windowReachesQuorum(Walk& w, const Frame& fr, int m) {
+    const int h = w.cr->deltas[fr.numbloc];
+    const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
+    ReinitBitTab(&w.bt);
+    for (int g = m; g <= m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
+    return nbSequenceInBitTab(w.bt) >= w.cr->quorum;
+}
+
 // Goes from window fr.m on to the first one whose landings reach the quorum, its centre noted in w.cursaut.
 // Returns false when no window is left.
 bool nextWindow(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     const int h = cr->deltas[fr.numbloc];
     const int max = cr->sauts[fr.numbloc].max;
-    const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
     for (; fr.c + h <= max && fr.m < fr.groups; fr.m++, fr.c++) {
         // The window slides by one length: it loses its shortest group and gains the one after its longest.
         if (fr.m > 0) {
@@ -539,9 +540,7 @@ bool nextWindow(Walk& w, Frame& fr) {
             fr.haut += groupSize(w, fr, fr.m + 2 * h);
         }
         w.cursaut[fr.numbloc] = fr.c;
-        ReinitBitTab(&w.bt);
-        for (int g = fr.m; g <= fr.m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
-        if (nbSequenceInBitTab(w.bt) >= cr->quorum) return true;
+        if (windowReachesQuorum(w, fr, fr.m)) return true;
     }
     return false;
 }
@@ -552,13 +551,9 @@ uint32_t windowsReachingQuorum(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     const int h = cr->deltas[fr.numbloc];
     const int max = cr->sauts[fr.numbloc].max;
-    const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
     uint32_t alive = 0;
-    for (int m = 0, c = cr->sauts[fr.numbloc].min + h; c + h <= max && m < fr.groups; m++, c++) {
-        ReinitBitTab(&w.bt);
-        for (int g = m; g <= m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
-        if (nbSequenceInBitTab(w.bt) >= cr->quorum) alive |= 1u << m;
-    }
+    for (int m = 0, c = cr->sauts[fr.numbloc].min + h; c + h <= max && m < fr.groups; m++, c++)
+        if (windowReachesQuorum(w, fr, m)) alive |= 1u << m;
     fr.haut = fr.bas;
     for (int g = 0; g < fr.groups; g++) fr.haut += groupSize(w, fr, g);
     return alive;

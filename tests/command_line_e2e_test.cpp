@@ -33,6 +33,18 @@ class CommandLineRun : public ::testing::Test {
         args.insert(args.begin(), program);
         return runCommand(args, dir);
     }
+    // Runs program with options before positional and expects the refusal of a run that cannot fit: status
+    // 1, a last error line matching refusal, no tree built and no file created.
+    void expectRefusedAtOnce(const char* program, std::vector<std::string> options,
+                             const std::vector<std::string>& positional, const std::regex& refusal) {
+        options.insert(options.end(), positional.begin(), positional.end());
+        RunResult refused = run(program, options);
+        EXPECT_EQ(refused.status, 1) << program;
+        const std::string last = refused.err.substr(refused.err.rfind(">> Error:"));
+        EXPECT_TRUE(std::regex_match(last, refusal)) << refused.err;
+        EXPECT_EQ(refused.err.find("Suffix tree construction"), std::string::npos);
+        EXPECT_TRUE(noFileCreated()) << program;
+    }
     // No result file, no ".namefile": a refusal came before any file was created.
     bool noFileCreated() {
         return !fileExists(dir + "/o.txt") && !fileExists(dir + "/.namefile") && !fileExists(dir + "/stdout");
@@ -220,14 +232,7 @@ TEST_F(CommandLineRun, TreeLargerThanTheMemoryLimitIsRefused) {
         ">> Error: the suffix tree needs about [0-9]+ MB but --max-memory allows 1024 bytes: give a maximum "
         "model length \\(MAX_LENGTH, or every BOX_MAX\\) or fewer sequences\n");
     for (const auto& [program, positional] : {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
-        std::vector<std::string> tiny = {"--max-memory", "1K"};
-        tiny.insert(tiny.end(), positional.begin(), positional.end());
-        RunResult refused = run(program, tiny);
-        EXPECT_EQ(refused.status, 1) << program;
-        const std::string last = refused.err.substr(refused.err.rfind(">> Error:"));
-        EXPECT_TRUE(std::regex_match(last, refusal)) << last;
-        EXPECT_EQ(refused.err.find("Suffix tree construction"), std::string::npos);
-        EXPECT_TRUE(noFileCreated()) << program;
+        expectRefusedAtOnce(program, {"--max-memory", "1K"}, positional, refusal);
 
         std::vector<std::string> large = {"--max-memory=1G", "--memory-report"};
         large.insert(large.end(), positional.begin(), positional.end());
@@ -254,16 +259,8 @@ TEST_F(CommandLineRun, SpacerTableLargerThanTheMemoryLimitIsRefused) {
         ">> Error: the spacer ranges allow 1000001 combinations of lengths, whose table needs about 39 MB "
         "beside the suffix tree's [0-9]+ MB, but --max-memory allows 32 MB: narrow the spacer ranges\n");
     for (const auto& [program, positional] :
-         {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
-        std::vector<std::string> small = {"--max-memory", "32M"};
-        small.insert(small.end(), positional.begin(), positional.end());
-        RunResult refused = run(program, small);
-        EXPECT_EQ(refused.status, 1) << program;
-        EXPECT_TRUE(std::regex_match(refused.err.substr(refused.err.rfind(">> Error:")), refusal))
-            << refused.err;
-        EXPECT_EQ(refused.err.find("Suffix tree construction"), std::string::npos);
-        EXPECT_TRUE(noFileCreated()) << program;
-    }
+         {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}})
+        expectRefusedAtOnce(program, {"--max-memory", "32M"}, positional, refusal);
     std::vector<std::string> roomy = {"--max-memory", "256M"};
     roomy.insert(roomy.end(), motboxRun.begin(), motboxRun.end());
     RunResult accepted = run(MOTBOX_BIN, roomy);
