@@ -489,39 +489,109 @@ void uniteChildColours(Noeud* node, std::vector<BitTab>& sets) {
     node->nb_seq = uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
 }
 
-// Nodes in post-order, coloured a few steps after they come: by then the
-// colour sets of their children have been asked for.  A node's children come
-// before it, so colouring in arrival order finds their sets final.
-class ColouringQueue {
-  public:
-    void push(Noeud* node) {
-        ring_[pushed_ % kSize] = node;
-        ++pushed_;
-        if (pushed_ > kFetchLag) fetchColours(ring_[(pushed_ - 1 - kFetchLag) % kSize]);
-        if (pushed_ > kColourLag) colourNext();
+// Every internal node below root in breadth-first order: a node comes before its children.  The list is
+// its own queue, and a node waits there long after its record was asked for, so the walk does not wait
+// for one record after the other as a depth-first walk would.
+std::vector<Noeud*> nodesBreadthFirst(Noeud* root) {
+    std::vector<Noeud*> order;
+    order.push_back(root);
+    for (size_t next = 0; next < order.size(); ++next) {
+        const Noeud* node = order[next];
+        for (int32_t k = nextNodeChild(node, 0); k < ALPHA_CARD; k = nextNodeChild(node, k + 1)) {
+            auto* child = asNoeud(node->fils[k]);
+            fetchRecord(child);
+            order.push_back(child);
+        }
     }
-    void drain() {
-        while (coloured_ < pushed_) colourNext();
+    return order;
+}
+
+// Colours the nodes from the last to the first, so that a node's children are final when it is coloured.
+// The order is known ahead: the nodes' records, then their children's, then the children's colour sets are
+// asked for that many nodes before their turn.
+void colourInReverse(const std::vector<Noeud*>& order) {
+    constexpr size_t kNodeAhead = 9;
+    constexpr size_t kChildAhead = 6;
+    constexpr size_t kSetAhead = 3;
+    std::vector<BitTab> sets;
+    for (size_t i = order.size(); i-- > 0;) {
+        if (i >= kNodeAhead) fetchRecord(order[i - kNodeAhead]);
+        if (i >= kChildAhead) fetchChildren(order[i - kChildAhead]);
+        if (i >= kSetAhead) {
+            const Noeud* node = order[i - kSetAhead];
+            for (int32_t k = 0; k < ALPHA_CARD; ++k)
+                if (node->fils[k] != nullptr) __builtin_prefetch(childColours(node->fils[k]));
+        }
+        uniteChildColours(order[i], sets);
+    }
+}
+
+// Words of the text whose paths the scout walks ahead of the sliding phase: those that start this many
+// positions after the next suffix to extend.
+constexpr int32_t kScoutLead = 24;
+
+// Walks, a few phases ahead of the sliding phase, the paths from the root of the words the phase is about to
+// extend, only asking for their records.  An extension starts below a suffix link and waits for one record
+// after the other; the scout's walks are independent of each other and of the tree's changes, so they are
+// taken a step each in turn and their misses overlap.  What they read guides nothing: a walk that a split
+// has led astray only fetches records for nothing.
+class PathScout {
+  public:
+    PathScout(Noeud* root, int32_t window, int32_t firstStart)
+        : root_(root),
+          window_(window),
+          text_(Sequence[current_sequence]),
+          length_(textLength()),
+          nextStart_(firstStart) {}
+
+    // Starts the walks of the words that start before `upTo`, then moves every walk one edge down.
+    void advance(int32_t upTo) {
+        for (; nextStart_ < upTo && nextStart_ < length_; ++nextStart_) launch(nextStart_);
+        for (int32_t l = 0; l < active_;) {
+            if (step(lanes_[l]))
+                ++l;
+            else
+                lanes_[l] = lanes_[--active_];
+        }
     }
 
   private:
-    static constexpr size_t kFetchLag = 4;
-    static constexpr size_t kColourLag = 8;
-    static constexpr size_t kSize = 16;
+    struct Lane {
+        const void* record;
+        int32_t pos;  // text position where the record's label starts
+        int32_t end;
+    };
+    static constexpr int32_t kLanes = 24;
 
-    static void fetchColours(const Noeud* node) {
-        for (int32_t k = 0; k < ALPHA_CARD; ++k)
-            if (node->fils[k] != nullptr) __builtin_prefetch(childColours(node->fils[k]));
-    }
-    void colourNext() {
-        uniteChildColours(ring_[coloured_ % kSize], sets_);
-        ++coloured_;
+    void launch(int32_t start) {
+        if (active_ == kLanes) return;
+        const void* child = childInSlot(root_, text_[start]);
+        if (child == nullptr) return;
+        fetchRecord(child);
+        lanes_[active_++] = {child, start, std::min(start + window_, length_)};
     }
 
-    Noeud* ring_[kSize] = {};
-    size_t pushed_ = 0;
-    size_t coloured_ = 0;
-    std::vector<BitTab> sets_;
+    // One edge down by its length alone; false when the walk is over.
+    bool step(Lane& lane) const {
+        if (isFeuille(lane.record)) return false;
+        const int32_t len = seg_taille(lane.record);
+        if (len <= 0) return false;
+        lane.pos += len;
+        if (lane.pos >= lane.end) return false;
+        const void* child = childInSlot(const_cast<void*>(lane.record), text_[lane.pos]);
+        if (child == nullptr) return false;
+        fetchRecord(child);
+        lane.record = child;
+        return true;
+    }
+
+    Noeud* root_;
+    int32_t window_;
+    const char* text_;
+    int32_t length_;
+    int32_t nextStart_;
+    Lane lanes_[kLanes] = {};
+    int32_t active_ = 0;
 };
 
 }  // namespace
@@ -546,7 +616,9 @@ int Deuxieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Li
     const int32_t length = textLength();
     Step st;
     st.etat = etat;
+    PathScout scout(Arbre, taille_fenetre, *nb_element_liste);
     for (; i < length; ++i) {
+        scout.advance(*nb_element_liste + kScoutLead);
         st.attente = nullptr;
         st.courant = *Fin_liste_pere;
         global_indice = i;
@@ -837,27 +909,8 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
 
 void UpdateBit_TabForAllTree(void* x) {
     if (x == nullptr || isFeuille(x)) return;
-    // Post-order walk with an explicit stack: without a model length limit the
-    // tree may be as deep as the longest text.
     try {
-        std::vector<std::pair<Noeud*, int32_t>> stack;
-        ColouringQueue queue;
-        stack.emplace_back(asNoeud(x), 0);
-        fetchChildren(asNoeud(x));
-        while (!stack.empty()) {
-            auto& [node, slot] = stack.back();
-            const int32_t k = nextNodeChild(node, slot);
-            if (k < ALPHA_CARD) {
-                slot = k + 1;
-                Noeud* child = asNoeud(node->fils[k]);
-                stack.emplace_back(child, 0);
-                fetchChildren(child);
-                continue;
-            }
-            queue.push(node);
-            stack.pop_back();
-        }
-        queue.drain();
+        colourInReverse(nodesBreadthFirst(asNoeud(x)));
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }
