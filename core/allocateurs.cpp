@@ -190,6 +190,7 @@ void Free_All_Liste_Cell() {
 void Free_Arbre() {
     releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
     releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
+    releaseFinalBitTabs();  // the nodes' colour sets
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.
     Free_ListePositions(Liste_positions_fin);

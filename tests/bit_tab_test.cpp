@@ -401,16 +401,20 @@ TEST(BitTabUniteMany, MatchesCopyThenUnions) {
             const int32_t count = uniteColourSets(&united, sources.data(), static_cast<int32_t>(sources.size()));
             ASSERT_EQ(bytesOf(united), bytesOf(expected)) << "n=" << n << " trial " << trial;
             ASSERT_EQ(count, nbSequenceInBitTab(expected)) << "n=" << n << " trial " << trial;
+            // The walks tell a set's address from a marked sequence number by its low bit.
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(united) % 2, 0u) << "n=" << n << " trial " << trial;
             for (BitTab s : sources) FreeBitTab(s);
             FreeBitTab(expected);
             FreeBitTab(united);
         }
+        releaseFinalBitTabs();
     }
 }
 
-// A holder of a shared set (the empty one, or {2}) gets a set of its own from
-// every operation that changes it, with what the operation makes of an owned
-// set of the same bytes; the shared set keeps its bytes.
+// A holder of a shared set (the empty one, or {2}), or of a final set (a union,
+// here {2}), gets a set of its own from every operation that changes it, with
+// what the operation makes of an owned set of the same bytes; the shared or
+// final set keeps its bytes.
 TEST(BitTabShared, EveryChangeGivesTheHolderItsOwnSet) {
     initBitTab(40);
     ASSERT_GE(CHANGE_LIMITE, 2);
@@ -427,7 +431,10 @@ TEST(BitTabShared, EveryChangeGivesTheHolderItsOwnSet) {
         {"reinit", [](BitTab* bt, BitTab) { ReinitBitTab(bt); }},
         {"convert", [](BitTab* bt, BitTab) { convertBitTab(bt); }},
     };
-    for (BitTab shared : {SharedEmptyBitTab(), SingletonBitTab(2)}) {
+    BitTab two = SingletonBitTab(2);
+    BitTab finalTwo = SharedEmptyBitTab();
+    uniteColourSets(&finalTwo, &two, 1);
+    for (BitTab shared : {SharedEmptyBitTab(), SingletonBitTab(2), finalTwo}) {
         const Bytes before = bytesOf(shared);
         for (const auto& c : changes) {
             Set owned;
