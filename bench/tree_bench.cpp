@@ -3,8 +3,9 @@
 // upper-cased and ended by "$", the first one built, the others added, then
 // the colour sets propagated.
 //
-// Usage: tree_bench FASTA ENTRIES WINDOW
-// Prints one line of figures on standard output.
+// Usage: tree_bench FASTA ENTRIES WINDOW [--dump]
+// Prints one line of figures on standard output; with --dump, the tree's
+// verbose dump instead (see tree_dump_compare.sh).
 
 #include <sys/resource.h>
 
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,8 +71,9 @@ int32_t recordsIn(const PoolAlloc& pool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        fputs("usage: tree_bench FASTA ENTRIES WINDOW\n", stderr);
+    const bool dump = argc == 5 && strcmp(argv[4], "--dump") == 0;
+    if (argc != 4 && !dump) {
+        fputs("usage: tree_bench FASTA ENTRIES WINDOW [--dump]\n", stderr);
         return 1;
     }
     const int entries = atoi(argv[2]);
@@ -94,6 +97,12 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> elapsed = end - start;
     const std::chrono::duration<double> colouring = end - built;
 
+    if (dump) {
+        global_indice = 0;
+        Print_Tree(root, 1, 1);
+        Free_Arbre();
+        return 0;
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     printf("entries %zu  characters %lld  alphabet %s  window %d  construction %.3f s (colours %.3f s)  "
