@@ -86,6 +86,12 @@ class FinalSetBlocks {
         return after != blocks_.begin() && a < std::prev(after)->start + std::prev(after)->size;
     }
 
+    // Hands back the last `bytes` of the set taken last, which it did not need.
+    void giveBack(size_t bytes) {
+        next_ -= bytes;
+        left_ += bytes;
+    }
+
     void release() {
         for (const Block& b : blocks_) free(reinterpret_cast<void*>(b.start));
         blocks_.clear();
@@ -387,9 +393,40 @@ class ColourUnion {
     bool first_ = true;
 };
 
+// The union of short lists that together hold no more members than a short list may: no member can turn it
+// static, so the members go straight into the final set, in order of first appearance, duplicates skipped
+// (most nodes' sets are made so, and deep in a large tree they are many).  Returns -1 for other sources.
+int32_t uniteShortLists(BitTab* dest, const BitTab* sources, int32_t n) {
+    int32_t total = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (!isDynamicBitTab(sources[i])) return -1;
+        total += dynamicCount(sources[i]);
+    }
+    if (total > CHANGE_LIMITE) return -1;
+    std::vector<uint64_t>& marks = unionScratch().marks;
+    unsigned char* united = finalSets.take(dynamicSize(total));
+    int32_t k = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t count = dynamicCount(sources[i]);
+        for (int32_t m = 0; m < count; ++m) {
+            const int32_t s = dynamicMember(sources[i], m);
+            if (marked(marks, s)) continue;
+            flipMark(marks, s);
+            setDynamicMember(united, k++, s);
+        }
+    }
+    for (int32_t m = 0; m < k; ++m) flipMark(marks, dynamicMember(united, m));
+    setDynamicCount(united, k);
+    finalSets.giveBack(dynamicSize(total) - dynamicSize(k));
+    FreeBitTab(*dest);
+    *dest = united;
+    return k;
+}
+
 }  // namespace
 
 int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n) {
+    if (const int32_t k = uniteShortLists(dest, sources, n); k >= 0) return k;
     static thread_local ColourUnion scratch;
     scratch.start();
     for (int32_t i = 0; i < n; ++i) scratch.add(sources[i]);
