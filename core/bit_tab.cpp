@@ -63,7 +63,7 @@ size_t dynamicSize(int32_t k) {
     return static_cast<size_t>(kDynamicHeader + 2 * k);
 }
 
-// Final sets: the unions of the colour propagation, which stay as made until the tree is released, are
+// Final sets: the small unions of the colour propagation, which stay as made until the tree is released,
 // carved one after the other from large blocks rather than allocated one by one.  A block of its own for
 // each node's set cost a fifth of the propagation's time, and its header and rounding a quarter of the
 // sets' memory.
@@ -84,12 +84,6 @@ class FinalSetBlocks {
         auto after = std::upper_bound(blocks_.begin(), blocks_.end(), a,
                                       [](uintptr_t v, const Block& b) { return v < b.start; });
         return after != blocks_.begin() && a < std::prev(after)->start + std::prev(after)->size;
-    }
-
-    // Hands back the last `bytes` of the set taken last, which it did not need.
-    void giveBack(size_t bytes) {
-        next_ -= bytes;
-        left_ += bytes;
     }
 
     void release() {
@@ -142,6 +136,14 @@ class FinalSetBlocks {
 };
 
 FinalSetBlocks finalSets;
+
+// Unions up to this size, most nodes', are carved from the blocks; a larger one gets an allocation of its
+// own, where the allocator may reuse the room that sets freed as they grew while the tree was built.
+constexpr size_t kCarvedUnionMax = 256;
+
+unsigned char* newUnion(size_t size) {
+    return size <= kCarvedUnionMax ? finalSets.take(size) : checkedMalloc(size);
+}
 
 bool isShared(const unsigned char* bt) {
     return bt == sharedEmpty || isSharedSingleton(bt);
@@ -336,12 +338,12 @@ class ColourUnion {
     int32_t finish(BitTab* dest) {
         FreeBitTab(*dest);
         if (static_) {
-            *dest = finalSets.take(bits_.size());
+            *dest = newUnion(bits_.size());
             memcpy(*dest, bits_.data(), bits_.size());
             return nbSequenceInBitTabStatic(*dest);
         }
         const auto k = static_cast<int32_t>(members_.size());
-        *dest = finalSets.take(dynamicSize(k));
+        *dest = newUnion(dynamicSize(k));
         setDynamicCount(*dest, k);
         for (int32_t i = 0; i < k; ++i) setDynamicMember(*dest, i, members_[static_cast<size_t>(i)]);
         clearMarks();
@@ -404,7 +406,7 @@ int32_t uniteShortLists(BitTab* dest, const BitTab* sources, int32_t n) {
     }
     if (total > CHANGE_LIMITE) return -1;
     std::vector<uint64_t>& marks = unionScratch().marks;
-    unsigned char* united = finalSets.take(dynamicSize(total));
+    uint16_t members[kMaxDynamicCount];
     int32_t k = 0;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t count = dynamicCount(sources[i]);
@@ -412,12 +414,13 @@ int32_t uniteShortLists(BitTab* dest, const BitTab* sources, int32_t n) {
             const int32_t s = dynamicMember(sources[i], m);
             if (marked(marks, s)) continue;
             flipMark(marks, s);
-            setDynamicMember(united, k++, s);
+            members[k++] = static_cast<uint16_t>(s);
         }
     }
-    for (int32_t m = 0; m < k; ++m) flipMark(marks, dynamicMember(united, m));
+    for (int32_t m = 0; m < k; ++m) flipMark(marks, members[m]);
+    unsigned char* united = newUnion(dynamicSize(k));
     setDynamicCount(united, k);
-    finalSets.giveBack(dynamicSize(total) - dynamicSize(k));
+    memcpy(united + kDynamicHeader, members, sizeof(uint16_t) * static_cast<size_t>(k));
     FreeBitTab(*dest);
     *dest = united;
     return k;

@@ -40,11 +40,11 @@ void fusionneBitTabDynamic(BitTab* dest, BitTab src);
 void fusionneBitTabStatic(BitTab* dest, BitTab src);
 // Sets *dest to the union of the n >= 1 sets of sources, byte for byte as
 // CopyBitTab of the first then fusionneBitTab of each next one would make it,
-// but in one pass.  Returns the number of members.  The old *dest is released;
-// the union is a final set: carved from blocks that hold many (a node's set,
-// made once, need not be an allocation of its own), released all together by
-// releaseFinalBitTabs.  FreeBitTab leaves a final set alone, and an operation
-// that would resize one gives its holder a copy of its own.
+// but in one pass.  Returns the number of members.  The old *dest is released.
+// A small union (most nodes' sets) is a final set: carved from blocks that
+// hold many, released all together by releaseFinalBitTabs.  FreeBitTab leaves
+// a final set alone, and an operation that would resize one gives its holder
+// a copy of its own.
 int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n);
 void releaseFinalBitTabs();
 // Number of members (the form bit of a static set is never counted).
