@@ -573,6 +573,8 @@ class PathScout {
 
     // One edge down by its length alone; false when the walk is over.
     bool step(Lane& lane) const {
+        // The extension whose word ends on this edge compares a character of its label.
+        __builtin_prefetch(Sequence[numSeqOf(lane.record)] + labelStart(lane.record));
         if (isFeuille(lane.record)) return false;
         const int32_t len = seg_taille(lane.record);
         if (len <= 0) return false;
