@@ -601,7 +601,9 @@ class PathScout {
 void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Liste** Fin_liste,
                     void** Fin_liste_pere, int32_t* nb_element_liste, int32_t i) {
     const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
+    PathScout scout(Arbre, taille_fenetre, *nb_element_liste);
     for (; i < taille_fenetre; ++i) {
+        scout.advance(*nb_element_liste + kScoutLead);
         Step st;
         st.courant = *Fin_liste_pere;
         global_indice = i;
