@@ -526,15 +526,15 @@ void colourInReverse(const std::vector<Noeud*>& order) {
     }
 }
 
-// Words of the text whose paths the scout walks ahead of the sliding phase: those that start this many
-// positions after the next suffix to extend.
+// Words of the text whose paths the scout walks ahead of a phase: those that start this many positions
+// after the next suffix to extend.
 constexpr int32_t kScoutLead = 24;
 
-// Walks, a few phases ahead of the sliding phase, the paths from the root of the words the phase is about to
-// extend, only asking for their records.  An extension starts below a suffix link and waits for one record
-// after the other; the scout's walks are independent of each other and of the tree's changes, so they are
-// taken a step each in turn and their misses overlap.  What they read guides nothing: a walk that a split
-// has led astray only fetches records for nothing.
+// Walks, a few phases ahead of the growing and the sliding phases, the paths from the root of the words they
+// are about to extend, only asking for their records and label texts.  An extension starts below a suffix
+// link and waits for one record after the other; the scout's walks are independent of each other and of the
+// tree's changes, so they are taken a step each in turn and their misses overlap.  What they read guides
+// nothing: a walk that a split has led astray only fetches records for nothing.
 class PathScout {
   public:
     PathScout(Noeud* root, int32_t window, int32_t firstStart)
