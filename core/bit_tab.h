@@ -44,7 +44,7 @@ void fusionneBitTabStatic(BitTab* dest, BitTab src);
 // A small union (most nodes' sets) is a final set: carved from blocks that
 // hold many, released all together by releaseFinalBitTabs.  FreeBitTab leaves
 // a final set alone, and an operation that would resize one gives its holder
-// a copy of its own.
+// a copy of its own.  One thread at a time may make unions.
 int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n);
 void releaseFinalBitTabs();
 // Number of members (the form bit of a static set is never counted).

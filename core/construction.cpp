@@ -568,7 +568,7 @@ class PathScout {
         const void* child = childInSlot(root_, text_[start]);
         if (child == nullptr) return;
         fetchRecord(child);
-        lanes_[active_++] = {child, start, std::min(start + window_, length_)};
+        lanes_[active_++] = {child, start, start + std::min(window_, length_ - start)};
     }
 
     // One edge down by its length alone; false when the walk is over.
