@@ -98,7 +98,6 @@ int main(int argc, char** argv) {
     const std::chrono::duration<double> colouring = end - built;
 
     if (dump) {
-        global_indice = 0;
         Print_Tree(root, 1, 1);
         Free_Arbre();
         return 0;

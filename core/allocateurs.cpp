@@ -1,6 +1,5 @@
 #include "allocateurs.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "liste_pos.h"
+#include "memory_batches.h"
 
 namespace {
 
@@ -16,24 +16,14 @@ uint32_t pageSize() {
     return static_cast<uint32_t>(getpagesize());
 }
 
-// Pages are obtained a batch at a time: one allocation per page made the
-// allocator sort its free lists at every page, a fifth of the construction.
-// The untouched pages of the last batch take no memory.
-constexpr size_t kSmallBatch = 256 * 1024;
-// Once a pool is large, its batches are huge pages (where the system grants
-// them on request): a descent reads records spread over the whole pool, and
-// with small pages nearly every read also misses the address translation.
-// The last huge batch is resident whole, which a large pool amortises.
-constexpr size_t kHugeBatch = 2 * 1024 * 1024;
-constexpr int64_t kHugeFrom = 8 * 1024 * 1024;
+// Pages are obtained a batch at a time (see memory_batches.h): one allocation per page made the allocator
+// sort its free lists at every page, a fifth of the construction.
 
 // A new batch for the pool; returns its number of pages.
 int32_t openBatch(PoolAlloc& pool) {
-    const bool huge = pool.octets_lots >= kHugeFrom;
-    const size_t size = huge ? kHugeBatch : kSmallBatch;
-    pool.lot = static_cast<char*>(huge ? aligned_alloc(kHugeBatch, size) : malloc(size));
+    size_t size = 0;
+    pool.lot = static_cast<char*>(allocateBatch(0, static_cast<size_t>(pool.octets_lots), &size));
     if (pool.lot == nullptr) treeOutOfMemory();
-    if (huge) madvise(pool.lot, size, MADV_HUGEPAGE);  // advice only: refused, the pages stay small
     pool.octets_lots += static_cast<int64_t>(size);
     return static_cast<int32_t>(size / pageSize());
 }

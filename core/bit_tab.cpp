@@ -1,7 +1,6 @@
 #include "bit_tab.h"
 
 #include <malloc.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <bit>
@@ -11,6 +10,8 @@
 #include <cstring>
 #include <iterator>
 #include <vector>
+
+#include "memory_batches.h"
 
 int32_t NB_SEQUENCE = 0;
 int32_t SIZE_STATIC_BIT_TAB = 1;
@@ -81,8 +82,7 @@ class FinalSetBlocks {
     bool holds(const unsigned char* p) const {
         const auto a = reinterpret_cast<uintptr_t>(p);
         if (a < lowest_ || a >= highest_) return false;
-        auto after = std::upper_bound(blocks_.begin(), blocks_.end(), a,
-                                      [](uintptr_t v, const Block& b) { return v < b.start; });
+        const auto after = firstAfter(blocks_, a);
         return after != blocks_.begin() && a < std::prev(after)->start + std::prev(after)->size;
     }
 
@@ -101,25 +101,22 @@ class FinalSetBlocks {
         uintptr_t start;
         size_t size;
     };
-    // Small blocks first, so that a small tree keeps a small footprint; huge pages (where the system grants
-    // them) once the sets are many, since the walks read them all over.
-    static constexpr size_t kSmallBlock = 256 * 1024;
-    static constexpr size_t kHugeBlock = 2 * 1024 * 1024;
-    static constexpr size_t kHugeFrom = 8 * 1024 * 1024;
     // Left unused at the end of a block: readers may fetch a few bytes past a set's end.
     static constexpr size_t kTail = 64;
 
+    // The first block that starts after address a.
+    static std::vector<Block>::const_iterator firstAfter(const std::vector<Block>& blocks, uintptr_t a) {
+        return std::upper_bound(blocks.begin(), blocks.end(), a,
+                                [](uintptr_t v, const Block& b) { return v < b.start; });
+    }
+
+    // Blocks are batches of memory_batches.h.
     void openBlock(size_t size) {
-        const bool huge = taken_ >= kHugeFrom;
-        const size_t standard = huge ? kHugeBlock : kSmallBlock;
-        const size_t bytes = std::max(standard, (size + kTail + standard - 1) / standard * standard);
-        void* block = huge ? aligned_alloc(kHugeBlock, bytes) : malloc(bytes);
+        size_t bytes = 0;
+        void* block = allocateBatch(size + kTail, taken_, &bytes);
         if (block == nullptr) bitTabOutOfMemory();
-        if (huge) madvise(block, bytes, MADV_HUGEPAGE);  // advice only: refused, the pages stay small
         const Block b{reinterpret_cast<uintptr_t>(block), bytes};
-        blocks_.insert(std::upper_bound(blocks_.begin(), blocks_.end(), b.start,
-                                        [](uintptr_t v, const Block& x) { return v < x.start; }),
-                       b);
+        blocks_.insert(firstAfter(blocks_, b.start), b);
         lowest_ = std::min(lowest_, b.start);
         highest_ = std::max(highest_, b.start + bytes);
         taken_ += bytes;

@@ -391,7 +391,7 @@ struct WordLookup {
     void* found;  // the record whose label ends exactly at end; null while looking, or when it is not there
 };
 
-void* childInSlot(void* node, char c) {
+void* childInSlot(const void* node, char c) {
     const unsigned char letter = Translation_Table[static_cast<unsigned char>(c)];
     if (letter >= ALPHA_CARD) return nullptr;
     return childSlotsOf(node)[letter];
@@ -475,18 +475,22 @@ int32_t nextNodeChild(const Noeud* node, int32_t from) {
     return ALPHA_CARD;
 }
 
-BitTab childColours(void* child) { return isFeuille(child) ? asFeuille(child)->bit_tab : asNoeud(child)->bit_tab; }
-
 // Node's colour set: the union of its children's, in letter order.
 void uniteChildColours(Noeud* node, std::vector<BitTab>& sets) {
     sets.clear();
     for (int32_t k = 0; k < ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr) sets.push_back(childColours(node->fils[k]));
+        if (node->fils[k] != nullptr) sets.push_back(colourSet(node->fils[k]));
     if (sets.empty()) {
         node->nb_seq = nbSequenceInBitTab(node->bit_tab);
         return;
     }
     node->nb_seq = uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
+}
+
+// Asks for the colour sets of node's children.
+void fetchChildColours(const Noeud* node) {
+    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr) __builtin_prefetch(colourSet(node->fils[k]));
 }
 
 // Every internal node below root in breadth-first order: a node comes before its children.  The list is
@@ -517,11 +521,7 @@ void colourInReverse(const std::vector<Noeud*>& order) {
     for (size_t i = order.size(); i-- > 0;) {
         if (i >= kNodeAhead) fetchRecord(order[i - kNodeAhead]);
         if (i >= kChildAhead) fetchChildren(order[i - kChildAhead]);
-        if (i >= kSetAhead) {
-            const Noeud* node = order[i - kSetAhead];
-            for (int32_t k = 0; k < ALPHA_CARD; ++k)
-                if (node->fils[k] != nullptr) __builtin_prefetch(childColours(node->fils[k]));
-        }
+        if (i >= kSetAhead) fetchChildColours(order[i - kSetAhead]);
         uniteChildColours(order[i], sets);
     }
 }
@@ -544,9 +544,10 @@ class PathScout {
           length_(textLength()),
           nextStart_(firstStart) {}
 
-    // Starts the walks of the words that start before `upTo`, then moves every walk one edge down.
-    void advance(int32_t upTo) {
-        for (; nextStart_ < upTo && nextStart_ < length_; ++nextStart_) launch(nextStart_);
+    // Starts the walks of the words up to kScoutLead positions after nextSuffix, the next suffix to extend,
+    // then moves every walk one edge down.
+    void advance(int32_t nextSuffix) {
+        for (; nextStart_ < nextSuffix + kScoutLead && nextStart_ < length_; ++nextStart_) launch(nextStart_);
         for (int32_t l = 0; l < active_;) {
             if (step(lanes_[l]))
                 ++l;
@@ -580,7 +581,7 @@ class PathScout {
         if (len <= 0) return false;
         lane.pos += len;
         if (lane.pos >= lane.end) return false;
-        const void* child = childInSlot(const_cast<void*>(lane.record), text_[lane.pos]);
+        const void* child = childInSlot(lane.record, text_[lane.pos]);
         if (child == nullptr) return false;
         fetchRecord(child);
         lane.record = child;
@@ -603,7 +604,7 @@ void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, L
     const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
     PathScout scout(Arbre, taille_fenetre, *nb_element_liste);
     for (; i < taille_fenetre; ++i) {
-        scout.advance(*nb_element_liste + kScoutLead);
+        scout.advance(*nb_element_liste);
         Step st;
         st.courant = *Fin_liste_pere;
         global_indice = i;
@@ -622,7 +623,7 @@ int Deuxieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Li
     st.etat = etat;
     PathScout scout(Arbre, taille_fenetre, *nb_element_liste);
     for (; i < length; ++i) {
-        scout.advance(*nb_element_liste + kScoutLead);
+        scout.advance(*nb_element_liste);
         st.attente = nullptr;
         st.courant = *Fin_liste_pere;
         global_indice = i;
