@@ -11,6 +11,7 @@
 
 #include "bit_tab.h"
 #include "liste_pos.h"
+#include "memory_batches.h"
 
 namespace {
 
@@ -279,3 +280,28 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
 }
 
 }  // namespace
+
+// Batches: small ones until the structure holds 8 MB, then huge-page ones
+// aligned to their size; a need larger than a batch rounds up to whole batches.
+TEST(MemoryBatches, SizeAndAlignmentFollowWhatIsHeldAndNeeded) {
+    constexpr size_t kK = 1024;
+    constexpr size_t kM = 1024 * kK;
+    const struct {
+        size_t needed, taken, size;
+        bool huge;
+    } cases[] = {
+        {0, 0, 256 * kK, false},   {256 * kK, 0, 256 * kK, false},     {300 * kK, 7 * kM, 512 * kK, false},
+        {0, 8 * kM, 2 * kM, true}, {2 * kM + 1, 9 * kM, 4 * kM, true},
+    };
+    for (const auto& c : cases) {
+        size_t size = 0;
+        void* batch = allocateBatch(c.needed, c.taken, &size);
+        ASSERT_NE(batch, nullptr);
+        EXPECT_EQ(size, c.size) << "needed " << c.needed << ", taken " << c.taken;
+        if (c.huge) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(batch) % (2 * kM), 0u) << "taken " << c.taken;
+        }
+        memset(batch, 1, size);  // the whole batch is usable
+        free(batch);
+    }
+}

@@ -411,6 +411,31 @@ TEST(BitTabUniteMany, MatchesCopyThenUnions) {
     }
 }
 
+// Enough unions to fill many blocks, of every size up to the largest carved
+// one and beyond: each keeps its bytes while the later ones are made (no two
+// overlap, none crosses its block's end), and each is released as its kind
+// asks (a carved one left to the blocks, an allocated one freed).
+TEST(BitTabUniteMany, UnionsFillingManyBlocksKeepTheirBytes) {
+    std::mt19937 rng(5);
+    initBitTab(3000);  // sets of up to 1500 members, 376 bytes static
+    std::vector<BitTab> unions;
+    std::vector<Bytes> expected;
+    for (int i = 0; i < 60000; ++i) {  // about 12 MB: small blocks, then huge ones
+        Set a;
+        Set b;
+        const int members = static_cast<int>(rng() % 200);
+        for (int m = 0; m < members; ++m) (m % 2 == 0 ? a : b).add({static_cast<int>(rng() % 3000)});
+        const BitTab sources[] = {a.bt, b.bt};
+        BitTab united = SharedEmptyBitTab();
+        uniteColourSets(&united, sources, 2);
+        unions.push_back(united);
+        expected.push_back(bytesOf(united));
+    }
+    for (size_t i = 0; i < unions.size(); ++i) ASSERT_EQ(bytesOf(unions[i]), expected[i]) << "union " << i;
+    for (BitTab u : unions) FreeBitTab(u);
+    releaseFinalBitTabs();
+}
+
 // A holder of a shared set (the empty one, or {2}), or of a final set (a union,
 // here {2}), gets a set of its own from every operation that changes it, with
 // what the operation makes of an owned set of the same bytes; the shared or
