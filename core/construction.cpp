@@ -456,75 +456,135 @@ int32_t recordPresentWordBatch(Noeud* root, int32_t from, int32_t count, int32_t
     return limit;
 }
 
-// Asks for the records of node's children ahead of the walk's reading them,
-// all at once rather than one miss after the other.
-void fetchChildren(const Noeud* node) {
-    for (int32_t k = 0; k < ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr) __builtin_prefetch(node->fils[k]);
+// Records a pool holds at most: a bound for the lists of the colouring, so that they never grow by copying.
+size_t recordsHeldAtMost(const PoolAlloc& pool, size_t recordSize) {
+    return static_cast<size_t>(pool.octets_lots) / recordSize + 1;
 }
 
-// The first slot from `from` on that holds a node, ALPHA_CARD when none does.  The node's mask tells
-// without reading its children's records, most of which are leaves spread over the whole tree.
-int32_t nextNodeChild(const Noeud* node, int32_t from) {
-    if (ALPHA_CARD <= kMaskedSlots) {
-        const uint32_t rest = from >= kMaskedSlots ? 0 : node->nodeChildren >> from << from;
-        return rest == 0 ? ALPHA_CARD : std::countr_zero(rest);
+// Whether the child in node's slot k is a node.  The node's mask tells without reading the child's
+// record, most of which are leaves spread over the whole tree.
+bool isNodeChild(const Noeud* node, int32_t k, const void* child) {
+    if (ALPHA_CARD <= kMaskedSlots) return (node->nodeChildren >> k & 1u) != 0;
+    return !isFeuille(child);
+}
+
+// The colour propagation.  A node's colour set is the union of its children's, in letter order, so the
+// children's sets must be final first.  Read through the records, that is a miss for every child's
+// record and another for its set, all over the tree.  Instead one breadth-first walk lists, in order, the
+// internal nodes and for each its children's kinds and its leaf children's sets; the nodes are then coloured
+// from the last to the first.  A node's node children come right after the nodes listed before it, so the
+// list entry of a coloured node takes its set, and a node finds its children's sets in the lists, read in
+// order.  Only the nodes' own records are then read and written out of order, and they are asked for ahead.
+class ColourPropagation {
+  public:
+    explicit ColourPropagation(Noeud* root) {
+        nodes_.reserve(
+            recordsHeldAtMost(Noeud_Alloc, sizeof(Noeud) + static_cast<size_t>(ALPHA_CARD) * sizeof(void*)));
+        childCounts_.reserve(nodes_.capacity());
+        leafSets_.reserve(recordsHeldAtMost(Feuille_Alloc, sizeof(Feuille)));
+        listBreadthFirst(root);
+        takeLeafSets();
     }
-    for (int32_t k = from; k < ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr && !isFeuille(node->fils[k])) return k;
-    return ALPHA_CARD;
-}
 
-// Node's colour set: the union of its children's, in letter order.
-void uniteChildColours(Noeud* node, std::vector<BitTab>& sets) {
-    sets.clear();
-    for (int32_t k = 0; k < ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr) sets.push_back(colourSet(node->fils[k]));
-    if (sets.empty()) {
-        node->nb_seq = nbSequenceInBitTab(node->bit_tab);
-        return;
-    }
-    node->nb_seq = uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
-}
-
-// Asks for the colour sets of node's children.
-void fetchChildColours(const Noeud* node) {
-    for (int32_t k = 0; k < ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr) __builtin_prefetch(colourSet(node->fils[k]));
-}
-
-// Every internal node below root in breadth-first order: a node comes before its children.  The list is
-// its own queue, and a node waits there long after its record was asked for, so the walk does not wait
-// for one record after the other as a depth-first walk would.
-std::vector<Noeud*> nodesBreadthFirst(Noeud* root) {
-    std::vector<Noeud*> order;
-    order.push_back(root);
-    for (size_t next = 0; next < order.size(); ++next) {
-        const Noeud* node = order[next];
-        for (int32_t k = nextNodeChild(node, 0); k < ALPHA_CARD; k = nextNodeChild(node, k + 1)) {
-            auto* child = asNoeud(node->fils[k]);
-            fetchRecord(child);
-            order.push_back(child);
+    void colourInReverse() {
+        constexpr size_t kNodeAhead = 12;
+        constexpr size_t kSetAhead = 8;
+        size_t childEnd = children_;
+        size_t nodeEnd = nodes_.size();
+        size_t leafEnd = leafSets_.size();
+        size_t nodeSetAhead = nodeEnd;
+        size_t leafSetAhead = leafEnd;
+        std::vector<BitTab> sets;
+        for (size_t i = nodes_.size(); i-- > 0;) {
+            if (i >= kNodeAhead) __builtin_prefetch(&asNoeud(nodes_[i - kNodeAhead])->bit_tab, 1);
+            const size_t childStart = childEnd - childCounts_[i];
+            size_t nodeStart = nodeEnd;
+            for (size_t c = childStart; c < childEnd; ++c) nodeStart -= childIsNode(c);
+            const size_t leafStart = leafEnd - (childEnd - childStart - (nodeEnd - nodeStart));
+            // The sets of the children of the next nodes: the node entries after i are sets already.
+            for (; nodeSetAhead > std::max(nodeStart, i + 1 + kSetAhead) - kSetAhead;)
+                __builtin_prefetch(nodes_[--nodeSetAhead]);
+            for (; leafSetAhead > std::max(leafStart, kSetAhead) - kSetAhead;)
+                __builtin_prefetch(leafSets_[--leafSetAhead]);
+            sets.clear();
+            size_t nextNode = nodeStart;
+            size_t nextLeaf = leafStart;
+            for (size_t c = childStart; c < childEnd; ++c)
+                sets.push_back(childIsNode(c) ? static_cast<BitTab>(nodes_[nextNode++])
+                                              : leafSets_[nextLeaf++]);
+            Noeud* node = asNoeud(nodes_[i]);
+            if (sets.empty()) {
+                node->nb_seq = nbSequenceInBitTab(node->bit_tab);
+            } else {
+                // Written, not read: the walk left every such node the shared empty set.
+                BitTab united = SharedEmptyBitTab();
+                node->nb_seq = uniteColourSets(&united, sets.data(), static_cast<int32_t>(sets.size()));
+                node->bit_tab = united;
+            }
+            nodes_[i] = node->bit_tab;
+            childEnd = childStart;
+            nodeEnd = nodeStart;
+            leafEnd = leafStart;
         }
     }
-    return order;
-}
 
-// Colours the nodes from the last to the first, so that a node's children are final when it is coloured.
-// The order is known ahead: the nodes' records, then their children's, then the children's colour sets are
-// asked for that many nodes before their turn.
-void colourInReverse(const std::vector<Noeud*>& order) {
-    constexpr size_t kNodeAhead = 9;
-    constexpr size_t kChildAhead = 6;
-    constexpr size_t kSetAhead = 3;
-    std::vector<BitTab> sets;
-    for (size_t i = order.size(); i-- > 0;) {
-        if (i >= kNodeAhead) fetchRecord(order[i - kNodeAhead]);
-        if (i >= kChildAhead) fetchChildren(order[i - kChildAhead]);
-        if (i >= kSetAhead) fetchChildColours(order[i - kSetAhead]);
-        uniteChildColours(order[i], sets);
+  private:
+    // Lists the nodes breadth first.  The list is its own queue, and a level may be wider than any cache, so
+    // the records are asked for a few places ahead in the queue.  Leaf children are listed by their records
+    // until takeLeafSets.
+    void listBreadthFirst(Noeud* root) {
+        constexpr size_t kRecordAhead = 8;
+        nodes_.push_back(root);
+        for (size_t next = 0; next < nodes_.size(); ++next) {
+            if (next + kRecordAhead < nodes_.size()) fetchRecord(nodes_[next + kRecordAhead]);
+            Noeud* node = asNoeud(nodes_[next]);
+            void* const* slots = childSlotsOf(node);
+            uint16_t count = 0;
+            for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+                void* child = slots[k];
+                if (child == nullptr) continue;
+                ++count;
+                const bool isNode = isNodeChild(node, k, child);
+                markChild(isNode);
+                if (isNode) {
+                    nodes_.push_back(child);
+                } else {
+                    leafSets_.push_back(static_cast<BitTab>(child));
+                }
+            }
+            childCounts_.push_back(count);
+            // A set from an earlier colouring is released here, where the record is read anyway, so that
+            // the colouring only writes the record.
+            if (count > 0 && node->bit_tab != SharedEmptyBitTab()) {
+                FreeBitTab(node->bit_tab);
+                node->bit_tab = SharedEmptyBitTab();
+            }
+        }
     }
-}
+
+    // Replaces each listed leaf by its colour set, asking for the leaves' records ahead.
+    void takeLeafSets() {
+        constexpr size_t kLeafAhead = 16;
+        const size_t n = leafSets_.size();
+        for (size_t l = 0; l < n; ++l) {
+            if (l + kLeafAhead < n) __builtin_prefetch(leafSets_[l + kLeafAhead]);
+            leafSets_[l] = reinterpret_cast<const Feuille*>(leafSets_[l])->bit_tab;
+        }
+    }
+
+    void markChild(bool isNode) {
+        if (children_ % 64 == 0) childKinds_.push_back(0);
+        if (isNode) childKinds_.back() |= uint64_t{1} << (children_ % 64);
+        ++children_;
+    }
+    bool childIsNode(size_t c) const { return (childKinds_[c / 64] >> (c % 64) & 1u) != 0; }
+
+    std::vector<void*> nodes_;           // breadth first: a node until it is coloured, then its colour set
+    std::vector<uint16_t> childCounts_;  // each node's number of children
+    std::vector<uint64_t> childKinds_;   // each child's bit, in the order of the list: set for a node
+    size_t children_ = 0;
+    std::vector<BitTab> leafSets_;  // each leaf child's colour set, in the order of the list
+};
 
 // Words of the text whose paths the scout walks ahead of a phase: those that start this many positions
 // after the next suffix to extend.
@@ -915,7 +975,7 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
 void UpdateBit_TabForAllTree(void* x) {
     if (x == nullptr || isFeuille(x)) return;
     try {
-        colourInReverse(nodesBreadthFirst(asNoeud(x)));
+        ColourPropagation(asNoeud(x)).colourInReverse();
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }
