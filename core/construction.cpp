@@ -456,11 +456,6 @@ int32_t recordPresentWordBatch(Noeud* root, int32_t from, int32_t count, int32_t
     return limit;
 }
 
-// Records a pool holds at most: a bound for the lists of the colouring, so that they never grow by copying.
-size_t recordsHeldAtMost(const PoolAlloc& pool, size_t recordSize) {
-    return static_cast<size_t>(pool.octets_lots) / recordSize + 1;
-}
-
 // Whether the child in node's slot k is a node.  The node's mask tells without reading the child's
 // record, most of which are leaves spread over the whole tree.
 bool isNodeChild(const Noeud* node, int32_t k, const void* child) {
@@ -475,17 +470,22 @@ bool isNodeChild(const Noeud* node, int32_t k, const void* child) {
 // from the last to the first.  A node's node children come right after the nodes listed before it, so the
 // list entry of a coloured node takes its set, and a node finds its children's sets in the lists, read in
 // order.  Only the nodes' own records are then read and written out of order, and they are asked for ahead.
+// One propagation colours several subtrees in turn and keeps its lists' memory from one to the next.
 class ColourPropagation {
   public:
-    explicit ColourPropagation(Noeud* root) {
-        nodes_.reserve(
-            recordsHeldAtMost(Noeud_Alloc, sizeof(Noeud) + static_cast<size_t>(ALPHA_CARD) * sizeof(void*)));
-        childCounts_.reserve(nodes_.capacity());
-        leafSets_.reserve(recordsHeldAtMost(Feuille_Alloc, sizeof(Feuille)));
+    // Colours every node of the subtree below root, root included.
+    void colour(Noeud* root) {
+        nodes_.clear();
+        childCounts_.clear();
+        childKinds_.clear();
+        children_ = 0;
+        leafSets_.clear();
         listBreadthFirst(root);
         takeLeafSets();
+        colourInReverse();
     }
 
+  private:
     void colourInReverse() {
         constexpr size_t kNodeAhead = 12;
         constexpr size_t kSetAhead = 8;
@@ -528,7 +528,6 @@ class ColourPropagation {
         }
     }
 
-  private:
     // Lists the nodes breadth first.  The list is its own queue, and a level may be wider than any cache, so
     // the records are asked for a few places ahead in the queue.  Leaf children are listed by their records
     // until takeLeafSets.
@@ -972,10 +971,41 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
     return root;
 }
 
+namespace {
+
+// Node's colour set from its children's records: for the few nodes above the subtrees coloured apart.
+void uniteChildColours(Noeud* node) {
+    std::vector<BitTab> sets;
+    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr) sets.push_back(colourSet(node->fils[k]));
+    node->nb_seq = sets.empty()
+                       ? nbSequenceInBitTab(node->bit_tab)
+                       : uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
+}
+
+// Colours the subtrees `levels` node levels below node one after the other, then the nodes above them: the
+// propagation's lists then take a fraction of the memory they would for the whole tree, memory that every
+// subtree uses again.
+void colourBelow(Noeud* node, int32_t levels, ColourPropagation& propagation) {
+    if (levels == 0) {
+        propagation.colour(node);
+        return;
+    }
+    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
+            colourBelow(asNoeud(node->fils[k]), levels - 1, propagation);
+    uniteChildColours(node);
+}
+
+}  // namespace
+
 void UpdateBit_TabForAllTree(void* x) {
     if (x == nullptr || isFeuille(x)) return;
+    // Two levels: on DNA, some twenty subtrees.
+    constexpr int32_t kSubtreeLevels = 2;
     try {
-        ColourPropagation(asNoeud(x)).colourInReverse();
+        ColourPropagation propagation;
+        colourBelow(asNoeud(x), kSubtreeLevels, propagation);
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }
