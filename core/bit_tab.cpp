@@ -142,13 +142,94 @@ unsigned char* newUnion(size_t size) {
     return size <= kCarvedUnionMax ? finalSets.take(size) : checkedMalloc(size);
 }
 
+// Leaves' sets: short lists that grow a member at a time, in increasing order, while the tree is built, and
+// then stay until it is released.  Millions of them got a block of the allocator each, most of it header
+// and rounding.  Here each lives in a slot of a size class (8 to 256 bytes) cut from one reserved range of
+// addresses, so that telling a slot from any other set takes one comparison.  A list that outgrows its slot
+// moves to one of the next class, and the slot it leaves goes to the next list that grows into its class.
+// A list of k members is always in the class of its k members' bytes.  Where the range cannot be reserved,
+// or is used up, the lists grow through the allocator.  One thread at a time may grow them.
+class GrowingSetSlots {
+  public:
+    static constexpr size_t kLargestSlot = 32;
+
+    bool holds(const unsigned char* p) const {
+        return static_cast<size_t>(reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(base_)) <
+               used_;
+    }
+
+    // A slot for a list of `size` bytes (at most kLargestSlot), null when there is no room.
+    unsigned char* take(size_t size) {
+        const int32_t c = classOf(size);
+        if (unsigned char* p = free_[c]; p != nullptr) {
+            memcpy(&free_[c], p, sizeof p);
+            return p;
+        }
+        const size_t slot = kSmallestSlot << c;
+        if (base_ == nullptr && !reserve()) return nullptr;
+        if (used_ + slot + kTail > reserved_) return nullptr;
+        unsigned char* p = base_ + used_;
+        used_ += slot;
+        return p;
+    }
+
+    // Whether a slot holding a list of `size` bytes can hold one of `grown` bytes.
+    static bool fits(size_t size, size_t grown) { return classOf(grown) == classOf(size); }
+
+    // The slot of a list of `size` bytes is free again.
+    void recycle(unsigned char* p, size_t size) {
+        const int32_t c = classOf(size);
+        memcpy(p, &free_[c], sizeof p);
+        free_[c] = p;
+    }
+
+    void release() {
+        if (base_ != nullptr) munmap(base_, reserved_);
+        base_ = nullptr;
+        used_ = 0;
+        reserved_ = 0;
+        std::fill(std::begin(free_), std::end(free_), nullptr);
+    }
+
+  private:
+    static constexpr size_t kSmallestSlot = 8;
+    static constexpr int32_t kClasses = 3;  // 8, 16 and 32 bytes
+    // Addresses only: pages become memory as slots are cut from them.
+    static constexpr size_t kReserved = size_t{16} << 30;
+    // Left unused at the end: readers may fetch a few bytes past a set's end.
+    static constexpr size_t kTail = 64;
+
+    static int32_t classOf(size_t size) {
+        return std::bit_width((std::max(size, kSmallestSlot) - 1) / kSmallestSlot);
+    }
+
+    bool reserve() {
+        void* p = mmap(nullptr, kReserved, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p == MAP_FAILED) return false;
+        base_ = static_cast<unsigned char*>(p);
+        reserved_ = kReserved;
+        // Small pages while the sets are few, huge ones beyond, as for the tree's records.
+        madvise(base_ + kHugeFrom, reserved_ - kHugeFrom, MADV_HUGEPAGE);
+        return true;
+    }
+
+    unsigned char* base_ = nullptr;
+    size_t used_ = 0;
+    size_t reserved_ = 0;
+    unsigned char* free_[kClasses] = {};  // each free slot holds the address of the next one of its class
+};
+
+GrowingSetSlots growingSets;
+
 bool isShared(const unsigned char* bt) {
     return bt == sharedEmpty || isSharedSingleton(bt);
 }
 
-// A set that is no block of the allocator's own: shared, or carved from the final sets' blocks.
+// A set that is no block of the allocator's own: shared, carved from the final sets' blocks, or a growing
+// list's slot.
 bool notOwned(const unsigned char* bt) {
-    return isShared(bt) || finalSets.holds(bt);
+    return isShared(bt) || finalSets.holds(bt) || growingSets.holds(bt);
 }
 
 // Bytes a set occupies.
@@ -199,6 +280,27 @@ bool containsDynamicMember(const unsigned char* bt, int32_t k, int32_t s) {
 void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k + 1);
     if (size > usableSize(*bt)) *bt = checkedRealloc(*bt, size);
+    setDynamicMember(*bt, k, s);
+    setDynamicCount(*bt, k + 1);
+}
+
+// Appends s to a list whose members were added in increasing order: in a growing list's slot, except for a
+// list of the allocator's own, which stays one, and for a list too long for the largest slot.
+void appendNewestMember(BitTab* bt, int32_t k, int32_t s) {
+    const size_t size = dynamicSize(k);
+    const size_t grown = dynamicSize(k + 1);
+    const bool inSlot = growingSets.holds(*bt);
+    if (!inSlot && !isShared(*bt) && !finalSets.holds(*bt)) {
+        appendDynamicMember(bt, k, s);
+        return;
+    }
+    if (!inSlot || !GrowingSetSlots::fits(size, grown)) {
+        unsigned char* moved = grown <= GrowingSetSlots::kLargestSlot ? growingSets.take(grown) : nullptr;
+        if (moved == nullptr) moved = checkedMalloc(grown);
+        memcpy(moved, *bt, size);
+        if (inSlot) growingSets.recycle(*bt, size);
+        *bt = moved;
+    }
     setDynamicMember(*bt, k, s);
     setDynamicCount(*bt, k + 1);
 }
@@ -527,7 +629,7 @@ void addNewestBitTabValue(BitTab* bt, int32_t s) {
         addBitTabValueDynamic(bt, s);
         return;
     }
-    if (last != s) appendDynamicMember(bt, k, s);
+    if (last != s) appendNewestMember(bt, k, s);
 }
 
 void addBitTabValueStatic(BitTab* bt, int32_t s) {
@@ -617,4 +719,5 @@ void printBitTab(BitTab bt) {
 
 void releaseFinalBitTabs() {
     finalSets.release();
+    growingSets.release();
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -367,6 +368,64 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
             EXPECT_EQ(bytesOf(newest.bt), bytesOf(general.bt)) << "n=" << n;
         }
     }
+}
+
+// Leaves' sets start as shared sets of one sequence and grow, sequence after sequence, interleaved with one
+// another: they move from slot to slot as they grow, and past the largest slot to the allocator, while each
+// keeps exactly the bytes the general addition makes and an even address.  Every operation other than the
+// newest addition gives the holder a copy of its own, and the slot keeps its bytes.
+TEST(BitTabNewest, InterleavedGrowingSetsKeepTheirBytes) {
+    std::mt19937 rng(11);
+    initBitTab(4000);
+    ASSERT_GT(CHANGE_LIMITE, 200);  // lists of up to 249 members, longer than any slot holds
+    constexpr int kSets = 3000;
+    std::vector<BitTab> sets;
+    std::vector<std::unique_ptr<Set>> general;
+    for (int i = 0; i < kSets; ++i) {
+        sets.push_back(SingletonBitTab(i % 50));
+        general.push_back(std::make_unique<Set>());
+        general.back()->add({i % 50});
+    }
+    auto grow = [&](int i, int seq) {
+        addNewestBitTabValue(&sets[static_cast<size_t>(i)], seq);
+        addBitTabValue(&general[static_cast<size_t>(i)]->bt, seq);
+    };
+    for (int seq = 50; seq < 4000; ++seq) {
+        for (int i = 0; i < 100; ++i)
+            if (rng() % 20 == 0) grow(i, seq);                                    // about 200 members
+        for (int t = 0; t < 40; ++t) grow(static_cast<int>(rng() % kSets), seq);  // a few twice: no change
+        if (seq % 500 != 0) continue;
+        for (int i = 0; i < kSets; ++i) {
+            ASSERT_EQ(bytesOf(sets[static_cast<size_t>(i)]), bytesOf(general[static_cast<size_t>(i)]->bt))
+                << "set " << i << " at " << seq;
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(sets[static_cast<size_t>(i)]) % 2, 0u) << "set " << i;
+        }
+    }
+    int longLists = 0;
+    for (int i = 0; i < kSets; ++i) {
+        const size_t members = static_cast<size_t>(nbSequenceInBitTab(sets[static_cast<size_t>(i)]));
+        longLists += members > 127 ? 1 : 0;
+        EXPECT_EQ(bytesOf(sets[static_cast<size_t>(i)]), bytesOf(general[static_cast<size_t>(i)]->bt)) << i;
+    }
+    EXPECT_GT(longLists, 50);
+    // An out-of-order addition and a reset give copies; the set in its slot is untouched.
+    BitTab small = SingletonBitTab(3);
+    for (int seq : {5, 9}) addNewestBitTabValue(&small, seq);
+    const Bytes before = bytesOf(small);
+    BitTab holder = small;
+    addBitTabValue(&holder, 1);
+    EXPECT_NE(holder, small);
+    EXPECT_EQ(nbSequenceInBitTab(holder), 4);
+    BitTab reset = small;
+    ReinitBitTab(&reset);
+    EXPECT_NE(reset, small);
+    EXPECT_EQ(nbSequenceInBitTab(reset), 0);
+    EXPECT_EQ(bytesOf(small), before);
+    FreeBitTab(holder);
+    FreeBitTab(reset);
+    FreeBitTab(small);
+    for (BitTab bt : sets) FreeBitTab(bt);  // a slot is left alone, an allocator's block freed
+    releaseFinalBitTabs();
 }
 
 }  // namespace
