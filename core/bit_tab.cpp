@@ -144,21 +144,24 @@ unsigned char* newUnion(size_t size) {
 
 // Leaves' sets: short lists that grow a member at a time, in increasing order, while the tree is built, and
 // then stay until it is released.  Millions of them got a block of the allocator each, most of it header
-// and rounding.  Here each lives in a slot of a size class (8 to 256 bytes) cut from one reserved range of
-// addresses, so that telling a slot from any other set takes one comparison.  A list that outgrows its slot
-// moves to one of the next class, and the slot it leaves goes to the next list that grows into its class.
-// A list of k members is always in the class of its k members' bytes.  Where the range cannot be reserved,
-// or is used up, the lists grow through the allocator.  One thread at a time may grow them.
+// and rounding.  Here each short one lives in a slot of a size class (8, 16 or 32 bytes) cut from a few
+// ranges of memory, each twice as large as the one before, so that telling a slot from any other set takes
+// a comparison per range.  A list that outgrows its slot moves to one of the next class, or to the
+// allocator, and the slot it leaves goes to the next list that grows into its class: a list of k members is
+// always in the class of its k members' bytes.  One thread at a time may grow them.
 class GrowingSetSlots {
   public:
     static constexpr size_t kLargestSlot = 32;
 
     bool holds(const unsigned char* p) const {
-        return static_cast<size_t>(reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(base_)) <
-               used_;
+        for (int32_t r = 0; r < ranges_; ++r)
+            if (reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(range_[r].start) <
+                range_[r].used)
+                return true;
+        return false;
     }
 
-    // A slot for a list of `size` bytes (at most kLargestSlot), null when there is no room.
+    // A slot for a list of `size` bytes (at most kLargestSlot), null when no memory is left.
     unsigned char* take(size_t size) {
         const int32_t c = classOf(size);
         if (unsigned char* p = free_[c]; p != nullptr) {
@@ -166,10 +169,9 @@ class GrowingSetSlots {
             return p;
         }
         const size_t slot = kSmallestSlot << c;
-        if (base_ == nullptr && !reserve()) return nullptr;
-        if (used_ + slot + kTail > reserved_) return nullptr;
-        unsigned char* p = base_ + used_;
-        used_ += slot;
+        if ((ranges_ == 0 || last().used + slot + kTail > last().size) && !openRange()) return nullptr;
+        unsigned char* p = last().start + last().used;
+        last().used += slot;
         return p;
     }
 
@@ -184,39 +186,44 @@ class GrowingSetSlots {
     }
 
     void release() {
-        if (base_ != nullptr) munmap(base_, reserved_);
-        base_ = nullptr;
-        used_ = 0;
-        reserved_ = 0;
+        for (int32_t r = 0; r < ranges_; ++r) munmap(range_[r].start, range_[r].size);
+        ranges_ = 0;
         std::fill(std::begin(free_), std::end(free_), nullptr);
     }
 
   private:
+    struct Range {
+        unsigned char* start;
+        size_t size;
+        size_t used;
+    };
     static constexpr size_t kSmallestSlot = 8;
     static constexpr int32_t kClasses = 3;  // 8, 16 and 32 bytes
-    // Addresses only: pages become memory as slots are cut from them.
-    static constexpr size_t kReserved = size_t{16} << 30;
-    // Left unused at the end: readers may fetch a few bytes past a set's end.
+    static constexpr size_t kFirstRange = 4 * 1024 * 1024;
+    static constexpr int32_t kMaxRanges = 30;  // the last one would be 2 PB
+    // Left unused at the end of a range: readers may fetch a few bytes past a set's end.
     static constexpr size_t kTail = 64;
 
     static int32_t classOf(size_t size) {
         return std::bit_width((std::max(size, kSmallestSlot) - 1) / kSmallestSlot);
     }
 
-    bool reserve() {
-        void* p = mmap(nullptr, kReserved, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    Range& last() { return range_[ranges_ - 1]; }
+
+    // Pages become memory as slots are cut from them.  From the third range on (past 12 MB), huge pages, as
+    // for the tree's records.
+    bool openRange() {
+        if (ranges_ == kMaxRanges) return false;
+        const size_t size = kFirstRange << ranges_;
+        void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
-        base_ = static_cast<unsigned char*>(p);
-        reserved_ = kReserved;
-        // Small pages while the sets are few, huge ones beyond, as for the tree's records.
-        madvise(base_ + kHugeFrom, reserved_ - kHugeFrom, MADV_HUGEPAGE);
+        if (ranges_ >= 2) madvise(p, size, MADV_HUGEPAGE);
+        range_[ranges_++] = {static_cast<unsigned char*>(p), size, 0};
         return true;
     }
 
-    unsigned char* base_ = nullptr;
-    size_t used_ = 0;
-    size_t reserved_ = 0;
+    Range range_[kMaxRanges] = {};
+    int32_t ranges_ = 0;
     unsigned char* free_[kClasses] = {};  // each free slot holds the address of the next one of its class
 };
 

@@ -424,6 +424,24 @@ TEST(BitTabNewest, InterleavedGrowingSetsKeepTheirBytes) {
     FreeBitTab(holder);
     FreeBitTab(reset);
     FreeBitTab(small);
+    // A million lists of two members: several ranges of slots, each list still with its bytes.
+    std::vector<BitTab> pairs;
+    for (int i = 0; i < 1000000; ++i) {
+        pairs.push_back(SingletonBitTab(i % 1000));
+        addNewestBitTabValue(&pairs.back(), 1000 + i % 3000);
+    }
+    // Every 1000th grows in place, from the first range as from the others.
+    for (size_t i = 0; i < pairs.size(); i += 1000) addNewestBitTabValue(&pairs[i], 4000);
+    for (int i = 0; i < 1000000; ++i) {
+        const uint16_t members[] = {static_cast<uint16_t>(i % 1000), static_cast<uint16_t>(1000 + i % 3000),
+                                    4000};
+        const int count = i % 1000 == 0 ? 3 : 2;
+        Bytes expected(2 + 2 * static_cast<size_t>(count));
+        expected[0] = 0x80;
+        expected[1] = static_cast<unsigned char>(count);
+        memcpy(expected.data() + 2, members, expected.size() - 2);
+        ASSERT_EQ(bytesOf(pairs[static_cast<size_t>(i)]), expected) << i;
+    }
     for (BitTab bt : sets) FreeBitTab(bt);  // a slot is left alone, an allocator's block freed
     releaseFinalBitTabs();
 }
