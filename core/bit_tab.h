@@ -33,6 +33,10 @@ void addBitTabValueDynamic(BitTab* bt, int32_t s);
 void addBitTabValueStatic(BitTab* bt, int32_t s);
 // addBitTabValue for a set whose members were added in increasing order (a
 // leaf's: the sequences are added in increasing order), without scanning it.
+// A short list that is not the allocator's own (a shared, final or slot set)
+// grows in a slot: cut from ranges that hold many, released all together by
+// releaseFinalBitTabs, and treated as final sets are.  One thread at a time
+// may grow lists so.
 void addNewestBitTabValue(BitTab* bt, int32_t s);
 void convertBitTab(BitTab* bt);
 void fusionneBitTab(BitTab* dest, BitTab src);
@@ -46,6 +50,7 @@ void fusionneBitTabStatic(BitTab* dest, BitTab src);
 // a final set alone, and an operation that would resize one gives its holder
 // a copy of its own.  One thread at a time may make unions.
 int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n);
+// Releases the final sets and the slots, which no holder may use afterwards.
 void releaseFinalBitTabs();
 // Number of members (the form bit of a static set is never counted).
 int32_t nbSequenceInBitTab(BitTab bt);

@@ -469,8 +469,9 @@ bool isNodeChild(const Noeud* node, int32_t k, const void* child) {
 // internal nodes and for each its children's kinds and its leaf children's sets; the nodes are then coloured
 // from the last to the first.  A node's node children come right after the nodes listed before it, so the
 // list entry of a coloured node takes its set, and a node finds its children's sets in the lists, read in
-// order.  Only the nodes' own records are then read and written out of order, and they are asked for ahead.
-// One propagation colours several subtrees in turn and keeps its lists' memory from one to the next.
+// order.  Only the nodes' own records are then read (by the walk) and written (by the colouring) out of
+// order, and they are asked for ahead. One propagation colours several subtrees in turn and keeps its lists'
+// memory from one to the next.
 class ColourPropagation {
   public:
     // Colours every node of the subtree below root, root included.
@@ -486,30 +487,26 @@ class ColourPropagation {
     }
 
   private:
+    // Where the children of the node being coloured, and of the nodes before it, end in the lists.
+    struct ListEnds {
+        size_t child;
+        size_t node;
+        size_t leaf;
+    };
+
     void colourInReverse() {
         constexpr size_t kNodeAhead = 12;
-        constexpr size_t kSetAhead = 8;
-        size_t childEnd = children_;
-        size_t nodeEnd = nodes_.size();
-        size_t leafEnd = leafSets_.size();
-        size_t nodeSetAhead = nodeEnd;
-        size_t leafSetAhead = leafEnd;
+        ListEnds end{children_, nodes_.size(), leafSets_.size()};
+        ListEnds fetched = end;
         std::vector<BitTab> sets;
         for (size_t i = nodes_.size(); i-- > 0;) {
             if (i >= kNodeAhead) __builtin_prefetch(&asNoeud(nodes_[i - kNodeAhead])->bit_tab, 1);
-            const size_t childStart = childEnd - childCounts_[i];
-            size_t nodeStart = nodeEnd;
-            for (size_t c = childStart; c < childEnd; ++c) nodeStart -= childIsNode(c);
-            const size_t leafStart = leafEnd - (childEnd - childStart - (nodeEnd - nodeStart));
-            // The sets of the children of the next nodes: the node entries after i are sets already.
-            for (; nodeSetAhead > std::max(nodeStart, i + 1 + kSetAhead) - kSetAhead;)
-                __builtin_prefetch(nodes_[--nodeSetAhead]);
-            for (; leafSetAhead > std::max(leafStart, kSetAhead) - kSetAhead;)
-                __builtin_prefetch(leafSets_[--leafSetAhead]);
+            const ListEnds start = childrenStart(i, end);
+            fetchSetsAhead(i, start, fetched);
             sets.clear();
-            size_t nextNode = nodeStart;
-            size_t nextLeaf = leafStart;
-            for (size_t c = childStart; c < childEnd; ++c)
+            size_t nextNode = start.node;
+            size_t nextLeaf = start.leaf;
+            for (size_t c = start.child; c < end.child; ++c)
                 sets.push_back(childIsNode(c) ? static_cast<BitTab>(nodes_[nextNode++])
                                               : leafSets_[nextLeaf++]);
             Noeud* node = asNoeud(nodes_[i]);
@@ -522,10 +519,26 @@ class ColourPropagation {
                 node->bit_tab = united;
             }
             nodes_[i] = node->bit_tab;
-            childEnd = childStart;
-            nodeEnd = nodeStart;
-            leafEnd = leafStart;
+            end = start;
         }
+    }
+
+    // Where node i's children start in the lists, given where they end.
+    ListEnds childrenStart(size_t i, const ListEnds& end) const {
+        ListEnds start{end.child - childCounts_[i], end.node, end.leaf};
+        for (size_t c = start.child; c < end.child; ++c) start.node -= childIsNode(c);
+        start.leaf -= end.child - start.child - (end.node - start.node);
+        return start;
+    }
+
+    // Asks for the sets of the children of the next nodes to colour, a few entries ahead of each list's
+    // start; the node entries after node i are sets already.
+    void fetchSetsAhead(size_t i, const ListEnds& start, ListEnds& fetched) const {
+        constexpr size_t kSetAhead = 8;
+        for (; fetched.node > std::max(start.node, i + 1 + kSetAhead) - kSetAhead;)
+            __builtin_prefetch(nodes_[--fetched.node]);
+        for (; fetched.leaf > std::max(start.leaf, kSetAhead) - kSetAhead;)
+            __builtin_prefetch(leafSets_[--fetched.leaf]);
     }
 
     // Lists the nodes breadth first.  The list is its own queue, and a level may be wider than any cache, so
