@@ -64,6 +64,10 @@ size_t dynamicSize(int32_t k) {
     return static_cast<size_t>(kDynamicHeader + 2 * k);
 }
 
+// Left unused at the end of the memory that final sets and slots are cut from: readers may fetch a few bytes
+// past a set's end.
+constexpr size_t kTailRoom = 64;
+
 // Final sets: the small unions of the colour propagation, which stay as made until the tree is released,
 // carved one after the other from large blocks rather than allocated one by one.  A block of its own for
 // each node's set cost a fifth of the propagation's time, and its header and rounding a quarter of the
@@ -101,9 +105,6 @@ class FinalSetBlocks {
         uintptr_t start;
         size_t size;
     };
-    // Left unused at the end of a block: readers may fetch a few bytes past a set's end.
-    static constexpr size_t kTail = 64;
-
     // The first block that starts after address a.
     static std::vector<Block>::const_iterator firstAfter(const std::vector<Block>& blocks, uintptr_t a) {
         return std::upper_bound(blocks.begin(), blocks.end(), a,
@@ -113,7 +114,7 @@ class FinalSetBlocks {
     // Blocks are batches of memory_batches.h.
     void openBlock(size_t size) {
         size_t bytes = 0;
-        void* block = allocateBatch(size + kTail, taken_, &bytes);
+        void* block = allocateBatch(size + kTailRoom, taken_, &bytes);
         if (block == nullptr) bitTabOutOfMemory();
         const Block b{reinterpret_cast<uintptr_t>(block), bytes};
         blocks_.insert(firstAfter(blocks_, b.start), b);
@@ -121,7 +122,7 @@ class FinalSetBlocks {
         highest_ = std::max(highest_, b.start + bytes);
         taken_ += bytes;
         next_ = static_cast<unsigned char*>(block);
-        left_ = bytes - kTail;
+        left_ = bytes - kTailRoom;
     }
 
     std::vector<Block> blocks_;  // by address
@@ -169,7 +170,7 @@ class GrowingSetSlots {
             return p;
         }
         const size_t slot = kSmallestSlot << c;
-        if ((ranges_ == 0 || last().used + slot + kTail > last().size) && !openRange()) return nullptr;
+        if ((ranges_ == 0 || last().used + slot + kTailRoom > last().size) && !openRange()) return nullptr;
         unsigned char* p = last().start + last().used;
         last().used += slot;
         return p;
@@ -201,8 +202,6 @@ class GrowingSetSlots {
     static constexpr int32_t kClasses = 3;  // 8, 16 and 32 bytes
     static constexpr size_t kFirstRange = 4 * 1024 * 1024;
     static constexpr int32_t kMaxRanges = 30;  // the last one would be 2 PB
-    // Left unused at the end of a range: readers may fetch a few bytes past a set's end.
-    static constexpr size_t kTail = 64;
 
     static int32_t classOf(size_t size) {
         return std::bit_width((std::max(size, kSmallestSlot) - 1) / kSmallestSlot);
@@ -210,14 +209,15 @@ class GrowingSetSlots {
 
     Range& last() { return range_[ranges_ - 1]; }
 
-    // Pages become memory as slots are cut from them.  From the third range on (past 12 MB), huge pages, as
-    // for the tree's records.
+    // Pages become memory as slots are cut from them.  Huge pages once the ranges already held reach the
+    // size from which batches are huge (memory_batches.h).
     bool openRange() {
         if (ranges_ == kMaxRanges) return false;
         const size_t size = kFirstRange << ranges_;
         void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return false;
-        if (ranges_ >= 2) madvise(p, size, MADV_HUGEPAGE);
+        const size_t held = size - kFirstRange;  // the ranges before this one
+        if (held >= kHugeFrom) madvise(p, size, MADV_HUGEPAGE);
         range_[ranges_++] = {static_cast<unsigned char*>(p), size, 0};
         return true;
     }
@@ -297,7 +297,7 @@ void appendNewestMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k);
     const size_t grown = dynamicSize(k + 1);
     const bool inSlot = growingSets.holds(*bt);
-    if (!inSlot && !isShared(*bt) && !finalSets.holds(*bt)) {
+    if (!inSlot && !notOwned(*bt)) {
         appendDynamicMember(bt, k, s);
         return;
     }
