@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "global.h"
+#include "strands.h"
 
 char alphSeq[kAlphSeqSize];
 int nbSymbSeq = 0;
@@ -218,9 +219,14 @@ void initAlphabet() {
     alphSeq[0] = '\0';
 }
 
-char* chargeAlphabet(FILE* file, char** texts, int nbSeq) {
+char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) {
     bool present[128] = {};
     checkTexts(texts, nbSeq, present);
+    // The reverse strands hold the complement of every character the texts hold.
+    if (withComplements)
+        for (int code = 32; code <= 126; code++)
+            if (present[code] && complementBase(static_cast<char>(code)) != 0)
+                present[static_cast<unsigned char>(complementBase(static_cast<char>(code)))] = true;
     buildTextAlphabet(present);
 
     char line[kLineSize];

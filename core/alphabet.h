@@ -27,8 +27,9 @@ inline int textSymbol(char c) { return carseq2num[static_cast<unsigned char>(c)]
 // so initAlphabet + chargeAlphabet run once per process.
 void initAlphabet();
 // Checks and upper-cases the texts, derives the text alphabet, reads the models
-// symbols; returns alphSeq.  Every failure ends the process with status 1.
-char* chargeAlphabet(FILE* file, char** texts, int nbSeq);
+// symbols; returns alphSeq.  Every failure ends the process with status 1.  withComplements adds the
+// complement of every text character to the text alphabet, for the reverse strands.
+char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements = false);
 // Gives the models symbols their display names and, when pal, fills comp.
 void transAlphMod(unsigned char pal);
 // 1 when a and b have the same length and every character of a occurs in b, else 0.

@@ -61,7 +61,7 @@ inline void uniteColourRef(uint64_t* words, ColourRef c) {
     reinterpret_cast<unsigned char*>(words)[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
 }
 
-// Number of sequences in the n words of a union.
+// Number of sequences in the n words of a union: of members, or of strand pairs in a both-strands run.
 int32_t countColourWords(const uint64_t* words, size_t n);
 
 // One union with its own storage; nothing is allocated after the first reset.
@@ -79,3 +79,6 @@ class ColourUnion {
   private:
     std::vector<uint64_t> words_;
 };
+
+// Number of sequences in colour set bt, counted as countColourWords counts them.
+int32_t sequencesInColourSet(unsigned char* bt);

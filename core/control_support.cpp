@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <map>
+
+#include "strands.h"
 
 namespace {
 
@@ -93,14 +97,16 @@ class Matcher {
         return jump(from, spacers_[static_cast<size_t>(-1 - node.step)]);
     }
 
-    // Places stay in text order, so the texts are counted in one pass.
-    static int32_t textsHolding(const std::vector<Place>& places) {
+    // Places stay in text order, so the texts are counted in one pass; the two strands of a sequence are
+    // consecutive texts, counted once.
+    static int32_t textsHolding(const std::vector<Place>& places, bool strandPairs) {
+        const int shift = strandPairs ? 1 : 0;
         int32_t count = 0;
         int32_t last = -1;
         for (const Place& p : places)
-            if (p.text != last) {
+            if (p.text >> shift != last) {
                 ++count;
-                last = p.text;
+                last = p.text >> shift;
             }
         return count;
     }
@@ -123,7 +129,7 @@ class Matcher {
 }  // namespace
 
 std::vector<int32_t> controlSupport(const std::vector<std::string>& texts, const MatchingModels& models,
-                                    const MatchRules& rules) {
+                                    const MatchRules& rules, bool strandPairs) {
     std::vector<int32_t> support(models.steps.size(), 0);
     const Trie trie(models);
     const Matcher matcher(texts, models, rules);
@@ -140,7 +146,7 @@ std::vector<int32_t> controlSupport(const std::vector<std::string>& texts, const
         Frame& top = path.back();
         const Trie::Node& node = trie.nodes[static_cast<size_t>(top.node)];
         if (top.nextChild == 0 && !node.models.empty()) {
-            const int32_t holding = Matcher::textsHolding(top.places);
+            const int32_t holding = Matcher::textsHolding(top.places, strandPairs);
             for (int m : node.models) support[static_cast<size_t>(m)] = holding;
         }
         if (top.nextChild == node.children.size()) {
@@ -152,4 +158,101 @@ std::vector<int32_t> controlSupport(const std::vector<std::string>& texts, const
         if (!places.empty()) path.push_back({child, std::move(places)});
     }
     return support;
+}
+
+std::vector<std::string> withReverseStrands(const std::vector<std::string>& texts) {
+    std::vector<std::string> paired;
+    paired.reserve(2 * texts.size());
+    for (const std::string& t : texts) {
+        paired.push_back(t);
+        paired.push_back(reverseComplement(t));
+    }
+    return paired;
+}
+
+namespace {
+
+// The complements of a symbol's characters, sorted and each once; empty when one has none.
+std::string complementSet(const std::string& accepted) {
+    std::string set;
+    for (const char c : accepted) {
+        const char complement = complementBase(c);
+        if (complement == 0) return "";
+        set += complement;
+    }
+    std::sort(set.begin(), set.end());
+    set.erase(std::unique(set.begin(), set.end()), set.end());
+    return set;
+}
+
+std::string sortedSet(std::string accepted) {
+    std::sort(accepted.begin(), accepted.end());
+    accepted.erase(std::unique(accepted.begin(), accepted.end()), accepted.end());
+    return accepted;
+}
+
+}  // namespace
+
+std::vector<int> complementSymbols(const MatchRules& rules) {
+    const int symbols = static_cast<int>(rules.accepted.size());
+    std::vector<int> complement(static_cast<size_t>(symbols), -1);
+    for (int s = 0; s < symbols; ++s) {
+        if (s == rules.joker) {
+            complement[static_cast<size_t>(s)] = s;
+            continue;
+        }
+        const std::string wanted = complementSet(rules.accepted[static_cast<size_t>(s)]);
+        for (int o = 0; o < symbols && !wanted.empty(); ++o)
+            if (o != rules.joker && sortedSet(rules.accepted[static_cast<size_t>(o)]) == wanted) {
+                complement[static_cast<size_t>(s)] = o;
+                break;
+            }
+    }
+    return complement;
+}
+
+std::optional<CodedModel> reverseComplementOf(const CodedModel& model, const std::vector<int>& complement) {
+    CodedModel reverse;
+    reverse.spacers.assign(model.spacers.rbegin(), model.spacers.rend());
+    for (auto c = model.code.rbegin(); c != model.code.rend(); ++c) {
+        if (*c == '-' || *c == '*') {
+            reverse.code += *c;
+            continue;
+        }
+        const int symbol = static_cast<unsigned char>(*c) - '0';
+        if (symbol < 0 || static_cast<size_t>(symbol) >= complement.size() ||
+            complement[static_cast<size_t>(symbol)] < 0)
+            return std::nullopt;
+        reverse.code += static_cast<char>('0' + complement[static_cast<size_t>(symbol)]);
+    }
+    return reverse;
+}
+
+namespace {
+
+// A model's code with its spacer ranges, as one key.
+std::string keyOf(const CodedModel& model) {
+    std::string key = model.code;
+    for (const SpacerRange& r : model.spacers) {
+        char range[32];
+        snprintf(range, sizeof range, "|%d:%d", r.min, r.max);
+        key += range;
+    }
+    return key;
+}
+
+}  // namespace
+
+std::vector<int> reverseComplementPartners(const std::vector<CodedModel>& models, const MatchRules& rules) {
+    std::map<std::string, int> indexOf;
+    for (size_t i = 0; i < models.size(); ++i) indexOf.try_emplace(keyOf(models[i]), static_cast<int>(i));
+    const std::vector<int> complement = complementSymbols(rules);
+    std::vector<int> partner(models.size(), -1);
+    for (size_t i = 0; i < models.size(); ++i) {
+        const std::optional<CodedModel> reverse = reverseComplementOf(models[i], complement);
+        if (!reverse) continue;
+        const auto found = indexOf.find(keyOf(*reverse));
+        if (found != indexOf.end()) partner[i] = found->second;
+    }
+    return partner;
 }

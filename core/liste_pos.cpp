@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "allocateurs.h"
 #include "criteres.h"
+#include "strands.h"
 
 namespace {
 
@@ -92,8 +94,28 @@ size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
     return static_cast<size_t>(p - out);
 }
 
-template <typename Cursor>
-int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
+// Both strands: the line end of each strand, its spacer columns followed by "\t+" or "\t-".
+struct StrandLineEnds {
+    char text[2][kMaxSuffix + 2];
+    size_t length[2];
+
+    StrandLineEnds(const Criteres* cr, int32_t r) {
+        for (int strand = 0; strand < 2; ++strand) {
+            char* p = text[strand];
+            p += formatLineEnd(p, cr, r) - 1;  // over its line feed
+            *p++ = '\t';
+            *p++ = strand == 0 ? '+' : '-';
+            *p++ = '\n';
+            length[strand] = static_cast<size_t>(p - text[strand]);
+        }
+    }
+};
+
+// Writes the lines of a leaf's chain.  With Strands, the texts are strand pairs: each line names the
+// sequence of its text, the start of the occurrence (of span characters) in the sequence as written and
+// its strand.
+template <typename Cursor, bool Strands>
+int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r, int32_t span) {
     const ListePositions* l = Liste_positions_fin;
     int32_t c = leaf->dernier_indice;
     // An empty chain is -1 in the leaf; FIN_CHAINE is accepted as well.
@@ -101,19 +123,32 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
     const int32_t distance = l->valeurs[c] - labelStart(leaf) + d;
     Cursor seq(leaf->bit_tab);
     char end[kMaxSuffix];
-    const size_t endLength = formatLineEnd(end, cr, r);
+    const size_t endLength = Strands ? 0 : formatLineEnd(end, cr, r);
+    std::optional<StrandLineEnds> strandEnds;
+    if constexpr (Strands) strandEnds.emplace(cr, r);
     // Occurrence lines dominate output-heavy runs: each is built in place and
     // handed to the stream in one call rather than parsed by printf.
-    char line[64 + kMaxSuffix];
+    char line[64 + kMaxSuffix + 2];
     int32_t lines = 0;
     for (;;) {
         char* p = line;
         memcpy(p, "Seq ", 4);
-        p = appendDecimalWidth(p + 4, seq.current(), 5);
-        memcpy(p, "   Pos ", 7);
-        p = appendDecimalWidth(p + 7, l->valeurs[c] - distance, 5);
-        memcpy(p, end, endLength);
-        p += endLength;
+        const int32_t t = seq.current();
+        const int32_t start = l->valeurs[c] - distance;
+        if constexpr (Strands) {
+            const int strand = isReverseText(t) ? 1 : 0;
+            p = appendDecimalWidth(p + 4, sequenceOfText(t), 5);
+            memcpy(p, "   Pos ", 7);
+            p = appendDecimalWidth(p + 7, t < 0 ? start : positionInSequence(t, start, span), 5);
+            memcpy(p, strandEnds->text[strand], strandEnds->length[strand]);
+            p += strandEnds->length[strand];
+        } else {
+            p = appendDecimalWidth(p + 4, t, 5);
+            memcpy(p, "   Pos ", 7);
+            p = appendDecimalWidth(p + 7, start, 5);
+            memcpy(p, end, endLength);
+            p += endLength;
+        }
         fwrite_unlocked(line, 1, static_cast<size_t>(p - line), flot);
         ++lines;
         const int32_t link = l->suivants[c];
@@ -121,6 +156,12 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
         c = link & ~MARQUE_CHANGE_SEQ;
         if (c == FIN_CHAINE || !validCell(l, c)) return lines;
     }
+}
+
+template <typename Cursor>
+int32_t printLeaf(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r, int32_t span) {
+    return strandPairs ? printChain<Cursor, true>(flot, leaf, d, cr, r, span)
+                       : printChain<Cursor, false>(flot, leaf, d, cr, r, span);
 }
 
 }  // namespace
@@ -205,15 +246,17 @@ void Free_ListePositions(ListePositions* l) {
     free(l);
 }
 
-int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
-    return isDynamicBitTab(leaf->bit_tab) ? Print_Positions_Dynamique(flot, leaf, d, cr, r)
-                                          : Print_Positions_Statique(flot, leaf, d, cr, r);
+int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r, int32_t span) {
+    return isDynamicBitTab(leaf->bit_tab) ? Print_Positions_Dynamique(flot, leaf, d, cr, r, span)
+                                          : Print_Positions_Statique(flot, leaf, d, cr, r, span);
 }
 
-int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
-    return printChain<DynamicSequenceCursor>(flot, leaf, d, cr, r);
+int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r,
+                                  int32_t span) {
+    return printLeaf<DynamicSequenceCursor>(flot, leaf, d, cr, r, span);
 }
 
-int32_t Print_Positions_Statique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r) {
-    return printChain<StaticSequenceCursor>(flot, leaf, d, cr, r);
+int32_t Print_Positions_Statique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r,
+                                 int32_t span) {
+    return printLeaf<StaticSequenceCursor>(flot, leaf, d, cr, r, span);
 }

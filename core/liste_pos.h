@@ -41,7 +41,12 @@ void Free_ListePositions(ListePositions* l);
 char* appendDecimal(char* out, int32_t v);
 char* appendDecimalWidth(char* out, int32_t v, int width);
 
-// Writes one "Seq %5d   Pos %5d" line per occurrence of the leaf; returns the count.
-int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r);
-int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r);
-int32_t Print_Positions_Statique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r);
+// Writes one "Seq %5d   Pos %5d" line per occurrence of the leaf; returns the count.  When the texts are
+// strand pairs, each line ends with its strand and names the place in the sequence as written, which
+// needs span: the characters the occurrence covers, its symbols and spacers.
+int32_t Print_Positions(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r,
+                        int32_t span = 0);
+int32_t Print_Positions_Dynamique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r,
+                                  int32_t span = 0);
+int32_t Print_Positions_Statique(FILE* flot, Feuille* leaf, int32_t d, const Criteres* cr, int32_t r,
+                                 int32_t span = 0);

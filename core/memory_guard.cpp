@@ -88,8 +88,14 @@ void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char
     const bool given = limit >= 0;
     if (!given) limit = availableMemoryBytes(meminfo);
     if (report) {
-        fprintf(stderr, "memory estimate: %lld bytes (%ld characters, %d sequences, window ", estimate,
-                t.totalLength, t.nbseq);
+        if (t.bothStrands)
+            fprintf(stderr,
+                    "memory estimate: %lld bytes (%ld characters, %d texts: both strands of %d sequences, "
+                    "window ",
+                    estimate, t.totalLength, t.nbseq, t.nbseq / 2);
+        else
+            fprintf(stderr, "memory estimate: %lld bytes (%ld characters, %d sequences, window ", estimate,
+                    t.totalLength, t.nbseq);
         if (t.window == 2147483647)
             fputs("none", stderr);
         else

@@ -10,6 +10,7 @@ struct TreeSize {
     int longest;       // length of the longest sequence
     int window;        // depth of the tree (2147483647 = no limit)
     int letters;       // letters of the text alphabet, terminator excluded
+    bool bothStrands = false;  // the lengths and counts above hold both strands of every sequence
 };
 
 // Peak bytes of the process while the tree is built and its colour sets propagated.

@@ -87,6 +87,11 @@ bool setKeepDuplicates(RunOptions& opts, const char*) {
     return true;
 }
 
+bool setBothStrands(RunOptions& opts, const char*) {
+    opts.bothStrands = true;
+    return true;
+}
+
 bool setReportFile(RunOptions& opts, const char* value) { return setFileName(&opts.reportFile, value); }
 
 // A page of more models than this is no longer read; the table holds them all.
@@ -101,12 +106,16 @@ const OptionRule kOptions[] = {
      "extraction threads, 1 to 4096 (default: the cores this process may run on);\n"
      "the results are the same for every N",
      Action::Set, setThreads},
+    {0, "both-strands", nullptr,
+     "count a model in a sequence when it occurs on either strand\n"
+     "(nucleotide alphabets; occurrence lines end with their strand)",
+     Action::Set, setBothStrands},
     {0, "max-memory", "SIZE",
      "refuse a run whose suffix tree would need more than SIZE bytes\n"
      "(suffix K, M or G; default: the memory available)",
      Action::Set, setMaxMemory},
-    {0, "memory-report", nullptr, "print the suffix tree's memory estimate on standard error",
-     Action::Set, setMemoryReport},
+    {0, "memory-report", nullptr, "print the suffix tree's memory estimate on standard error", Action::Set,
+     setMemoryReport},
     {0, "rank", "FILE",
      "rank the written models against a control set by a one-sided Fisher\n"
      "test of sequence counts; write the table to FILE (TSV)",

@@ -14,6 +14,7 @@ struct RunOptions {
     long long maxMemory = -1;   // --max-memory: bytes the tree may take; -1 = the memory available
     bool memoryReport = false;  // --memory-report: the tree's memory estimate on standard error
     int threads = 0;            // -t/--threads: extraction threads; 0 = the cores this process may run on
+    bool bothStrands = false;   // --both-strands: sequence i is read as written and as its reverse complement
     // Ranking of the written models against a control set.
     const char* rankFile = nullptr;     // --rank: the table to write; null = no ranking
     const char* controlFile = nullptr;  // --control: control sequences; null = shuffles of the input

@@ -48,7 +48,8 @@ int32_t precedingDummy(const PileOcc* p) {
 int32_t printOneOcc(FILE* flot, const Occ& o, int32_t prof, const Criteres* cr) {
     if (o.noeudpere == nullptr) return 0;
     // prof + longsaut is the occurrence's depth; minus pos, the depth of its noeudpere.
-    return recAfficheOcc(flot, o.noeudpere->fils[o.lettre], prof + o.longsaut - o.pos, cr, o.codesaut);
+    return recAfficheOcc(flot, o.noeudpere->fils[o.lettre], prof + o.longsaut - o.pos, cr, o.codesaut,
+                         prof + o.longsaut);
 }
 
 }  // namespace
@@ -148,8 +149,8 @@ int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Crit
     return afficheLastOccWhere(flot, pile, prof, cr, [](const Occ&) { return true; });
 }
 
-int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code) {
-    if (isFeuille(record)) return Print_Positions(flot, static_cast<Feuille*>(record), d, cr, code);
+int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code, int32_t span) {
+    if (isFeuille(record)) return Print_Positions(flot, static_cast<Feuille*>(record), d, cr, code, span);
     // The subtree below an occurrence can be as deep as the window (whole texts when the model length is
     // not limited), so it is walked with a stack of its own.  The stack is kept from call to call: this
     // runs once per occurrence written.
@@ -165,7 +166,7 @@ int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, i
         const Pending p = pending.back();
         pending.pop_back();
         if (isFeuille(p.record)) {
-            lines += Print_Positions(flot, static_cast<Feuille*>(p.record), p.d, cr, code);
+            lines += Print_Positions(flot, static_cast<Feuille*>(p.record), p.d, cr, code, span);
             continue;
         }
         auto* node = static_cast<Noeud*>(p.record);

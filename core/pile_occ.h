@@ -69,7 +69,9 @@ void forEachInTopLevel(const PileOcc* p, Visit visit) {
 // Occurrence walks that write "Seq ... Pos ..." lines; each returns the number of lines.
 // afficheLastOcc covers the top level and ends with a line holding that number.
 int32_t afficheLastOcc(FILE* flot, const PileOcc* pile, int32_t prof, const Criteres* cr);
-int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code);
+// span: the characters each occurrence covers, for the strands of a both-strands run (Print_Positions).
+int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, int32_t code,
+                      int32_t span = 0);
 int32_t afficheOcc(FILE* flot, const Occ* occ, int32_t prof, const Criteres* cr);
 
 // afficheLastOcc over the occurrences of the top level for which keep holds.

@@ -8,14 +8,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "alphabet.h"
 #include "barre.h"
+#include "cluster.h"
 #include "construction.h"
 #include "global.h"
 #include "global_fonctions.h"
-#include "cluster.h"
 #include "memory_guard.h"
+#include "strands.h"
 
 char** text = nullptr;
 
@@ -336,11 +339,59 @@ void checkPalindromes(const Criteres& cr) {
     exit(1);
 }
 
+// Refuses --both-strands unless the alphabet file declares nucleotides and every text character has a
+// complement (the texts are upper-cased by then).
+void checkStrandsReadable(const LoadedSequences& loaded, const char* alphabetFile) {
+    if (type != 0) {
+        fprintf(
+            stderr,
+            ">> Error: --both-strands needs a nucleotide alphabet, and alphabet file '%s' does not declare "
+            "one (its header line must hold the word \"Nucleotide\")\n",
+            alphabetFile);
+        exit(1);
+    }
+    for (int s = 0; s < loaded.count; s++)
+        for (int p = 0; p < loaded.records[s]->length; p++)
+            if (complementBase(text[s][p]) == 0) {
+                fprintf(stderr, ">> Error: --both-strands: Seq %d Pos %d character '%c' has no complement\n",
+                        s, p, text[s][p]);
+                exit(1);
+            }
+}
+
+// Sequence i's reverse complement, in a text block of its own followed by the terminator.
+char* reverseComplementText(const char* forward, int length) {
+    auto* t = static_cast<char*>(malloc(static_cast<size_t>(length) + 3));
+    if (t == nullptr) fatalError("main: cannot allocate 'text'\n");
+    for (int p = 0; p < length; p++) t[length - 1 - p] = complementBase(forward[p]);
+    t[length] = '$';
+    t[length + 1] = '\0';
+    return t;
+}
+
+// Interleaves the reverse complements with the texts, text 2i being sequence i as written and text 2i+1 its
+// reverse complement, and declares the texts strand pairs.  Returns the number of texts.
+int addReverseStrands(const LoadedSequences& loaded) {
+    const int n = loaded.count;
+    auto* paired = static_cast<char**>(malloc(2 * static_cast<size_t>(n) * sizeof(char*)));
+    if (paired == nullptr) fatalError("main: seq/text: cannot reallocate\n");
+    std::vector<int32_t> lengths(static_cast<size_t>(n));
+    for (int i = 0; i < n; i++) {
+        lengths[static_cast<size_t>(i)] = loaded.records[i]->length;
+        paired[2 * i] = text[i];
+        paired[2 * i + 1] = reverseComplementText(text[i], loaded.records[i]->length);
+    }
+    free(text);
+    text = paired;
+    setStrandPairs(std::move(lengths));
+    return 2 * n;
+}
+
 IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m) {
     FILE* fasta = openInputOrRefuse(in.fastaFile, m.fastaOpen);
     LoadedSequences loaded = loadSequences(fasta);
     fclose(fasta);
-    IndexedRun run{loaded.count, loaded.longest, nullptr, nullptr};
+    IndexedRun run{loaded.count, loaded.count, loaded.longest, nullptr, nullptr};
     checkSequenceCount(run.nbseq, m);
     cr->longtext = loaded.totalLength;
     cr->quorum = computeQuorum(in.quorumPercent, run.nbseq);
@@ -350,21 +401,27 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
 
     FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
     initAlphabet();
-    run.textAlphabet = chargeAlphabet(alphabet, text, run.nbseq);
+    run.textAlphabet = chargeAlphabet(alphabet, text, run.nbseq, in.options.bothStrands);
     if (run.textAlphabet == nullptr) fatalError(m.alphabetFormat);
     fclose(alphabet);
+    if (in.options.bothStrands) checkStrandsReadable(loaded, in.alphabetFile);
     setCompoPal(cr, in.tail, in.tailCount);
     checkPalindromes(*cr);
     transAlphMod(cr->flagpal);
     // The other processes of a cluster run read the same inputs once the first has accepted them.
     clusterInputsAccepted();
 
-    const TreeSize tree{loaded.totalLength, run.nbseq, loaded.longest, in.window, nbSymbSeq};
+    // Both strands index every sequence twice.
+    const int strands = in.options.bothStrands ? 2 : 1;
+    const TreeSize tree{
+        strands * loaded.totalLength, strands * run.nbseq, loaded.longest, in.window, nbSymbSeq,
+        in.options.bothStrands};
     checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
     if (cr->nbbloc >= 2)
         checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),
                                in.options.maxMemory);
-    run.root = buildSuffixTree(run.textAlphabet, run.nbseq, in.window);
+    if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
+    run.root = buildSuffixTree(run.textAlphabet, run.texts, in.window);
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(run.root);
     return run;
@@ -382,6 +439,7 @@ void printParameterReport(const Criteres& cr, const ReportInput& in, const Drive
         printf("Total max length:              MAX\n");
     printf("Boxes:                         %d\n", cr.nbbloc);
     printf("Total number of subst.:        %d\n", cr.maxerr);
+    if (in.bothStrands) printf("Strands:                       both\n");
     printf("Quorum:                        %f%% (%d sequences in %d)\n\n", in.quorumPercent, cr.quorum,
            in.nbseq);
     if (cr.flagcompo) {

@@ -58,7 +58,7 @@ LoadedSequences loadSequences(FILE* fp, NewRecordFn newRecord = NewFastaSequence
                               ReadRecordFn readRecord = ReadFastaSequence);
 // Frees every record and the record array; the texts stay.
 void freeFastaRecords(LoadedSequences& loaded);
-// Frees the n texts and the `text` array.
+// Frees the n texts and the `text` array (n counts both strands of a both-strands run).
 void freeTexts(int n);
 // Refuses a file of no entry or of a single entry with the driver's messages.
 void checkSequenceCount(int n, const DriverMessages& m);
@@ -135,6 +135,7 @@ struct RunInputs {
 // What those steps leave for the report and the extraction.
 struct IndexedRun {
     int nbseq;
+    int texts;                 // texts in `text`: nbseq, or twice as many when both strands are read
     int longest;               // length of the longest sequence
     const char* textAlphabet;  // the text alphabet string, "$" included
     Noeud* root;               // the tree, colour sets propagated
@@ -152,6 +153,7 @@ struct ReportInput {
     const char* outputFile;
     float quorumPercent;  // as given on the command line (0 for the default)
     int nbseq;
+    bool bothStrands = false;
 };
 // Prints the parameter report on standard output and the "CHECK THESE PARAMETERS" line on standard error.
 void printParameterReport(const Criteres& cr, const ReportInput& in, const DriverMessages& m);

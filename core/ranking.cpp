@@ -16,6 +16,7 @@
 #include "libfasta.h"
 #include "pipeline.h"
 #include "shuffle.h"
+#include "strands.h"
 #include "task_output.h"
 
 struct Ranking::Model {
@@ -27,6 +28,8 @@ struct Ranking::Model {
     int32_t support = 0;         // input sequences holding it, as the ranking counts them
     int32_t controlSupport = 0;  // control sequences holding it
     Enrichment score{};
+    int partner = -1;   // both strands: the model that is its reverse complement, -1 none
+    bool shown = true;  // false for the reverse complement of a model read before it
 };
 
 namespace {
@@ -36,9 +39,28 @@ const auto kProcessStart = std::chrono::steady_clock::now();
 
 [[noreturn]] void refuse(const std::string& message) { fatalError(message.c_str()); }
 
+[[noreturn]] void refuseControlCharacter(const char* path, size_t seq, size_t pos, const char* what,
+                                         int code) {
+    char where[160];
+    snprintf(where, sizeof where, "': Seq %zu Pos %zu %s character %d", seq, pos, what, code);
+    refuse("control file '" + std::string(path) + where);
+}
+
+[[noreturn]] void refuseUncomplemented(const char* path, size_t seq, size_t pos, char c) {
+    char where[160];
+    if (c > ' ' && c < 127)
+        snprintf(where, sizeof where, "': Seq %zu Pos %zu character '%c' has no complement (--both-strands)",
+                 seq, pos, c);
+    else
+        snprintf(where, sizeof where, "': Seq %zu Pos %zu character %d has no complement (--both-strands)",
+                 seq, pos, static_cast<signed char>(c));
+    refuse("control file '" + std::string(path) + where);
+}
+
 // The texts of the control file, upper-cased, after the checks the input's texts pass: a character the
-// texts cannot hold is refused with the file's name, the sequence and the position.
-std::vector<std::string> readControlFile(const char* path) {
+// texts cannot hold, or with both strands one without complement, is refused with the file's name, the
+// sequence and the position.
+std::vector<std::string> readControlFile(const char* path, bool bothStrands) {
     FILE* fp = fopen(path, "r");
     if (fp == nullptr) refuse("main: cannot open control FASTA file '" + std::string(path) + "'");
     std::vector<std::string> texts;
@@ -58,22 +80,30 @@ std::vector<std::string> readControlFile(const char* path) {
             char& c = texts[s][p];
             const int code = static_cast<signed char>(c);
             const bool control = code <= 31 || code == 127;
-            if (control || c == '$' || c == '*' || c == '_') {
-                char where[160];
-                snprintf(where, sizeof where, "': Seq %zu Pos %zu %s character %d", s, p,
-                         control ? "Control" : "Forbidden", code);
-                refuse("control file '" + std::string(path) + where);
-            }
+            if (control || c == '$' || c == '*' || c == '_')
+                refuseControlCharacter(path, s, p, control ? "Control" : "Forbidden", code);
             if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            if (bothStrands && complementBase(c) == 0) refuseUncomplemented(path, s, p, c);
         }
     return texts;
 }
 
-// The input texts as loaded (upper-cased by the alphabet step), without their terminator.
+// The input texts as loaded (upper-cased by the alphabet step), without their terminator; of strand pairs,
+// the sequences as written.
 std::vector<std::string> loadedTexts(int count) {
+    const int stride = strandPairs ? 2 : 1;
     std::vector<std::string> texts;
-    for (int k = 0; k < count; ++k) texts.emplace_back(text[k], strcspn(text[k], "$"));
+    for (int k = 0; k < count; ++k) texts.emplace_back(text[stride * k], strcspn(text[stride * k], "$"));
     return texts;
+}
+
+// What sequences are folded by: themselves, or with both strands the lesser of a sequence and its reverse
+// complement, both reading the same pair of strands.
+std::vector<std::string> foldingKeys(const std::vector<std::string>& texts, bool bothStrands) {
+    if (!bothStrands) return texts;
+    std::vector<std::string> keys;
+    for (const std::string& t : texts) keys.push_back(std::min(t, reverseComplement(t)));
+    return keys;
 }
 
 std::string commandLineOf(int argc, char** argv) {
@@ -86,8 +116,8 @@ std::string commandLineOf(int argc, char** argv) {
 }
 
 // Distinct texts, each once, in order of first appearance.
-std::vector<std::string> distinctOf(const std::vector<std::string>& texts, size_t* folded) {
-    const DistinctSequences d = foldDuplicates(texts);
+std::vector<std::string> distinctOf(const std::vector<std::string>& texts, bool bothStrands, size_t* folded) {
+    const DistinctSequences d = foldDuplicates(foldingKeys(texts, bothStrands));
     std::vector<std::string> kept;
     for (size_t i = 0; i < texts.size(); ++i)
         if (d.firstOf[i] == static_cast<int>(i)) kept.push_back(texts[i]);
@@ -167,10 +197,10 @@ Ranking::Ranking(const RunOptions& opts, const char* program, const char* inputF
     inputs_ = loadedTexts(nbseq);
     inputOf_.resize(inputs_.size());
     std::iota(inputOf_.begin(), inputOf_.end(), 0);
-    if (!opts.keepDuplicates) inputOf_ = foldDuplicates(inputs_).firstOf;
+    if (!opts.keepDuplicates) inputOf_ = foldDuplicates(foldingKeys(inputs_, opts.bothStrands)).firstOf;
     for (size_t i = 0; i < inputOf_.size(); ++i) distinctInputs_ += inputOf_[i] == static_cast<int>(i);
     seen_.assign(inputs_.size(), -1);
-    if (opts.controlFile != nullptr) control_ = readControlFile(opts.controlFile);
+    if (opts.controlFile != nullptr) control_ = readControlFile(opts.controlFile, opts.bothStrands);
     if (opts.reportFile != nullptr && tableFile_ == opts.reportFile)
         refuse("main: the report and the ranking table must be different files ('" + tableFile_ + "')");
     table_ = fopen(tableFile_.c_str(), "w");
@@ -242,6 +272,13 @@ std::vector<std::string> Ranking::controlTexts() const {
 
 namespace {
 
+// The last character of a line that is not white space.
+char lastMark(const char* line) {
+    size_t end = strlen(line);
+    while (end > 0 && isspace(static_cast<unsigned char>(line[end - 1]))) --end;
+    return end > 0 ? line[end - 1] : '\0';
+}
+
 bool sameFile(FILE* a, FILE* b) {
     struct stat sa {}, sb {};
     return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
@@ -263,29 +300,62 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
         matching_.spacers.insert(matching_.spacers.end(), files[f].spacers.begin(), files[f].spacers.end());
         readModels(files[f].stream, static_cast<int>(f), base);
     }
+    if (opts_.bothStrands) pairReverseComplements(files);
+    std::vector<size_t> order;
+    for (size_t i = 0; i < models_.size(); ++i)
+        if (models_[i].shown) order.push_back(i);
     std::vector<std::string> controls = controlTexts();
     size_t controlFolded = 0;
-    if (!opts_.keepDuplicates) controls = distinctOf(controls, &controlFolded);
-    const std::vector<int32_t> support = controlSupport(controls, matching_, rules_);
+    if (!opts_.keepDuplicates) controls = distinctOf(controls, opts_.bothStrands, &controlFolded);
+    const std::vector<int32_t> support =
+        opts_.bothStrands ? controlSupport(withReverseStrands(controls), matching_, rules_, true)
+                          : controlSupport(controls, matching_, rules_);
     const int64_t n = static_cast<int64_t>(distinctInputs_), m = static_cast<int64_t>(controls.size());
+    // A model and its reverse complement are one row, so one test.
     for (size_t i = 0; i < models_.size(); ++i) {
         models_[i].controlSupport = support[i];
-        models_[i].score = enrichmentOf(models_[i].support, n, support[i], m, static_cast<int64_t>(models_.size()));
+        models_[i].score =
+            enrichmentOf(models_[i].support, n, support[i], m, static_cast<int64_t>(order.size()));
     }
-    std::vector<size_t> order(models_.size());
-    std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         if (models_[a].score.log10P != models_[b].score.log10P) return models_[a].score.log10P < models_[b].score.log10P;
         return models_[a].support > models_[b].support;
     });
     const size_t folded = inputs_.size() - distinctInputs_;
     if (folded > 0)
-        fprintf(stderr,
-                "> Warning: %zu input sequences identical to an earlier one are counted once by the ranking "
-                "(--keep-duplicates counts each)\n",
-                folded);
+        fprintf(
+            stderr,
+            "> Warning: %zu input sequences identical to an earlier one%s are counted once by the ranking "
+            "(--keep-duplicates counts each)\n",
+            folded, opts_.bothStrands ? " or to its reverse complement" : "");
     writeTable(order, files, controls.size(), controlFolded);
     if (report_ != nullptr) writeReport(order, files, controls.size(), extractionSeconds);
+}
+
+std::vector<SpacerRange> Ranking::spacersOf(const Model& model, const std::vector<RankedFile>& files) const {
+    const size_t count = std::min(static_cast<size_t>(std::count(model.code.begin(), model.code.end(), '-')),
+                                  files[static_cast<size_t>(model.file)].spacers.size());
+    const auto first = matching_.spacers.begin() + static_cast<long>(model.spacerBase);
+    return {first, first + static_cast<long>(count)};
+}
+
+// Each model learns its reverse complement; of a pair, the one read first stands for both.
+void Ranking::pairReverseComplements(const std::vector<RankedFile>& files) {
+    std::vector<CodedModel> coded;
+    for (const Model& m : models_) coded.push_back({m.code, spacersOf(m, files)});
+    const std::vector<int> partner = reverseComplementPartners(coded, rules_);
+    for (size_t i = 0; i < models_.size(); ++i) {
+        const int p = partner[i];
+        models_[i].partner = p;
+        models_[i].shown =
+            p < 0 || static_cast<size_t>(p) >= i || partner[static_cast<size_t>(p)] != static_cast<int>(i);
+    }
+}
+
+std::string Ranking::reverseComplementColumn(const Model& model) const {
+    if (model.partner < 0) return "";
+    const Model& other = models_[static_cast<size_t>(model.partner)];
+    return &other == &model ? "=" : other.name;
 }
 
 std::string Ranking::controlInWords() const {
@@ -297,17 +367,31 @@ std::string Ranking::controlInWords() const {
 void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                          size_t controlFolded) {
     const std::string control = "control " + (opts_.controlFile != nullptr ? opts_.controlFile : controlInWords());
-    fprintf(table_, "# %s: %zu sequences, %zu of them counted (%zu identical ones folded); %s: %zu sequences counted (%zu identical ones folded); %zu models; command line: %s\n",
-            header_.c_str(), inputs_.size(), distinctInputs_, inputs_.size() - distinctInputs_, control.c_str(),
-            controls, controlFolded, models_.size(), command_.c_str());
-    fputs("rank\tmodel\tcode\tsupport\tsequences\tcontrol_support\tcontrol_sequences\tenrichment\tlog10_p\tp_value\te_value\tfile\n",
-          table_);
+    std::string models = std::to_string(models_.size()) + " models";
+    if (opts_.bothStrands)
+        models +=
+            ", " + std::to_string(order.size()) +
+            " rows; both strands: a model and its reverse complement share a row, a sequence identical to "
+            "the reverse complement of another is folded";
+    fprintf(table_,
+            "# %s: %zu sequences, %zu of them counted (%zu identical ones folded); %s: %zu sequences counted "
+            "(%zu identical ones folded); %s; command line: %s\n",
+            header_.c_str(), inputs_.size(), distinctInputs_, inputs_.size() - distinctInputs_,
+            control.c_str(), controls, controlFolded, models.c_str(), command_.c_str());
+    fputs(
+        "rank\tmodel\tcode\tsupport\tsequences\tcontrol_support\tcontrol_sequences\tenrichment\tlog10_p\tp_"
+        "value\te_value\tfile",
+        table_);
+    fputs(opts_.bothStrands ? "\treverse_complement\n" : "\n", table_);
     for (size_t r = 0; r < order.size(); ++r) {
         const Model& m = models_[order[r]];
-        fprintf(table_, "%zu\t%s\t%s\t%d\t%zu\t%d\t%zu\t%s\t%s\t%s\t%s\t%s\n", r + 1, m.name.c_str(), m.code.c_str(),
-                m.support, distinctInputs_, m.controlSupport, controls, formatNumber(m.score.enrichment).c_str(),
-                formatNumber(m.score.log10P).c_str(), formatNumber(m.score.pValue).c_str(),
-                formatNumber(m.score.eValue).c_str(), files[static_cast<size_t>(m.file)].name.c_str());
+        fprintf(table_, "%zu\t%s\t%s\t%d\t%zu\t%d\t%zu\t%s\t%s\t%s\t%s\t%s", r + 1, m.name.c_str(),
+                m.code.c_str(), m.support, distinctInputs_, m.controlSupport, controls,
+                formatNumber(m.score.enrichment).c_str(), formatNumber(m.score.log10P).c_str(),
+                formatNumber(m.score.pValue).c_str(), formatNumber(m.score.eValue).c_str(),
+                files[static_cast<size_t>(m.file)].name.c_str());
+        if (opts_.bothStrands) fprintf(table_, "\t%s", reverseComplementColumn(m).c_str());
+        fputc('\n', table_);
     }
     const bool failed = fflush(table_) != 0 || ferror(table_);
     if (fclose(table_) != 0 || failed) {
@@ -318,7 +402,8 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
 }
 
 // The occurrence lines of a model, from its file: where each starts, counted from the sequence's start
-// and from its end, and the spacer lengths it used ("Seq %5d   Pos %5d\t%d %d ...").
+// and from its end, the spacer lengths it used ("Seq %5d   Pos %5d\t%d %d ...") and, with both strands,
+// the strand that ends the line.
 ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in, size_t spacers) const {
     ReportOccurrences found;
     found.spacerLengths.resize(spacers);
@@ -335,6 +420,7 @@ ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in, size_t sp
         found.starts.push_back(static_cast<int>(pos));
         found.startsFromEnd.push_back(static_cast<int>(pos - static_cast<long>(inputs_[static_cast<size_t>(seq)].size())));
         for (size_t s = 0; s < spacers; ++s) found.spacerLengths[s].push_back(static_cast<int>(strtol(at, &at, 10)));
+        if (opts_.bothStrands) found.strands.push_back(lastMark(line));
     }
     free(line);
     return found;
@@ -387,6 +473,8 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
     run.controlSequences = controls;
     run.criteria = criteria_;
     run.modelsWritten = models_.size();
+    run.bothStrands = opts_.bothStrands;
+    run.rows = order.size();
     run.extractionSeconds = extractionSeconds;
     run.tableFile = tableFile_;
     run.tableLink = tableLinkFrom(opts_.reportFile, tableFile_);
@@ -405,11 +493,9 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
         shown.controlSupport = m.controlSupport;
         shown.score = m.score;
         shown.file = file.name;
-        const size_t spacers =
-            std::min(static_cast<size_t>(std::count(m.code.begin(), m.code.end(), '-')), file.spacers.size());
-        shown.spacers.assign(matching_.spacers.begin() + static_cast<long>(m.spacerBase),
-                             matching_.spacers.begin() + static_cast<long>(m.spacerBase + spacers));
-        shown.occurrences = occurrencesOf(m, file.stream, spacers);
+        shown.spacers = spacersOf(m, files);
+        shown.occurrences = occurrencesOf(m, file.stream, shown.spacers.size());
+        if (opts_.bothStrands) shown.reverseComplement = reverseComplementColumn(m);
         top.push_back(std::move(shown));
     }
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kProcessStart).count();

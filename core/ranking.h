@@ -32,8 +32,10 @@ class Ranking {
   public:
     // Prepares the ranking of a run whose inputs are loaded: keeps the input texts, reads and checks the
     // control file (a refusal names it and ends the process with status 1) and opens the table file and
-    // the report's.  nbseq input texts are in `text`; argc and argv are the whole command line, for the
-    // table's header; criteria, the run's in words, for the report's.
+    // the report's.  nbseq input sequences are in `text` (as strand pairs when strandPairs is set); argc and
+    // argv are the whole command line, for the table's header; criteria, the run's in words, for the
+    // report's.  With opts.bothStrands, models count on either strand of the control too, and a model and
+    // its reverse complement make one row of the table.
     Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
             char** argv, MatchRules rules, std::vector<std::string> criteria);
     ~Ranking();
@@ -47,6 +49,9 @@ class Ranking {
   private:
     struct Model;
     void readModels(FILE* in, int file, size_t spacerBase);
+    std::vector<SpacerRange> spacersOf(const Model& model, const std::vector<RankedFile>& files) const;
+    void pairReverseComplements(const std::vector<RankedFile>& files);
+    std::string reverseComplementColumn(const Model& model) const;
     std::vector<std::string> controlTexts() const;
     std::string controlInWords() const;
     void writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,

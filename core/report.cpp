@@ -73,6 +73,13 @@ tr{break-inside:avoid;page-break-inside:avoid}
 }
 )";
 
+// Added to the style in a both-strands run: the occurrence bars stacked by strand, + below - above.
+constexpr const char* kStrandStyle = R"(:root{--minus:#93b8e0}
+.histogram rect.minus,.swatch.minus{fill:var(--minus);background:var(--minus)}
+.swatch.plus{background:var(--input)}
+.reverse-complement{font-size:11px;color:var(--muted);margin-top:3px;overflow-wrap:anywhere}
+)";
+
 // Written last in the body; errors land in the DOM so that a headless browser can report them.  The page
 // opened as report.html#aligned-start shows the histograms aligned on the sequence starts.
 constexpr const char* kScript = R"(
@@ -177,10 +184,45 @@ std::string binName(const Bins& bins, size_t i, bool lengths) {
     return bins.width == 1 ? "length " + low : "lengths " + range;
 }
 
-void putBars(FILE* out, const Bins& bins, const Frame& frame, bool lengths) {
+int barWidthOf(const Frame& frame) {
+    return frame.slot > 2 ? frame.slot - 1 : frame.slot;
+}
+
+// Bin i as two bars stacked, its + strand occurrences below and its - strand ones above; both show when
+// both are counted.
+void putStrandBars(FILE* out, const Bins& bins, const Bins& minus, const Frame& frame, size_t i) {
     const long long tallest = std::max(1LL, bins.tallest());
-    const int barWidth = frame.slot > 2 ? frame.slot - 1 : frame.slot;
+    const long long count = bins.counts[i], down = minus.counts[i], up = count - down;
+    long long height = (count * frame.height + tallest - 1) / tallest;
+    if (up > 0 && down > 0) height = std::max(height, 2LL);
+    const long long minusHeight =
+        down == 0 ? 0
+        : up == 0 ? height
+                  : std::clamp((down * frame.height + tallest / 2) / tallest, 1LL, height - 1);
+    const long long x = frame.left + static_cast<long long>(i) * frame.slot;
+    const long long base = frame.top + frame.height;
+    const std::string name = binName(bins, i, false);
+    fprintf(out,
+            "<rect class=\"plus\" x=\"%lld\" y=\"%lld\" width=\"%d\" height=\"%lld\"><title>%s: %s on the + "
+            "strand</title></rect>",
+            x, base - (height - minusHeight), barWidthOf(frame), height - minusHeight, name.c_str(),
+            plural(up, "occurrence").c_str());
+    fprintf(out,
+            "<rect class=\"minus\" x=\"%lld\" y=\"%lld\" width=\"%d\" height=\"%lld\"><title>%s: %s on the - "
+            "strand</title></rect>",
+            x, base - height, barWidthOf(frame), minusHeight, name.c_str(),
+            plural(down, "occurrence").c_str());
+}
+
+// The bars of the bins, split by strand when `minus` (the - strand's share of each bin) is given.
+void putBars(FILE* out, const Bins& bins, const Frame& frame, bool lengths, const Bins* minus = nullptr) {
+    const long long tallest = std::max(1LL, bins.tallest());
+    const int barWidth = barWidthOf(frame);
     for (size_t i = 0; i < bins.counts.size(); ++i) {
+        if (minus != nullptr) {
+            putStrandBars(out, bins, *minus, frame, i);
+            continue;
+        }
         const long long count = bins.counts[i];
         const long long height = (count * frame.height + tallest - 1) / tallest;  // every count shows
         fprintf(out, "<rect x=\"%lld\" y=\"%lld\" width=\"%d\" height=\"%lld\"><title>%s: %s</title></rect>",
@@ -193,9 +235,19 @@ void putBars(FILE* out, const Bins& bins, const Frame& frame, bool lengths) {
             bins.tallest());
 }
 
+// The values whose strand is '-' (none when no strand is listed).
+std::vector<int> minusStrandOf(const std::vector<int>& values, const std::vector<char>& strands) {
+    std::vector<int> minus;
+    for (size_t i = 0; i < values.size() && i < strands.size(); ++i)
+        if (strands[i] == '-') minus.push_back(values[i]);
+    return minus;
+}
+
 // One alignment of the occurrence starts: from the sequence ends (all below 0) or from the starts.  The
-// axis spans the longest sequence at least, so that the histograms of all models read alike.
-void putHistogramGroup(FILE* out, const std::vector<int>& values, bool fromEnd, int left, int longest) {
+// axis spans the longest sequence at least, so that the histograms of all models read alike.  With
+// strands, each bar is split by strand.
+void putHistogramGroup(FILE* out, const std::vector<int>& values, const std::vector<char>& strands,
+                       bool fromEnd, int left, int longest) {
     fprintf(out, "<g class=\"%s\">", fromEnd ? "align-end" : "align-start");
     if (values.empty()) {
         put(out, "<text x=\"4\" y=\"30\">no occurrence listed</text></g>");
@@ -204,9 +256,15 @@ void putHistogramGroup(FILE* out, const std::vector<int>& values, bool fromEnd, 
     const auto [lowest, highest] = std::minmax_element(values.begin(), values.end());
     const long long lo = fromEnd ? std::min(*lowest, -std::max(longest, 1)) : std::min(0, *lowest);
     const long long hi = fromEnd ? std::max(-1, *highest) : std::max(*highest, longest - 1);
-    const Bins bins = binned(values, lo, hi, niceWidth(hi - lo + 1, kMostHistogramBins), fromEnd);
+    const long long width = niceWidth(hi - lo + 1, kMostHistogramBins);
+    const Bins bins = binned(values, lo, hi, width, fromEnd);
     const Frame frame{left, 6, 44, static_cast<int>(216 / bins.counts.size())};
-    putBars(out, bins, frame, false);
+    if (strands.empty()) {
+        putBars(out, bins, frame, false);
+    } else {
+        const Bins minus = binned(minusStrandOf(values, strands), lo, hi, width, fromEnd);
+        putBars(out, bins, frame, false, &minus);
+    }
     const long long right = frame.left + static_cast<long long>(bins.counts.size()) * frame.slot;
     fprintf(out, "<text x=\"%d\" y=\"62\">%lld</text><text class=\"e\" x=\"%lld\" y=\"62\">%lld</text></g>",
             left, bins.first, right, bins.low(bins.counts.size()));
@@ -220,8 +278,8 @@ void putHistogram(FILE* out, const ReportOccurrences& occurrences, int longest) 
             "<svg class=\"histogram\" width=\"%d\" height=\"66\" role=\"img\" "
             "aria-label=\"where the occurrences start\">",
             left + 222);
-    putHistogramGroup(out, occurrences.startsFromEnd, true, left, longest);
-    putHistogramGroup(out, occurrences.starts, false, left, longest);
+    putHistogramGroup(out, occurrences.startsFromEnd, occurrences.strands, true, left, longest);
+    putHistogramGroup(out, occurrences.starts, occurrences.strands, false, left, longest);
     put(out, "</svg>");
 }
 
@@ -295,12 +353,29 @@ void putGap(FILE* out, const ReportModel& model, size_t spacer) {
     }
 }
 
+// The model sharing the row: named, the model itself, or none written.
+void putReverseComplement(FILE* out, const std::string& name) {
+    put(out, "<div class=\"reverse-complement\">");
+    if (name == "=") {
+        put(out, "its own reverse complement");
+    } else if (name.empty()) {
+        put(out, "reverse complement not among the models");
+    } else {
+        put(out, "reverse complement <span class=\"rc-name\">");
+        putEscaped(out, name);
+        put(out, "</span>");
+    }
+    put(out, "</div>");
+}
+
 void putDrawing(FILE* out, const ReportRun& run, const ReportModel& model) {
     put(out, "<td class=\"drawing\"><div class=\"model-name\" title=\"result file ");
     putEscaped(out, model.file);  // motbox-delta's models come from one file per spacer window
     put(out, "\">");
     putEscaped(out, model.name);
-    put(out, "</div><div class=\"boxes\">");
+    put(out, "</div>");
+    if (run.bothStrands) putReverseComplement(out, model.reverseComplement);
+    put(out, "<div class=\"boxes\">");
     bool inBox = false;
     size_t spacer = 0;
     for (const char c : model.code) {
@@ -366,9 +441,15 @@ void putRunHeader(FILE* out, const ReportRun& run) {
                 run.sequences - run.countedSequences == 1 ? "copy" : "copies");
     fprintf(out, "; %lld characters in all, the longest sequence %d</dd>\n", run.totalLength,
             run.longestSequence);
+    if (run.bothStrands)
+        put(out,
+            "<dt>Strands</dt><dd id=\"strands\">both strands: a model counts in a sequence, input or "
+            "control, "
+            "when it occurs on either strand; a sequence identical to the reverse complement of another is "
+            "folded</dd>\n");
     put(out, "<dt>Control</dt><dd>");
     putEscaped(out, run.control);
-    fprintf(out, " (%zu sequences)</dd>\n", run.controlSequences);
+    fprintf(out, " (%zu sequences%s)</dd>\n", run.controlSequences, run.bothStrands ? ", both strands" : "");
     if (!run.criteria.empty()) put(out, "<dt>Criteria</dt><dd>");
     for (const std::string& line : run.criteria) {
         put(out, "<div>");
@@ -376,7 +457,12 @@ void putRunHeader(FILE* out, const ReportRun& run) {
         put(out, "</div>");
     }
     if (!run.criteria.empty()) put(out, "</dd>\n");
-    fprintf(out, "<dt>Models written</dt><dd>%zu</dd>\n", run.modelsWritten);
+    fprintf(out, "<dt>Models written</dt><dd>%zu", run.modelsWritten);
+    if (run.bothStrands)
+        fprintf(out,
+                ", in %zu rows: a model and its reverse complement share one, and count once in the E-values",
+                run.rows);
+    put(out, "</dd>\n");
     fprintf(out, "<dt>Run time</dt><dd>extraction %.2f s CPU, whole run %.2f s wall</dd>\n",
             run.extractionSeconds, run.wallSeconds);
     put(out, "<dt>Table</dt><dd><a id=\"table-link\" href=\"");
@@ -388,7 +474,11 @@ void putRunHeader(FILE* out, const ReportRun& run) {
 }
 
 void putIntroAndLegend(FILE* out, const ReportRun& run, size_t shown) {
-    fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu models.</p>", shown, run.modelsWritten);
+    if (run.bothStrands)
+        fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu rows.</p>", shown, run.rows);
+    else
+        fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu models.</p>", shown,
+                run.modelsWritten);
     put(out,
         "<span>Occurrence starts: <button id=\"align-toggle\" type=\"button\" aria-pressed=\"false\">"
         "aligned on sequence ends</button><span id=\"align-state\" class=\"print-only\">aligned on sequence "
@@ -400,7 +490,12 @@ void putIntroAndLegend(FILE* out, const ReportRun& run, size_t shown) {
         "<i>G</i></span></span> any of several</span><span><span class=\"sample box\"><span class=\"sample "
         "joker sym\">*</span></span> any character</span><span><span class=\"sample gap\">5-9</span> spacer "
         "lengths</span><span><span class=\"swatch input\"></span> input</span><span><span class=\"swatch "
-        "control\"></span> control</span></div></div>\n");
+        "control\"></span> control</span>");
+    if (run.bothStrands)
+        put(out,
+            "<span><span class=\"swatch plus\"></span> occurrences on the + strand</span><span><span "
+            "class=\"swatch minus\"></span> on the - strand</span>");
+    put(out, "</div></div>\n");
 }
 
 void putModelTable(FILE* out, const ReportRun& run, const std::vector<ReportModel>& top) {
@@ -423,6 +518,7 @@ void writeReport(FILE* out, const ReportRun& run, const std::vector<ReportModel>
     putEscaped(out, run.inputFile);
     put(out, "</title>\n<style>");
     put(out, kStyle);
+    if (run.bothStrands) put(out, kStrandStyle);
     put(out, "</style></head>\n<body>\n");
     putRunHeader(out, run);
     if (top.empty()) {

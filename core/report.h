@@ -25,6 +25,7 @@ struct ReportOccurrences {
     std::vector<int> starts;         // start of the occurrence in its sequence, 0 = the first character
     std::vector<int> startsFromEnd;  // the same start minus the sequence's length: -1 = the last character
     std::vector<std::vector<int>> spacerLengths;  // by spacer of the model: the length each occurrence used
+    std::vector<char> strands;  // '+' or '-' by occurrence in a both-strands run, else empty
 };
 
 struct ReportModel {
@@ -37,6 +38,8 @@ struct ReportModel {
     std::string file;              // result file it was read from
     std::vector<SpacerRange> spacers;  // length range of each of its spacers (one per '-' of the code)
     ReportOccurrences occurrences;
+    std::string
+        reverseComplement;  // both strands: the name of the model sharing its row, "=" itself, "" none
 };
 
 // What the report's header says about the run.
@@ -53,6 +56,8 @@ struct ReportRun {
     size_t controlSequences = 0;    // counted
     std::vector<std::string> criteria;  // the run's criteria in words, one line each
     size_t modelsWritten = 0;
+    bool bothStrands = false;  // models counted on either strand, a model and its reverse complement one row
+    size_t rows = 0;           // rows of the ranked table (with both strands, fewer than the models)
     double extractionSeconds = 0;   // CPU time of the extraction, as in the result file
     double wallSeconds = 0;         // whole run, start to the report
     std::string tableFile;          // the ranked table (TSV), as named on the command line

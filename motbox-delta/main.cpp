@@ -261,8 +261,9 @@ int main(int argc, char** argv) {
         ranking = std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
                                             matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
-    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
-                         kMessages);
+    printParameterReport(
+        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+        kMessages);
     computeWindowExtents(&cr);
 
     f = static_cast<FILE**>(calloc(static_cast<size_t>(nbFiles), sizeof(FILE*)));
@@ -297,7 +298,7 @@ int main(int argc, char** argv) {
     writeFinalCounts(stdout, total, seconds);
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles, seconds);
 
-    freeTexts(nbseq);
+    freeTexts(run.texts);
     free(f);
     free(nbmod);
     Free_Arbre();

@@ -524,7 +524,7 @@ bool windowReachesQuorum(Walk& w, const Frame& fr, int m) {
     const BitTab* groupes = w.bt_intermediaire[fr.numbloc];
     ReinitBitTab(&w.bt);
     for (int g = m; g <= m + 2 * h && g < fr.groups; g++) fusionneBitTab(&w.bt, groupes[g]);
-    return nbSequenceInBitTab(w.bt) >= w.cr->quorum;
+    return sequencesInColourSet(w.bt) >= w.cr->quorum;
 }
 
 // Goes from window fr.m on to the first one whose landings reach the quorum, its centre noted in w.cursaut.

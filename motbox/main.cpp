@@ -152,8 +152,9 @@ int main(int argc, char** argv) {
         ranking = std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
                                             matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
-    printParameterReport(cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq},
-                         kMessages);
+    printParameterReport(
+        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+        kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
     f = openResultStream(cl.outputFile);
@@ -175,7 +176,7 @@ int main(int argc, char** argv) {
     if (!clusterWritesResults()) return 0;
     if (outputCopy != nullptr) fflush(f);  // the models come before what is written to stdout itself
 
-    freeTexts(nbseq);
+    freeTexts(run.texts);
     printf("\n");
     writeFinalCounts(stdout, nbmod, seconds);
     writeFinalCounts(f, nbmod, seconds);

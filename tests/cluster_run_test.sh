@@ -64,6 +64,16 @@ for np in 2 3; do
 done
 
 # One process alone (no mpirun) is the plain program.
+# Both strands: the cluster programs write what one process writes.
+(mkdir strands1 && cd strands1 && "$motbox" -t 1 --both-strands ../acgt.alph "$fasta" res "${two_boxes[@]}" \
+    >out 2>/dev/null && "$delta" -t 1 --both-strands ../acgt.alph "$fasta" dres "${delta_boxes[@]}" \
+    >/dev/null 2>&1) || fail "both strands -t 1"
+(mkdir strands2 && cd strands2 && ranks 2 "$motbox_mpi" -t 2 --both-strands ../acgt.alph "$fasta" res \
+    "${two_boxes[@]}" >out 2>/dev/null && ranks 3 "$delta_mpi" -t 1 --both-strands ../acgt.alph "$fasta" dres \
+    "${delta_boxes[@]}" >/dev/null 2>&1) || fail "both strands under mpirun"
+grep -q "$(printf '\t-$')" strands1/res || fail "both strands: no occurrence on the - strand"
+for f in strands1/* strands1/.namefile; do same "$f" "strands2/$(basename "$f")" "both strands under mpirun"; done
+
 mkdir single && (cd single && "$motbox_mpi" -t 1 ../acgt.alph "$fasta" res "${two_boxes[@]}" >out 2>/dev/null) ||
     fail "motbox-mpi alone"
 same one/res single/res "motbox-mpi alone"

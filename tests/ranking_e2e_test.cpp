@@ -21,6 +21,7 @@ struct Row {
     std::vector<std::string> fields;  // the table's columns
     const std::string& code() const { return fields[2]; }
     const std::string& file() const { return fields[11]; }
+    const std::string& reverseComplement() const { return fields[12]; }  // both strands only
     int controlSupport() const { return std::stoi(fields[5]); }
     double log10P() const { return std::stod(fields[8]); }
     double eValue() const { return std::stod(fields[10]); }
@@ -31,7 +32,9 @@ struct Table {
     std::vector<Row> rows;
 };
 
-Table readTable(const std::string& path) {
+// The table of a run; with both strands each row has the reverse_complement column too.
+Table readTable(const std::string& path, bool bothStrands = false) {
+    const size_t columns = bothStrands ? 13 : 12;
     Table t;
     std::istringstream in(readFile(path));
     std::getline(in, t.comment);
@@ -41,8 +44,9 @@ Table readTable(const std::string& path) {
         Row r;
         std::istringstream fields(line);
         for (std::string f; std::getline(fields, f, '\t');) r.fields.push_back(f);
-        EXPECT_EQ(r.fields.size(), 12u) << line;
-        if (r.fields.size() == 12) t.rows.push_back(r);
+        if (bothStrands && r.fields.size() == 12 && line.back() == '\t') r.fields.push_back("");
+        EXPECT_EQ(r.fields.size(), columns) << line;
+        if (r.fields.size() == columns) t.rows.push_back(r);
     }
     return t;
 }
@@ -52,14 +56,6 @@ std::map<std::string, int> writtenCounts(const std::string& result) {
     std::map<std::string, int> counts;
     for (const testutil::WrittenModel& m : testutil::writtenModels(result)) counts[m.code] = m.count;
     return counts;
-}
-
-std::string masked(const std::string& text) {
-    std::string out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("User time", 0) != 0) out += line + "\n";
-    return out;
 }
 
 class Ranking : public ::testing::Test {
@@ -87,6 +83,17 @@ std::string controlPieces() {
     return out;
 }
 
+// A code of the ACGT alphabet read on the other strand.
+std::string reverseComplementCode(const std::string& code) {
+    std::string rc(code.rbegin(), code.rend());
+    for (char& c : rc)
+        if (c >= '0' && c <= '3') c = static_cast<char>('3' - c + '0');
+    return rc;
+}
+
+// The control support of each row is what the program writes on the control with a quorum of one
+// sequence, on one strand and on both; with both strands a model and its reverse complement share a row,
+// which names the other, and count once in the E-value.
 TEST_F(Ranking, ControlSupportIsWhatTheProgramsWriteOnTheControlWithAQuorumOfOne) {
     writeFile(dir_ + "/control.fa", controlPieces());
     const std::string input = std::string(MOTBOX_SOURCE_DIR) + "/examples/dm3_upstream_20.fa";
@@ -98,30 +105,62 @@ TEST_F(Ranking, ControlSupportIsWhatTheProgramsWriteOnTheControlWithAQuorumOfOne
         {MOTBOX_BIN, {"2", "8", "8", "1", "4", "4", "1", "2", "4", "4", "4", "1"}},
         {MOTBOX_DELTA_BIN, {"2", "8", "8", "1", "4", "4", "1", "1", "5", "1", "4", "4", "1"}},
     };
-    for (const Program& p : programs) {
-        std::vector<std::string> ranked = {"-t", "1", "--rank", "r.tsv", "--control", "control.fa",
-                                           "--keep-duplicates", "acgt.alph", input, "in", "40"};
-        ranked.insert(ranked.end(), p.boxes.begin(), p.boxes.end());
-        ASSERT_EQ(run(p.path, ranked).status, 0) << p.path;
-        std::vector<std::string> alone = {"-t", "1", "acgt.alph", "control.fa", "ctl", "1"};
-        alone.insert(alone.end(), p.boxes.begin(), p.boxes.end());
-        ASSERT_EQ(run(p.path, alone).status, 0) << p.path;
-        const Table table = readTable(dir_ + "/r.tsv");
-        ASSERT_GT(table.rows.size(), 50u) << p.path;
-        int found = 0;
-        std::map<std::string, std::map<std::string, int>> countsOfFile;
-        for (const Row& r : table.rows) {
-            // The control run names its files after its own output prefix.
-            const std::string controlFile = "ctl" + r.file().substr(2);
-            if (!countsOfFile.count(controlFile))
-                countsOfFile[controlFile] = writtenCounts(readFile(dir_ + "/" + controlFile));
-            const std::map<std::string, int>& counts = countsOfFile[controlFile];
-            const auto it = counts.find(r.code());
-            EXPECT_EQ(r.controlSupport(), it == counts.end() ? 0 : it->second) << p.path << " " << r.code();
-            found += it != counts.end();
+    for (const bool both : {false, true})
+        for (const Program& p : programs) {
+            const std::string what = p.path + (both ? " --both-strands" : "");
+            std::vector<std::string> ranked = {
+                "-t",        "1",   "--rank", "r.tsv", "--control", "control.fa", "--keep-duplicates",
+                "acgt.alph", input, "in",     "40"};
+            std::vector<std::string> alone = {"-t", "1", "acgt.alph", "control.fa", "ctl", "1"};
+            if (both) {
+                ranked.insert(ranked.begin(), "--both-strands");
+                alone.insert(alone.begin(), "--both-strands");
+            }
+            ranked.insert(ranked.end(), p.boxes.begin(), p.boxes.end());
+            ASSERT_EQ(run(p.path, ranked).status, 0) << what;
+            alone.insert(alone.end(), p.boxes.begin(), p.boxes.end());
+            ASSERT_EQ(run(p.path, alone).status, 0) << what;
+            const Table table = readTable(dir_ + "/r.tsv", both);
+            ASSERT_GT(table.rows.size(), 50u) << what;
+            int found = 0;
+            std::map<std::string, std::map<std::string, int>> countsOfFile;
+            std::map<std::string, std::string> nameOf;  // file and code -> model name
+            for (const Row& r : table.rows) {
+                // The control run names its files after its own output prefix.
+                const std::string controlFile = "ctl" + r.file().substr(2);
+                if (!countsOfFile.count(controlFile)) {
+                    countsOfFile[controlFile] = writtenCounts(readFile(dir_ + "/" + controlFile));
+                    for (const testutil::WrittenModel& m :
+                         testutil::writtenModels(readFile(dir_ + "/" + r.file())))
+                        nameOf[r.file() + " " + m.code] = m.name;
+                }
+                const std::map<std::string, int>& counts = countsOfFile[controlFile];
+                const auto it = counts.find(r.code());
+                EXPECT_EQ(r.controlSupport(), it == counts.end() ? 0 : it->second) << what << " " << r.code();
+                found += it != counts.end();
+                if (!both) continue;
+                const std::string rcName = nameOf[r.file() + " " + reverseComplementCode(r.code())];
+                const std::string& name = r.fields[1];
+                EXPECT_EQ(r.reverseComplement(), rcName == name ? "=" : rcName) << what << " " << name;
+            }
+            EXPECT_GT(found, 10) << what;
+            if (!both) continue;
+            // Every model has its row or is named by the row of its reverse complement, once.
+            std::map<std::string, int> shown;
+            for (const Row& r : table.rows) {
+                ++shown[r.file() + " " + r.fields[1]];
+                if (r.reverseComplement() != "=" && !r.reverseComplement().empty())
+                    ++shown[r.file() + " " + r.reverseComplement()];
+            }
+            EXPECT_EQ(shown.size(), nameOf.size()) << what;
+            for (const auto& [model, times] : shown) EXPECT_EQ(times, 1) << what << " " << model;
+            EXPECT_LT(table.rows.size(), nameOf.size()) << what;
+            // The E-value counts the rows.
+            for (const Row& r : table.rows)
+                EXPECT_NEAR(r.eValue() / std::stod(r.fields[9]), static_cast<double>(table.rows.size()),
+                            1e-3 * table.rows.size())
+                    << what << " " << r.fields[1];
         }
-        EXPECT_GT(found, 10) << p.path;
-    }
 }
 
 // 200 random sequences, 30 % of them holding an instance of the degenerate motif TGASTCAR.
@@ -176,10 +215,10 @@ TEST_F(Ranking, TableIsSortedAndLeavesTheResultsAsTheyAre) {
         return run(MOTBOX_BIN, options);
     };
     ASSERT_EQ(with({"-t", "2"}, args).status, 0);
-    const std::string plain = masked(readFile(dir_ + "/res"));
+    const std::string plain = testutil::withoutUserTime(readFile(dir_ + "/res"));
     const auto ranked = with({"-t", "2", "--rank", "r.tsv", "--shuffle", "2", "--seed", "7"}, args);
     ASSERT_EQ(ranked.status, 0) << ranked.err;
-    EXPECT_EQ(masked(readFile(dir_ + "/res")), plain);
+    EXPECT_EQ(testutil::withoutUserTime(readFile(dir_ + "/res")), plain);
     const Table table = readTable(dir_ + "/r.tsv");
     EXPECT_EQ(table.comment.rfind("# motbox ", 0), 0u);
     EXPECT_NE(table.comment.find("seed 7"), std::string::npos);
@@ -196,7 +235,7 @@ TEST_F(Ranking, TableIsSortedAndLeavesTheResultsAsTheyAre) {
     const auto plainOut = with({"-t", "1"}, toStdout);
     const auto rankedOut = with({"-t", "1", "--rank", "s.tsv", "--shuffle", "2", "--seed", "7"}, toStdout);
     ASSERT_EQ(rankedOut.status, 0);
-    EXPECT_EQ(masked(rankedOut.out), masked(plainOut.out));
+    EXPECT_EQ(testutil::withoutUserTime(rankedOut.out), testutil::withoutUserTime(plainOut.out));
     const Table fromStdout = readTable(dir_ + "/s.tsv");
     ASSERT_EQ(fromStdout.rows.size(), table.rows.size());
     for (size_t i = 0; i < table.rows.size(); ++i) {
@@ -237,7 +276,7 @@ TEST_F(Ranking, ATableOrPageNamedLikeAResultFileIsRefusedAndTheResultsKept) {
         return run(MOTBOX_BIN, options);
     };
     ASSERT_EQ(with({}).status, 0);
-    const std::string results = masked(readFile(dir_ + "/res"));
+    const std::string results = testutil::withoutUserTime(readFile(dir_ + "/res"));
     const struct {
         std::vector<std::string> options;
         std::string message;
@@ -250,7 +289,7 @@ TEST_F(Ranking, ATableOrPageNamedLikeAResultFileIsRefusedAndTheResultsKept) {
         const auto r = with(c.options);
         EXPECT_EQ(r.status, 1) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
-        EXPECT_EQ(masked(readFile(dir_ + "/res")), results) << c.message;
+        EXPECT_EQ(testutil::withoutUserTime(readFile(dir_ + "/res")), results) << c.message;
     }
 }
 

@@ -217,6 +217,81 @@ TEST_F(Report, RowsHistogramsAndNumbersAreThoseOfTheTableAndTheResultFiles) {
     }
 }
 
+// Occurrences of one strand in the bars of an alignment group of a row's histogram split by strand.
+long strandBarTotal(const std::string& row, const std::string& group, char strand) {
+    const size_t at = row.find("<g class=\"" + group + "\"");
+    if (at == std::string::npos) return -1;
+    const std::string g = row.substr(at, row.find("</g>", at) - at);
+    long total = 0;
+    const std::regex bar(std::string(": (\\d+) occurrences? on the \\") + strand + " strand</title>");
+    for (std::sregex_iterator it(g.begin(), g.end(), bar), end; it != end; ++it) total += std::stol((*it)[1]);
+    return total;
+}
+
+// Both strands: the page loads, says so, names each row's reverse complement as the table does, and its
+// stacked bars hold, strand by strand, the occurrence lines of the result file.
+TEST_F(Report, BothStrandsRowsSplitTheirHistogramsByStrand) {
+    ASSERT_EQ(run(MOTBOX_BIN, {"--both-strands",
+                               "--report",
+                               "page.html",
+                               "--report-top",
+                               "6",
+                               "acgt.alph",
+                               kPromoters,
+                               "res",
+                               "10",
+                               "2",
+                               "8",
+                               "8",
+                               "0",
+                               "4",
+                               "4",
+                               "0",
+                               "0",
+                               "10",
+                               "4",
+                               "4",
+                               "0"})
+                  .status,
+              0);
+    const auto table = tableRows(dir_ + "/page.tsv");
+    ASSERT_GT(table.size(), 6u);
+    const std::string page = dom("page.html");
+    EXPECT_NE(page.find("data-ready=\"1\""), std::string::npos);
+    EXPECT_EQ(page.find("data-script-error"), std::string::npos);
+    EXPECT_NE(page.find("<dd id=\"strands\">both strands"), std::string::npos);
+    const std::vector<std::string> rows = modelRows(page);
+    ASSERT_EQ(rows.size(), 6u);
+    const std::vector<bool> counted = countedSequences(kPromoters);
+    const std::string result = readFile(dir_ + "/res");
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const std::vector<std::string>& t = table[r];
+        SCOPED_TRACE(t[1]);
+        ASSERT_GE(t.size(), 12u);
+        const std::string rc = t.size() > 12 ? t[12] : "";
+        if (rc == "=") {
+            EXPECT_NE(rows[r].find("its own reverse complement"), std::string::npos);
+        } else if (!rc.empty()) {
+            EXPECT_EQ(textOfClass(rows[r], "rc-name"), rc);
+        }
+        // The model's occurrence lines by strand, in the sequences the ranking counts.
+        long listed[2] = {0, 0};
+        const size_t header = result.find("\n" + t[1] + " " + t[2] + " ");
+        ASSERT_NE(header, std::string::npos);
+        std::istringstream lines(result.substr(result.find('\n', header + 1) + 1));
+        std::string line;
+        while (std::getline(lines, line) && line.rfind("Seq ", 0) == 0) {
+            if (counted.at(static_cast<size_t>(std::stoi(line.substr(4)))))
+                ++listed[line.back() == '-' ? 1 : 0];
+        }
+        EXPECT_GT(listed[0] + listed[1], 0);
+        for (const char* group : {"align-end", "align-start"}) {
+            EXPECT_EQ(strandBarTotal(rows[r], group, '+'), listed[0]) << group;
+            EXPECT_EQ(strandBarTotal(rows[r], group, '-'), listed[1]) << group;
+        }
+    }
+}
+
 TEST_F(Report, ARunWithoutModelSaysSoInsteadOfDrawing) {
     ASSERT_EQ(run(MOTBOX_BIN, {"--report", "empty.html", "acgt.alph", kPromoters, "res", "10", "2", "10", "10", "0",
                                "5", "5", "0", "0", "10", "5", "5", "0"})

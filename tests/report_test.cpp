@@ -57,7 +57,8 @@ ReportModel modelOf(size_t rank, const std::string& code, std::vector<SpacerRang
                     ReportOccurrences occurrences = {}) {
     const auto support = static_cast<int32_t>(30 - rank), control = static_cast<int32_t>(7 * rank);
     const Enrichment score = enrichmentOf(support, 40, control, 400, 900);
-    return {rank, "m" + code, code, support, control, score, "", std::move(spacers), std::move(occurrences)};
+    return {rank, "m" + code, code, support, control, score, "", std::move(spacers), std::move(occurrences),
+            ""};
 }
 
 struct Bar {
@@ -119,7 +120,7 @@ TEST(Report, OneRowPerModelWithItsNumbersSymbolsAndCharts) {
     // Model 2 lists a length, 7, outside its second spacer.
     const std::vector<ReportModel> top = {
         modelOf(1, "0123"),
-        modelOf(2, "04-5*3-9", {{12, 22}, {5, 5}}, {{3, 9}, {-30, -2}, {{12, 22, 15}, {5, 5, 7}}}),
+        modelOf(2, "04-5*3-9", {{12, 22}, {5, 5}}, {{3, 9}, {-30, -2}, {{12, 22, 15}, {5, 5, 7}}, {}}),
         modelOf(3, "32-10", {{0, 3}}), modelOf(4, "2")};
     const std::string page = rendered(smallRun(), top);
     EXPECT_EQ(countOf(page, "<tr class=\"model\""), top.size());
@@ -152,7 +153,8 @@ TEST(Report, OneRowPerModelWithItsNumbersSymbolsAndCharts) {
 }
 
 TEST(Report, OccurrenceBinsHoldTheirOccurrencesInBothAlignments) {
-    std::vector<ReportOccurrences> cases = {{{0, 7, 99, 99}, {-185, -40, -31, -1}, {}}, {{5}, {-1}, {}}};
+    std::vector<ReportOccurrences> cases = {{{0, 7, 99, 99}, {-185, -40, -31, -1}, {}, {}},
+                                            {{5}, {-1}, {}, {}}};
     std::mt19937 random(11);
     for (int trial = 0; trial < 40; ++trial) {
         ReportOccurrences& occurrences = cases.emplace_back();
@@ -189,13 +191,71 @@ TEST(Report, EmptyRunSaysSoAndEveryPageLoadsNothing) {
     EXPECT_TRUE(contains(empty, "<p id=\"no-model\">"));
     EXPECT_FALSE(contains(empty, "<table id=\"models\"") || contains(empty, "<svg"));
 
-    const ReportModel model = modelOf(1, "0-1", {{1, 4}}, {{1, 2}, {-9, -3}, {{1, 4}}});
+    const ReportModel model = modelOf(1, "0-1", {{1, 4}}, {{1, 2}, {-9, -3}, {{1, 4}}, {}});
     for (const std::string& page : {empty, rendered(smallRun(), {model})}) {
         for (const char* outside : {"http:", "https:", "//", "<link", "src=", "@import", "url("})
             EXPECT_FALSE(contains(page, outside)) << outside;
         EXPECT_EQ(countOf(page, "href="), 1u);
         EXPECT_TRUE(contains(page, "<a id=\"table-link\" href=\"table.tsv\">table.tsv</a>"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The bars of one strand in a chart split by strand, read back from their titles.
+std::vector<Bar> strandBarsOf(const std::string& chart, char strand) {
+    static const std::regex title(
+        R"(<title>(-?\d+)(?: to (-?\d+))?: (\d+) occurrences? on the ([+-]) strand<)");
+    std::vector<Bar> bars;
+    for (std::sregex_iterator it(chart.begin(), chart.end(), title), end; it != end; ++it)
+        if ((*it)[4].str()[0] == strand) {
+            const long long low = std::stoll((*it)[1]);
+            bars.push_back({low, (*it)[2].matched ? std::stoll((*it)[2]) : low, std::stoll((*it)[3])});
+        }
+    return bars;
+}
+
+TEST(Report, BothStrandsSplitEveryBinByStrandAndNameTheReverseComplement) {
+    std::mt19937 random(5);
+    ReportRun run = smallRun();
+    run.bothStrands = true;
+    run.rows = 600;
+    for (int trial = 0; trial < 20; ++trial) {
+        ReportOccurrences occurrences;
+        const int length = std::uniform_int_distribution<>(1, trial % 2 ? 80 : 3000)(random);
+        for (int k = std::uniform_int_distribution<>(1, 300)(random); k > 0; --k) {
+            occurrences.starts.push_back(std::uniform_int_distribution<>(0, length - 1)(random));
+            occurrences.startsFromEnd.push_back(occurrences.starts.back() - length);
+            occurrences.strands.push_back(random() % 3 == 0 ? '-' : '+');
+        }
+        ReportModel model = modelOf(1, "01", {}, occurrences);
+        model.reverseComplement = trial % 3 == 0 ? "=" : trial % 3 == 1 ? "" : "mRC";
+        const std::string page = rendered(run, {model});
+        for (const char strand : {'+', '-'}) {
+            std::vector<int> starts, ends;
+            for (size_t i = 0; i < occurrences.starts.size(); ++i)
+                if (occurrences.strands[i] == strand) {
+                    starts.push_back(occurrences.starts[i]);
+                    ends.push_back(occurrences.startsFromEnd[i]);
+                }
+            if (starts.empty()) continue;
+            std::vector<Bar> start = strandBarsOf(partOf(page, "<g class=\"align-start\">", "</g>"), strand);
+            std::vector<Bar> end = strandBarsOf(partOf(page, "<g class=\"align-end\">", "</g>"), strand);
+            expectBinsHold(start, starts);
+            expectBinsHold(end, ends);
+        }
+        EXPECT_TRUE(contains(page, "<dd id=\"strands\">both strands"));
+        EXPECT_TRUE(contains(page, "The 1 best-ranked of 600 rows."));
+        const char* named[] = {"its own reverse complement", "reverse complement not among the models",
+                               "reverse complement <span class=\"rc-name\">mRC</span>"};
+        EXPECT_TRUE(contains(page, named[trial % 3])) << trial;
+    }
+    // A single-strand page says nothing of strands.
+    const std::string single = rendered(smallRun(), {modelOf(1, "01", {}, {{1, 2}, {-9, -3}, {}, {}})});
+    for (const char* strandOnly : {"strand", "reverse complement", "rows."})
+        EXPECT_FALSE(contains(single, strandOnly)) << strandOnly;
 }
 
 }  // namespace

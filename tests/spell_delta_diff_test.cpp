@@ -5,6 +5,10 @@
 //
 // A plain brute force ("every model that occurs in a quorum of sequences") lacks several rules of the
 // engine; each is reproduced below where it applies and named in a comment starting with "Rule:".
+//
+// With --both-strands each sequence is also matched as its reverse complement: a model counts the distinct
+// sequences where it occurs on either strand, and an occurrence on the reverse complement is written at the
+// place it covers in the sequence as written, its spacer lengths as read on its strand, then its strand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +19,9 @@
 #include <vector>
 
 #include "test_util.h"
+
+using testutil::complementChar;
+using testutil::reverseComplement;
 
 namespace {
 
@@ -47,6 +54,8 @@ struct Case {
     bool flagcompo = false;
     std::vector<bool> flagcompobloc;
     std::vector<std::string> tail;
+    bool bothStrands = false;
+    bool lowerCase = false;  // the FASTA file holds the texts in lower case
 };
 
 struct Window {
@@ -54,8 +63,9 @@ struct Window {
 };
 
 struct Occurrence {
-    int seq, pos;
+    int seq, pos;  // pos in the sequence as written
     std::vector<int> lens;
+    bool reverse;  // found on the reverse complement
 };
 
 // ---- Direct matching ---------------------------------------------------------------------------
@@ -67,13 +77,16 @@ bool accepts(const Symbol& s, char c) {
 // Every placement of the boxes in the texts: box characters inside the sequence (never on its end),
 // spacer j of a length inside windows[j], at most box.err substitutions per box and maxerr in all.
 // Rule: a spacer lies inside one sequence, and the joker accepts every character without a substitution.
+// With both strands, the placements in the reverse complement of each text too.
 std::vector<Occurrence> findOccurrences(const Case& c, const std::vector<std::vector<int>>& model,
                                         const std::vector<Window>& windows) {
     std::vector<Occurrence> found;
     std::vector<int> lens;
     auto limitOk = [](int spent, int limit) { return limit < 0 || spent <= limit; };
-    for (int s = 0; s < static_cast<int>(c.texts.size()); s++) {
-        const std::string& t = c.texts[s];
+    for (int strand = 0; strand < (c.bothStrands ? 2 : 1) * static_cast<int>(c.texts.size()); strand++) {
+        const int s = c.bothStrands ? strand / 2 : strand;
+        const bool reverse = c.bothStrands && strand % 2 == 1;
+        const std::string t = reverse ? reverseComplement(c.texts[s]) : c.texts[s];
         const int len = static_cast<int>(t.size());
         // place(j, at, err): box j starts at text index at, err substitutions spent before it.
         auto place = [&](auto&& self, size_t j, int at, int err, int start) -> void {
@@ -88,7 +101,9 @@ std::vector<Occurrence> findOccurrences(const Case& c, const std::vector<std::ve
             }
             if (!limitOk(boxErr, c.boxes[j].err) || !limitOk(err, c.maxerr)) return;
             if (j + 1 == model.size()) {
-                found.push_back({s, start, lens});
+                // On the reverse complement the occurrence covers [start, at): in the sequence, from len -
+                // at.
+                found.push_back({s, reverse ? len - at : start, lens, reverse});
                 return;
             }
             for (int l = windows[j].lo; l <= windows[j].hi; l++) {
@@ -187,6 +202,7 @@ class BruteForce {
             snprintf(buf, sizeof buf, "Seq %5d   Pos %5d\t", o.seq, o.pos);
             std::string line = buf;
             for (int l : o.lens) line += std::to_string(l) + " ";
+            if (c_.bothStrands) line += o.reverse ? "\t-" : "\t+";
             w.occ.push_back(line);
         }
         std::sort(w.occ.begin(), w.occ.end());
@@ -282,7 +298,11 @@ std::string fileName(const std::vector<Window>& windows) {
 
 std::string textAlphabet(const Case& c) {
     std::set<char> chars;
-    for (const std::string& t : c.texts) chars.insert(t.begin(), t.end());
+    for (const std::string& t : c.texts) {
+        chars.insert(t.begin(), t.end());
+        if (c.bothStrands)
+            for (char ch : t) chars.insert(complementChar(ch));  // the reverse strands' characters
+    }
     return std::string(chars.begin(), chars.end()) + "$";
 }
 
@@ -355,7 +375,35 @@ struct Shape {
     bool wideLastSpacer = false;
 };
 
-Case randomCase(std::mt19937& rng, const Shape& shape) {
+// Both strands: some symbols also accept a degenerate character, their names staying those of the plain
+// symbols, and the texts then hold a few of those characters, whose complements differ from them or not.
+void readBothStrands(Case& c, std::mt19937& rng) {
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    auto chance = [&](double p) { return std::bernoulli_distribution(p)(rng); };
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> wider = {
+        {"A", {"AR", "AN", "ARN"}},
+        {"C", {"CY", "CN", "CYN"}},
+        {"G", {"GR", "GN", "GRN"}},
+        {"T", {"TY", "TN", "TYN"}},
+        {"R", {"AGR", "AGN", "AGRN"}}};
+    c.bothStrands = true;
+    c.lowerCase = chance(0.15);
+    if (!chance(0.5)) return;
+    for (Symbol& s : c.symbols)
+        for (const auto& [name, lines] : wider)
+            if (s.name == name && chance(0.5)) s.line = s.accepts = lines[pick(0, 2)];
+    std::string extra;
+    for (char ch : std::string("NRY"))
+        for (const Symbol& s : c.symbols)
+            if (!s.joker && s.accepts.find(ch) != std::string::npos && extra.find(ch) == std::string::npos)
+                extra += ch;
+    if (extra.empty()) return;
+    for (std::string& t : c.texts)
+        for (char& ch : t)
+            if (chance(0.2)) ch = extra[pick(0, static_cast<int>(extra.size()) - 1)];
+}
+
+Case randomCase(std::mt19937& rng, const Shape& shape, bool bothStrands = false) {
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     auto chance = [&](double p) { return std::bernoulli_distribution(p)(rng); };
     Case c;
@@ -373,6 +421,7 @@ Case randomCase(std::mt19937& rng, const Shape& shape) {
         for (int k = pick(4, 10); k > 0; k--) t += letters[pick(0, static_cast<int>(letters.size()) - 1)];
         c.texts.push_back(t);
     }
+    if (bothStrands) readBothStrands(c, rng);
     // A quorum of at least two sequences keeps the number of models small.
     do {
         c.quorumPercent = std::vector<int>{0, 50, 60, 75, 100}[pick(0, 4)];
@@ -440,6 +489,7 @@ std::vector<std::string> commandLine(const Case& c) {
                 args.push_back(std::to_string(v));
     }
     args.insert(args.end(), c.tail.begin(), c.tail.end());
+    if (c.bothStrands) args.insert(args.begin() + 1, "--both-strands");
     return args;
 }
 
@@ -448,26 +498,37 @@ std::string describe(const Case& c) {
     for (size_t i = 1; i < commandLine(c).size(); i++) d += " " + commandLine(c)[i];
     d += "\nalphabet:";
     for (const Symbol& s : c.symbols) d += " " + s.line;
-    d += "\ntexts:";
+    d += c.lowerCase ? "\ntexts (in lower case in the file):" : "\ntexts:";
     for (const std::string& t : c.texts) d += " " + t;
     return d + "\n";
 }
 
+struct Figures {
+    int models = 0;        // models written, over the case's files
+    int files = 0;         // result files
+    int reverseLines = 0;  // occurrence lines of the - strand
+};
+
 // Runs one case with the given number of extraction threads and compares every result file with the
-// prediction; returns the number of models seen.
-int checkCase(const Case& c, int threads) {
+// prediction; returns what the files held.
+Figures checkCase(const Case& c, int threads) {
     const std::string dir = makeTempDir();
     std::string alphabet = "Nucleotide alphabet\n";
     for (const Symbol& s : c.symbols) alphabet += s.line + "\n";
     writeFile(dir + "/alpha.txt", alphabet);
     std::string fasta;
-    for (size_t s = 0; s < c.texts.size(); s++) fasta += ">s" + std::to_string(s) + "\n" + c.texts[s] + "\n";
+    for (size_t s = 0; s < c.texts.size(); s++) {
+        std::string t = c.texts[s];
+        if (c.lowerCase)
+            for (char& ch : t) ch = static_cast<char>(ch - 'A' + 'a');
+        fasta += ">s" + std::to_string(s) + "\n" + t + "\n";
+    }
     writeFile(dir + "/seqs.fa", fasta);
 
     std::vector<std::string> args = commandLine(c);
     args.insert(args.begin() + 1, {"-t", std::to_string(threads)});
     RunResult r = runCommand(args, dir);
-    int models = 0;
+    Figures seen;
     EXPECT_EQ(r.status, 0) << describe(c) << "threads " << threads << "\n" << r.err;
     const auto combinations = windowCombinations(c);
     std::string names;
@@ -485,10 +546,13 @@ int checkCase(const Case& c, int threads) {
         const std::string expected = expectedFile(c, windows, nbModels);
         EXPECT_EQ(problems, "") << describe(c) << fileName(windows);
         EXPECT_EQ(actual, expected) << describe(c) << fileName(windows);
-        models += nbModels;
+        seen.models += nbModels;
+        seen.files++;
+        for (size_t at = expected.find("\t-\n"); at != std::string::npos; at = expected.find("\t-\n", at + 1))
+            seen.reverseLines++;
     }
     removeTree(dir);
-    return models;
+    return seen;
 }
 
 // Cases of one shape; the seed makes every run check the same cases.
@@ -499,7 +563,7 @@ void checkShape(const Shape& shape, unsigned seed, int cases) {
     {
         // In the calling thread alone, and cut into tasks over an odd number of workers.
         const Case c = randomCase(rng, shape);
-        models += checkCase(c, 1);
+        models += checkCase(c, 1).models;
         checkCase(c, 3);
     }
     // The cases must not all be empty: the shapes are chosen so that models are found.
@@ -527,6 +591,53 @@ TEST(SpellDeltaDiff, ThreeBoxesSpacerMinimumZero) {
 TEST(SpellDeltaDiff, WideLastSpacerWalksItsWindowsOneByOne) {
     checkShape({2, -1, false, true}, 17, 20);
     checkShape({3, -1, true, true}, 18, 20);
+}
+
+// Both strands, over the shapes above: every case in one and three threads, the features' coverage counted
+// over all the rows.
+TEST(SpellDeltaDiff, BothStrandsOverEveryShape) {
+    struct Row {
+        Shape shape;
+        unsigned seed;
+        int cases;
+    };
+    const Row rows[] = {{{2, 0, false}, 21, 50},        {{2, 1, false}, 22, 50},      {{2, -1, true}, 23, 50},
+                        {{3, 0, false}, 24, 40},        {{3, -1, false}, 25, 50},     {{3, -1, true}, 26, 40},
+                        {{2, -1, false, true}, 27, 20}, {{3, -1, true, true}, 28, 20}};
+    int cases = 0, withModels = 0, withJoker = 0, withCompo = 0, degenerate = 0, lowerCase = 0, reverse = 0;
+    int manyFiles = 0;
+    long models = 0;
+    for (const Row& row : rows) {
+        std::mt19937 rng(row.seed);
+        for (int i = 0; i < row.cases && !HasFailure(); i++, cases++) {
+            const Case c = randomCase(rng, row.shape, true);
+            const Figures seen = checkCase(c, 1);
+            checkCase(c, 3);
+            models += seen.models;
+            withModels += seen.models > 0;
+            withJoker +=
+                std::any_of(c.symbols.begin(), c.symbols.end(), [](const Symbol& s) { return s.joker; });
+            withCompo += !c.tail.empty();
+            degenerate += std::any_of(c.texts.begin(), c.texts.end(), [](const std::string& t) {
+                return t.find_first_of("NRY") != std::string::npos;
+            });
+            lowerCase += c.lowerCase;
+            reverse += seen.reverseLines > 0;
+            manyFiles += seen.files > 1;
+        }
+    }
+    printf(
+        "cases %d: with models %d, joker %d, compositions %d, degenerate texts %d, lower-case texts %d, "
+        "- strand occurrences %d, several windows %d; models %ld\n",
+        cases, withModels, withJoker, withCompo, degenerate, lowerCase, reverse, manyFiles, models);
+    // The generator must cover the features, not only produce empty runs.
+    EXPECT_GT(withModels, cases / 2);
+    EXPECT_GT(withJoker, cases / 4);
+    EXPECT_GT(withCompo, cases / 5);
+    EXPECT_GT(degenerate, cases / 5);
+    EXPECT_GT(lowerCase, cases / 20);
+    EXPECT_GT(reverse, cases / 2);
+    EXPECT_GT(manyFiles, cases / 2);
 }
 
 }  // namespace

@@ -22,6 +22,10 @@
 //    tests of minimum lengths;
 //  - a palindromic box spells the reverse complement of its partner and stops at its length;
 //  - substitution and composition limits: a negative value never refuses.
+//
+// With --both-strands every sequence is also read as its reverse complement: the places start in both
+// texts, a model counts the distinct sequences of its occurrences on either strand, and an occurrence of
+// the reverse text is written at the place it covers in the sequence as written, with its strand.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,9 +38,13 @@
 
 #include "test_util.h"
 
+using testutil::complementChar;
+using testutil::reverseComplement;
+
 namespace {
 
 constexpr int kCases = 500;
+constexpr int kStrandCases = 300;
 constexpr long kVisitCap = 60000;  // brute-force visits; bigger random cases are drawn again
 
 struct Symbol {
@@ -55,6 +63,8 @@ struct Case {
     std::vector<std::vector<int>> compoBox;                   // per box and symbol, -1 none
     std::vector<int> pal;                                     // partner box, -1 none
     std::vector<std::string> tail;
+    bool bothStrands = false;
+    bool lowerCase = false;  // the FASTA file holds the texts in lower case
 
     int jokerNumber() const {
         for (size_t i = 0; i < symbols.size(); ++i)
@@ -80,11 +90,11 @@ struct Case {
         return args;
     }
     std::string describe() const {
-        std::string d = "motbox";
+        std::string d = bothStrands ? "motbox --both-strands" : "motbox";
         for (const std::string& a : arguments()) d += " " + a;
         d += "\nalphabet:";
         for (const Symbol& s : symbols) d += " " + s.line;
-        d += "\nsequences:";
+        d += lowerCase ? "\nsequences (in lower case in the file):" : "\nsequences:";
         for (const std::string& s : seqs) d += " " + s;
         return d;
     }
@@ -113,22 +123,31 @@ class BruteForce {
         boxLen_.assign(c.nbbloc, 0);
         boxStart_.assign(c.nbbloc, 0);
         for (int s = 0; s < nsym_; ++s) comp_.push_back(complementOf(s));
+        for (int q = 0; q < static_cast<int>(c.seqs.size()); ++q) {
+            texts_.push_back({q, false, c.seqs[q]});
+            if (c.bothStrands) texts_.push_back({q, true, reverseComplement(c.seqs[q])});
+        }
     }
 
     // False when the case is too big to be worth checking.
     bool run() {
         std::vector<Place> roots;
-        for (int q = 0; q < static_cast<int>(c_.seqs.size()); ++q)
-            for (int p = 0; p < static_cast<int>(c_.seqs[q].size()); ++p)
-                roots.push_back({q, p, p, 0, 0, {}});
+        for (int t = 0; t < static_cast<int>(texts_.size()); ++t)
+            for (int p = 0; p < static_cast<int>(texts_[t].chars.size()); ++p)
+                roots.push_back({t, p, p, 0, 0, {}});
         explore(0, 0, 0, roots);
         return visits_ <= kVisitCap;
     }
     const Extraction& result() const { return result_; }
 
   private:
+    struct Text {
+        int seq;
+        bool reverse;  // the reverse complement of sequence seq
+        std::string chars;
+    };
     struct Place {
-        int seq, start, end, err, errBox;
+        int text, start, end, err, errBox;  // start and end in texts_[text]
         std::vector<int> gaps;
     };
 
@@ -165,7 +184,7 @@ class BruteForce {
     std::vector<Place> extend(const std::vector<Place>& occs, int s, int box) const {
         std::vector<Place> next;
         for (const Place& o : occs) {
-            const std::string& t = c_.seqs[o.seq];
+            const std::string& t = texts_[o.text].chars;
             if (o.end >= static_cast<int>(t.size())) continue;
             Place n = o;
             ++n.end;
@@ -184,7 +203,7 @@ class BruteForce {
         std::vector<Place> landings;
         for (const Place& o : occs)
             for (int l = c_.gapMin[box]; l <= c_.gapMax[box]; ++l) {
-                if (o.end + l >= static_cast<int>(c_.seqs[o.seq].size())) break;
+                if (o.end + l >= static_cast<int>(texts_[o.text].chars.size())) break;
                 Place n = o;
                 n.end += l;
                 n.errBox = 0;
@@ -194,9 +213,9 @@ class BruteForce {
         return landings;
     }
 
-    static int sequences(const std::vector<Place>& occs) {
+    int sequences(const std::vector<Place>& occs) const {
         std::set<int> seen;
-        for (const Place& o : occs) seen.insert(o.seq);
+        for (const Place& o : occs) seen.insert(texts_[o.text].seq);
         return static_cast<int>(seen.size());
     }
 
@@ -229,13 +248,17 @@ class BruteForce {
         }
         r.line += " " + coded + " " + std::to_string(sequences(occs));
         for (const Place& o : occs) {
+            const Text& t = texts_[o.text];
+            // On the reverse text the occurrence covers [start, end): in the sequence, from L - end.
+            const int pos = t.reverse ? static_cast<int>(t.chars.size()) - o.end : o.start;
             char buf[64];
-            snprintf(buf, sizeof buf, "Seq %5d   Pos %5d", o.seq, o.start);
+            snprintf(buf, sizeof buf, "Seq %5d   Pos %5d", t.seq, pos);
             std::string line = buf;
             if (multi()) {
                 line += "\t";
                 for (int g : o.gaps) line += std::to_string(g) + " ";
             }
+            if (c_.bothStrands) line += t.reverse ? "\t-" : "\t+";
             r.occLines.push_back(line);
         }
         std::sort(r.occLines.begin(), r.occLines.end());
@@ -281,6 +304,7 @@ class BruteForce {
     const Case& c_;
     const int nsym_, joker_, spacer_;
     std::vector<int> comp_;
+    std::vector<Text> texts_;  // the sequences, each followed by its reverse complement with both strands
     std::vector<int> name_, boxLen_, boxStart_;
     long visits_ = 0;
     Extraction result_;
@@ -290,7 +314,7 @@ class BruteForce {
 
 class CaseMaker {
   public:
-    explicit CaseMaker(unsigned seed) : rng_(seed) {}
+    explicit CaseMaker(unsigned seed, bool bothStrands = false) : rng_(seed), bothStrands_(bothStrands) {}
 
     Case make() {
         Case c;
@@ -303,6 +327,7 @@ class CaseMaker {
         c.nbbloc = chance(0.4) ? 1 : chance(0.65) ? 2 : 3;
         const bool pal = c.nbbloc > 1 && chance(0.3);
         makeAlphabet(c, pal);
+        if (bothStrands_) readBothStrands(c);
         makeLengths(c);
         makeQuorum(c, n);
         makeCompositions(c);
@@ -328,6 +353,29 @@ class CaseMaker {
         }
         if (chance(0.45)) c.symbols.push_back({"*", "N", true});
         std::shuffle(c.symbols.begin(), c.symbols.end(), rng_);
+    }
+
+    // Some symbols also accept a degenerate character, their names staying those of the plain symbols,
+    // and the texts then hold a few of those characters, whose complements differ from them or not.
+    void readBothStrands(Case& c) {
+        static const std::vector<std::pair<std::string, std::vector<std::string>>> wider = {
+            {"A", {"AR", "AN", "ARN"}}, {"C", {"CY", "CN", "CYN"}},    {"G", {"GR", "GN", "GRN"}},
+            {"T", {"TY", "TN", "TYN"}}, {"R", {"AGR", "AGN", "AGRN"}}, {"Y", {"CTY", "CTN", "CTYN"}}};
+        c.bothStrands = true;
+        c.lowerCase = chance(0.15);
+        if (!chance(0.5)) return;
+        for (Symbol& s : c.symbols)
+            for (const auto& [name, lines] : wider)
+                if (s.display == name && chance(0.5)) s.line = lines[pick(0, 2)];
+        std::string extra;
+        for (char ch : std::string("NRY"))
+            for (const Symbol& s : c.symbols)
+                if (!s.joker && s.line.find(ch) != std::string::npos && extra.find(ch) == std::string::npos)
+                    extra += ch;
+        if (extra.empty()) return;
+        for (std::string& t : c.seqs)
+            for (char& ch : t)
+                if (chance(0.2)) ch = extra[pick(0, static_cast<int>(extra.size()) - 1)];
     }
 
     void makeLengths(Case& c) {
@@ -381,6 +429,7 @@ class CaseMaker {
     }
 
     std::mt19937 rng_;
+    const bool bothStrands_;
 };
 
 // ---- Running the program -----------------------------------------------------------------------
@@ -433,7 +482,12 @@ Extraction parseResult(const std::string& file, const Case& c) {
 
 std::string fasta(const Case& c) {
     std::string f;
-    for (size_t i = 0; i < c.seqs.size(); ++i) f += ">s" + std::to_string(i) + "\n" + c.seqs[i] + "\n";
+    for (size_t i = 0; i < c.seqs.size(); ++i) {
+        std::string t = c.seqs[i];
+        if (c.lowerCase)
+            for (char& ch : t) ch = static_cast<char>(ch - 'A' + 'a');
+        f += ">s" + std::to_string(i) + "\n" + t + "\n";
+    }
     return f;
 }
 
@@ -449,22 +503,23 @@ std::string recordText(const ModelRecord& r) {
     return t + std::to_string(r.count) + "\n";
 }
 
-// The engine runs in the calling thread alone (1) and cut into tasks over an odd number of workers (3).
-class SpellDifferential : public testing::TestWithParam<int> {};
-
-TEST_P(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
+// Checks `cases` random cases drawn from `seed` with `threads` extraction threads, then that the
+// generator really covered the features and did not only produce empty runs.
+void checkRandomCases(unsigned seed, int cases, bool bothStrands, int threads) {
     const std::string dir = makeTempDir();
-    CaseMaker maker(20240611u);
+    CaseMaker maker(seed, bothStrands);
     int checked = 0, withModels = 0, multiBox = 0, withJoker = 0, withPal = 0, withCompo = 0;
+    int degenerate = 0, lowerCase = 0, minusStrand = 0;
     long totalModels = 0;
-    while (checked < kCases) {
+    while (checked < cases) {
         const Case c = maker.make();
         BruteForce brute(c);
         if (!brute.run()) continue;
         writeFile(dir + "/s.fa", fasta(c));
         writeFile(dir + "/a.txt", alphabetFile(c));
         std::vector<std::string> args = c.arguments();
-        args.insert(args.begin(), {MOTBOX_BIN, "-t", std::to_string(GetParam())});
+        args.insert(args.begin(), {MOTBOX_BIN, "-t", std::to_string(threads)});
+        if (bothStrands) args.insert(args.begin() + 1, "--both-strands");
         const RunResult run = runCommand(args, dir);
         ASSERT_EQ(run.status, 0) << c.describe() << "\n" << run.err;
         const Extraction got = parseResult(readFile(dir + "/r.txt"), c);
@@ -483,18 +538,48 @@ TEST_P(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
         withJoker += c.jokerNumber() >= 0;
         withPal += std::count_if(c.pal.begin(), c.pal.end(), [](int p) { return p >= 0; }) > 0;
         withCompo += !c.tail.empty() && c.tail[0][0] != 'p';
+        degenerate += std::any_of(c.seqs.begin(), c.seqs.end(), [](const std::string& t) {
+            return t.find_first_of("NRY") != std::string::npos;
+        });
+        lowerCase += c.lowerCase;
+        bool minus = false;
+        for (const ModelRecord& r : want.models)
+            for (const std::string& l : r.occLines) minus = minus || l.back() == '-';
+        minusStrand += minus;
     }
     printf("cases %d: with models %d, multi-box %d, joker %d, palindromes %d, compositions %d; models %ld\n",
            checked, withModels, multiBox, withJoker, withPal, withCompo, totalModels);
-    // The generator must really cover the features, not only produce empty runs.
-    EXPECT_GT(withModels, kCases / 2);
-    EXPECT_GT(multiBox, kCases / 3);
-    EXPECT_GT(withJoker, kCases / 4);
-    EXPECT_GT(withPal, kCases / 20);
-    EXPECT_GT(withCompo, kCases / 5);
+    EXPECT_GT(withModels, cases / 2);
+    EXPECT_GT(multiBox, cases / 3);
+    EXPECT_GT(withJoker, cases / 4);
+    EXPECT_GT(withPal, cases / 20);
+    EXPECT_GT(withCompo, cases / 5);
+    if (bothStrands) {
+        printf("both strands: degenerate texts %d, lower-case texts %d, occurrences on the - strand %d\n",
+               degenerate, lowerCase, minusStrand);
+        EXPECT_GT(degenerate, cases / 5);
+        EXPECT_GT(lowerCase, cases / 20);
+        EXPECT_GT(minusStrand, cases / 2);
+    }
     removeTree(dir);
 }
 
+// The engine runs in the calling thread alone (1) and cut into tasks over an odd number of workers (3).
+class SpellDifferential : public testing::TestWithParam<int> {};
+
+TEST_P(SpellDifferential, EngineAgreesWithBruteForceOnRandomCases) {
+    checkRandomCases(20240611u, kCases, false, GetParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(Threads, SpellDifferential, testing::Values(1, 3));
+
+// Both strands: the same walk, each sequence read as written and as its reverse complement.
+class SpellBothStrandsDifferential : public testing::TestWithParam<int> {};
+
+TEST_P(SpellBothStrandsDifferential, EngineAgreesWithBruteForceOnRandomCases) {
+    checkRandomCases(20250302u, kStrandCases, true, GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, SpellBothStrandsDifferential, testing::Values(1, 3));
 
 }  // namespace

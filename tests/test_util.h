@@ -172,6 +172,29 @@ inline std::vector<WrittenModel> writtenModels(const std::string& result) {
     return models;
 }
 
+// The IUPAC complement of an upper-case nucleotide character, 0 for any other
+// (written here apart from the library, for the brute-force checks).
+inline char complementChar(char ch) {
+    static const std::string from = "ACGTRYKMSWBVDHN", to = "TGCAYRMKSWVBHDN";
+    const size_t k = from.find(ch);
+    return k == std::string::npos ? '\0' : to[k];
+}
+
+inline std::string reverseComplement(const std::string& s) {
+    std::string rc;
+    for (auto it = s.rbegin(); it != s.rend(); ++it) rc += complementChar(*it);
+    return rc;
+}
+
+// A result file without its CPU time line, which differs from run to run.
+inline std::string withoutUserTime(const std::string& result) {
+    std::string kept;
+    std::istringstream in(result);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("User time", 0) != 0) kept += line + "\n";
+    return kept;
+}
+
 }  // namespace testutil
 
 using testutil::fileExists;
