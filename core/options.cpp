@@ -99,6 +99,14 @@ constexpr int kMaxReportTop = 1000;
 
 bool setReportTop(RunOptions& opts, const char* value) { return setCount(&opts.reportTop, value, 1, kMaxReportTop); }
 
+bool setMemeFile(RunOptions& opts, const char* value) {
+    return setFileName(&opts.memeFile, value);
+}
+
+bool setSitesFile(RunOptions& opts, const char* value) {
+    return setFileName(&opts.sitesFile, value);
+}
+
 const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
@@ -135,7 +143,18 @@ const OptionRule kOptions[] = {
      "write an HTML page of the best-ranked models (ranks them as --rank\n"
      "does; without --rank the table goes next to it, FILE.tsv)",
      Action::Set, setReportFile},
-    {0, "report-top", "N", "models drawn in the report, 1 to 1000 (default 50)", Action::Set, setReportTop},
+    {0, "report-top", "N",
+     "families drawn in the report and written by --meme and --sites,\n"
+     "1 to 1000 (default 50)",
+     Action::Set, setReportTop},
+    {0, "meme", "FILE",
+     "write the best families' count matrices, one motif per box, in the\n"
+     "MEME motif format (ranks the models as --rank does)",
+     Action::Set, setMemeFile},
+    {0, "sites", "FILE",
+     "write the sites of the families --meme writes as BED6 (ranks the\n"
+     "models as --rank does)",
+     Action::Set, setSitesFile},
 };
 
 [[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {
@@ -159,7 +178,10 @@ const OptionRule* findShort(char c) {
 
 }  // namespace
 
-bool rankingWanted(const RunOptions& opts) { return opts.rankFile != nullptr || opts.reportFile != nullptr; }
+bool rankingWanted(const RunOptions& opts) {
+    return opts.rankFile != nullptr || opts.reportFile != nullptr || opts.memeFile != nullptr ||
+           opts.sitesFile != nullptr;
+}
 
 std::string rankingTableFile(const RunOptions& opts) {
     if (opts.rankFile != nullptr) return opts.rankFile;
@@ -267,7 +289,8 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
                 break;
         }
     }
-    if (reportTopGiven && opts->reportFile == nullptr)
-        refuseOption(program, "option '--report-top' needs --report");
+    if (reportTopGiven && opts->reportFile == nullptr && opts->memeFile == nullptr &&
+        opts->sitesFile == nullptr)
+        refuseOption(program, "option '--report-top' needs --report, --meme or --sites");
     return i;
 }

@@ -23,13 +23,17 @@ struct RunOptions {
     bool keepDuplicates = false;        // --keep-duplicates: count identical sequences as often as they occur
     // The HTML report of the ranking.
     const char* reportFile = nullptr;   // --report: the page to write; null = no report
-    int reportTop = 50;                 // --report-top: models drawn in it
+    int reportTop = 50;  // --report-top: families drawn in it, and written by --meme and --sites
+    // The motifs of the best families.
+    const char* memeFile = nullptr;   // --meme: their count matrices in the MEME motif format
+    const char* sitesFile = nullptr;  // --sites: their sites as BED6
 };
 
-// Whether the run ranks its models: asked by --rank, or by --report, which needs the table.
+// Whether the run ranks its models: asked by --rank, or by --report, --meme or --sites, which need it.
 bool rankingWanted(const RunOptions& opts);
 
-// The ranked table's file: that of --rank, else the report's name with ".tsv" for its ".html" (or ".htm").
+// The ranked table's file: that of --rank, else the report's name with ".tsv" for its ".html" (or ".htm"),
+// else "" (--meme and --sites alone write no table).
 std::string rankingTableFile(const RunOptions& opts);
 
 // The extraction threads asked for, or the number of cores this process may run on.

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
+#include <tuple>
+#include <utility>
 
 #include "alphabet.h"
 #include "enrichment.h"
@@ -30,6 +32,13 @@ struct Ranking::Model {
     Enrichment score{};
     int partner = -1;   // both strands: the model that is its reverse complement, -1 none
     bool shown = true;  // false for the reverse complement of a model read before it
+    size_t family = 0;  // its family in families_ (rows only)
+};
+
+struct Ranking::Family {
+    size_t head = 0;              // the model heading it
+    size_t headRank = 0;          // the head's rank, 1 = the best: the family's number
+    std::vector<size_t> members;  // its models in rank order, the head first
 };
 
 namespace {
@@ -201,19 +210,108 @@ Ranking::Ranking(const RunOptions& opts, const char* program, const char* inputF
     for (size_t i = 0; i < inputOf_.size(); ++i) distinctInputs_ += inputOf_[i] == static_cast<int>(i);
     seen_.assign(inputs_.size(), -1);
     if (opts.controlFile != nullptr) control_ = readControlFile(opts.controlFile, opts.bothStrands);
-    if (opts.reportFile != nullptr && tableFile_ == opts.reportFile)
-        refuse("main: the report and the ranking table must be different files ('" + tableFile_ + "')");
-    table_ = fopen(tableFile_.c_str(), "w");
-    if (table_ == nullptr) refuse("main: cannot open ranking file '" + tableFile_ + "'");
-    if (opts.reportFile != nullptr) {
-        report_ = fopen(opts.reportFile, "w");
-        if (report_ == nullptr) refuse("main: cannot open report file '" + std::string(opts.reportFile) + "'");
+    chooseLetters();
+    if (opts.sitesFile != nullptr) headerWords_ = headerWordsOf(inputFile);
+    refuseSharedOutputNames();
+    if (!tableFile_.empty()) table_ = openOrRefuse(tableFile_.c_str(), "ranking");
+    if (opts.reportFile != nullptr) report_ = openOrRefuse(opts.reportFile, "report");
+    if (opts.memeFile != nullptr) meme_ = openOrRefuse(opts.memeFile, "MEME");
+    if (opts.sitesFile != nullptr) sites_ = openOrRefuse(opts.sitesFile, "sites");
+}
+
+// The letters of the count matrices and logos: those of the MEME alphabet declaring the texts' characters
+// (both strands' with --both-strands), else the characters themselves; --meme refuses texts it cannot
+// declare.
+void Ranking::chooseLetters() {
+    std::string present;
+    for (const std::string& t : inputs_)
+        for (char c : t) {
+            if (present.find(c) == std::string::npos) present += c;
+            const char rc = opts_.bothStrands ? complementBase(c) : '\0';
+            if (rc != '\0' && present.find(rc) == std::string::npos) present += rc;
+        }
+    std::sort(present.begin(), present.end());
+    letters_ = present;
+    const MemeAlphabetCheck check = memeAlphabetFor(type == 0, type == 1, present);
+    if (check.ok) {
+        memeDeclarable_ = true;
+        memeAlphabet_ = check.alphabet;
+        letters_ = memeLettersOf(check.alphabet);
+    } else if (opts_.memeFile != nullptr) {
+        refuse(check.message);
     }
 }
 
+// Two of the files the ranking writes under one name would overwrite each other.
+void Ranking::refuseSharedOutputNames() const {
+    const std::pair<const char*, std::string> outputs[] = {
+        {"ranking table", tableFile_},
+        {"report", opts_.reportFile != nullptr ? opts_.reportFile : ""},
+        {"MEME file", opts_.memeFile != nullptr ? opts_.memeFile : ""},
+        {"sites file", opts_.sitesFile != nullptr ? opts_.sitesFile : ""}};
+    for (size_t a = 0; a < std::size(outputs); ++a)
+        for (size_t b = a + 1; b < std::size(outputs); ++b)
+            if (!outputs[a].second.empty() && outputs[a].second == outputs[b].second) {
+                if (a == 0 && b == 1)  // the message scripts know
+                    refuse("main: the report and the ranking table must be different files ('" + tableFile_ +
+                           "')");
+                refuse(std::string("main: the ") + outputs[a].first + " and the " + outputs[b].first +
+                       " must be different files ('" + outputs[a].second + "')");
+            }
+}
+
+FILE* Ranking::openOrRefuse(const char* name, const char* what) {
+    FILE* out = fopen(name, "w");
+    if (out == nullptr) refuse("main: cannot open " + std::string(what) + " file '" + name + "'");
+    return out;
+}
+
+// The first word of each input sequence's header, for the sites' chromosome names and coordinates.  A
+// header that reads as genome coordinates but does not fit its sequence is warned of once.
+std::vector<std::string> Ranking::headerWordsOf(const char* fastaFile) const {
+    FILE* fp = fopen(fastaFile, "r");
+    if (fp == nullptr)
+        refuse("main: cannot read back FASTA file '" + std::string(fastaFile) + "' for the sites");
+    std::vector<long> offsets;
+    for (;;) {
+        FastaSequence* entry = NewFastaSequence();
+        if (entry == nullptr) fatalError("main: cannot allocate a FASTA record");
+        const bool read = ReadFastaSequence(fp, entry) != 0;
+        if (read) offsets.push_back(entry->offset);
+        FreeFastaSequence(entry);
+        if (!read) break;
+    }
+    std::vector<std::string> words;
+    char* line = nullptr;
+    size_t room = 0;
+    size_t misfits = 0;
+    std::string firstMisfit;
+    for (size_t k = 0; k < offsets.size() && k < inputs_.size(); ++k) {
+        std::string word;
+        if (fseek(fp, offsets[k], SEEK_SET) == 0 && getline(&line, &room, fp) > 0 && line[0] == '>')
+            word.assign(line + 1, strcspn(line + 1, " \t\r\n"));
+        if (word.empty()) word = "seq" + std::to_string(k);
+        bool misfit = false;
+        bedPlacementOf(word, static_cast<int64_t>(inputs_[k].size()),
+                       Site{static_cast<int32_t>(k), 0, 0, '+'}, &misfit);
+        if (misfit && misfits++ == 0) firstMisfit = word;
+        words.push_back(std::move(word));
+    }
+    free(line);
+    fclose(fp);
+    while (words.size() < inputs_.size()) words.push_back("seq" + std::to_string(words.size()));
+    if (misfits > 0)
+        fprintf(stderr,
+                "> Warning: --sites: %zu FASTA header%s read%s as genome coordinates that do not fit the "
+                "sequence (the first: '%s'); %s sites are given as offsets in the sequence\n",
+                misfits, misfits == 1 ? "" : "s", misfits == 1 ? "s" : "", firstMisfit.c_str(),
+                misfits == 1 ? "its" : "their");
+    return words;
+}
+
 Ranking::~Ranking() {
-    if (table_ != nullptr) fclose(table_);
-    if (report_ != nullptr) fclose(report_);
+    for (FILE* out : {table_, report_, meme_, sites_})
+        if (out != nullptr) fclose(out);
 }
 
 // Model lines ("name code count") and their occurrence lines ("Seq N ..."), between the header's
@@ -289,10 +387,16 @@ bool sameFile(FILE* a, FILE* b) {
 void Ranking::write(const std::vector<RankedFile>& files, double extractionSeconds) {
     // A table or page named like a result file would be written over it: refused while the results are whole.
     for (const RankedFile& file : files) {
-        if (sameFile(table_, file.stream))
+        if (table_ != nullptr && sameFile(table_, file.stream))
             refuse("main: ranking file '" + tableFile_ + "' is the result file '" + file.name + "'");
         if (report_ != nullptr && sameFile(report_, file.stream))
             refuse("main: report file '" + std::string(opts_.reportFile) + "' is the result file '" + file.name + "'");
+        if (meme_ != nullptr && sameFile(meme_, file.stream))
+            refuse("main: MEME file '" + std::string(opts_.memeFile) + "' is the result file '" + file.name +
+                   "'");
+        if (sites_ != nullptr && sameFile(sites_, file.stream))
+            refuse("main: sites file '" + std::string(opts_.sitesFile) + "' is the result file '" +
+                   file.name + "'");
     }
     fputs("** Ranking against the control set **\n", stderr);
     for (size_t f = 0; f < files.size(); ++f) {
@@ -317,10 +421,8 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
         models_[i].score =
             enrichmentOf(models_[i].support, n, support[i], m, static_cast<int64_t>(order.size()));
     }
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if (models_[a].score.log10P != models_[b].score.log10P) return models_[a].score.log10P < models_[b].score.log10P;
-        return models_[a].support > models_[b].support;
-    });
+    rankOrder(order);
+    groupIntoFamilies(order, files);
     const size_t folded = inputs_.size() - distinctInputs_;
     if (folded > 0)
         fprintf(
@@ -328,8 +430,125 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
             "> Warning: %zu input sequences identical to an earlier one%s are counted once by the ranking "
             "(--keep-duplicates counts each)\n",
             folded, opts_.bothStrands ? " or to its reverse complement" : "");
-    writeTable(order, files, controls.size(), controlFolded);
+    if (table_ != nullptr) writeTable(order, files, controls.size(), controlFolded);
     if (report_ != nullptr) writeReport(order, files, controls.size(), extractionSeconds);
+    const std::vector<size_t> heads = bestHeads();
+    if (meme_ != nullptr) writeMeme(heads, files);
+    if (sites_ != nullptr) writeSites(heads, files);
+}
+
+namespace {
+
+// P-values this close in log10 (a relative 1e-9) are taken as one p-value computed along two paths.
+constexpr double kTiedLog10P = 1e-9 / 2.302585092994046;
+
+}  // namespace
+
+// By p-value; runs of p-values each within a relative 1e-9 of the one before are tied, and ordered by
+// support (descending), then by result-file order.
+void Ranking::rankOrder(std::vector<size_t>& order) const {
+    const auto log10P = [&](size_t model) { return models_[model].score.log10P; };
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return log10P(a) < log10P(b); });
+    for (size_t first = 0; first < order.size();) {
+        size_t last = first + 1;
+        while (last < order.size() && log10P(order[last]) - log10P(order[last - 1]) <= kTiedLog10P) ++last;
+        std::stable_sort(order.begin() + static_cast<long>(first), order.begin() + static_cast<long>(last),
+                         [&](size_t a, size_t b) { return models_[a].support > models_[b].support; });
+        first = last;
+    }
+}
+
+// In rank order, each row joins the family of the first earlier head its sites overlap in enough of the
+// sequences the ranking counts, or heads a family of its own.
+void Ranking::groupIntoFamilies(const std::vector<size_t>& order, const std::vector<RankedFile>& files) {
+    std::vector<int32_t> lengths;
+    for (const std::string& t : inputs_) lengths.push_back(static_cast<int32_t>(t.size()));
+    FamilyBuilder builder(std::move(lengths));
+    std::vector<size_t> familyOfRow(order.size());
+    std::vector<Site> sites;
+    for (size_t r = 0; r < order.size(); ++r) {
+        Model& m = models_[order[r]];
+        const std::vector<int> boxes = boxLengthsOf(m.code);
+        sites.clear();
+        for (const Occurrence& o :
+             occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m)))
+            if (inputOf_[static_cast<size_t>(o.seq)] == o.seq) sites.push_back(siteOf(o, boxes));
+        const size_t headRow = builder.add(sites);
+        if (headRow == r) {
+            familyOfRow[r] = families_.size();
+            families_.push_back({order[r], r + 1, {}});
+        } else {
+            familyOfRow[r] = familyOfRow[headRow];
+        }
+        m.family = familyOfRow[r];
+        families_[m.family].members.push_back(order[r]);
+    }
+}
+
+// The heads of the best --report-top families.
+std::vector<size_t> Ranking::bestHeads() const {
+    std::vector<size_t> heads;
+    for (size_t f = 0; f < families_.size() && f < static_cast<size_t>(opts_.reportTop); ++f)
+        heads.push_back(families_[f].head);
+    return heads;
+}
+
+std::vector<CountMatrix> Ranking::boxMatricesOf(const Model& model,
+                                                const std::vector<Occurrence>& lines) const {
+    const std::vector<int> boxes = boxLengthsOf(model.code);
+    MotifCounts counts(letters_, boxes);
+    for (const Occurrence& o : lines) counts.add(boxWordsOf(o, boxes, inputs_[static_cast<size_t>(o.seq)]));
+    return counts.boxes();
+}
+
+// One motif per box of each head, named after the family and the box, its alternative name the head.
+void Ranking::writeMeme(const std::vector<size_t>& heads, const std::vector<RankedFile>& files) {
+    std::vector<MemeMotif> motifs;
+    for (size_t head : heads) {
+        const Model& m = models_[head];
+        const std::vector<Occurrence> lines =
+            occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m));
+        const std::vector<CountMatrix> boxes = boxMatricesOf(m, lines);
+        const std::string family = "F" + std::to_string(families_[m.family].headRank);
+        for (size_t b = 0; b < boxes.size(); ++b)
+            motifs.push_back({family + "." + std::to_string(b + 1), m.name, boxes[b], m.score.log10E});
+    }
+    std::vector<std::string> texts = inputs_;
+    if (opts_.bothStrands)
+        for (const std::string& t : inputs_) texts.push_back(reverseComplement(t));
+    const std::string strands = memeAlphabet_ == MemeAlphabet::Protein ? "" : opts_.bothStrands ? "+ -" : "+";
+    ::writeMeme(meme_, memeAlphabet_, strands, backgroundFrequencies(texts, letters_), motifs);
+    closeOrRefuse(&meme_, opts_.memeFile, "MEME");
+}
+
+// One BED6 line per site of each head, by family, then by sequence, position and strand.
+void Ranking::writeSites(const std::vector<size_t>& heads, const std::vector<RankedFile>& files) {
+    for (size_t head : heads) {
+        const Model& m = models_[head];
+        std::vector<Occurrence> lines =
+            occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m));
+        std::stable_sort(lines.begin(), lines.end(), [](const Occurrence& a, const Occurrence& b) {
+            return std::tie(a.seq, a.pos, a.strand) < std::tie(b.seq, b.pos, b.strand);
+        });
+        const std::vector<int> boxes = boxLengthsOf(m.code);
+        const std::string name = "F" + std::to_string(families_[m.family].headRank) + "_" + m.name;
+        const int score = bedScore(m.score.log10E);
+        for (const Occurrence& o : lines) {
+            const size_t seq = static_cast<size_t>(o.seq);
+            writeBedLine(sites_,
+                         bedPlacementOf(headerWords_[seq], static_cast<int64_t>(inputs_[seq].size()),
+                                        siteOf(o, boxes), nullptr),
+                         name, score);
+        }
+    }
+    closeOrRefuse(&sites_, opts_.sitesFile, "sites");
+}
+
+void Ranking::closeOrRefuse(FILE** out, const std::string& name, const char* what) {
+    const bool failed = fflush(*out) != 0 || ferror(*out);
+    const bool closed = fclose(*out) == 0;
+    *out = nullptr;
+    if (failed || !closed) refuse("main: cannot write " + std::string(what) + " file '" + name + "'");
 }
 
 std::vector<SpacerRange> Ranking::spacersOf(const Model& model, const std::vector<RankedFile>& files) const {
@@ -382,7 +601,8 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
         "rank\tmodel\tcode\tsupport\tsequences\tcontrol_support\tcontrol_sequences\tenrichment\tlog10_p\tp_"
         "value\te_value\tfile",
         table_);
-    fputs(opts_.bothStrands ? "\treverse_complement\n" : "\n", table_);
+    fputs(opts_.bothStrands ? "\treverse_complement\tfamily\tfamily_size\n" : "\tfamily\tfamily_size\n",
+          table_);
     for (size_t r = 0; r < order.size(); ++r) {
         const Model& m = models_[order[r]];
         fprintf(table_, "%zu\t%s\t%s\t%d\t%zu\t%d\t%zu\t%s\t%s\t%s\t%s\t%s", r + 1, m.name.c_str(),
@@ -391,38 +611,53 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
                 formatNumber(m.score.pValue).c_str(), formatNumber(m.score.eValue).c_str(),
                 files[static_cast<size_t>(m.file)].name.c_str());
         if (opts_.bothStrands) fprintf(table_, "\t%s", reverseComplementColumn(m).c_str());
-        fputc('\n', table_);
+        const Family& family = families_[m.family];
+        fprintf(table_, "\t%zu\t%zu\n", family.headRank, family.members.size());
     }
-    const bool failed = fflush(table_) != 0 || ferror(table_);
-    if (fclose(table_) != 0 || failed) {
-        table_ = nullptr;
-        refuse("main: cannot write ranking file '" + tableFile_ + "'");
-    }
-    table_ = nullptr;
+    closeOrRefuse(&table_, tableFile_, "ranking");
 }
 
-// The occurrence lines of a model, from its file: where each starts, counted from the sequence's start
-// and from its end, the spacer lengths it used ("Seq %5d   Pos %5d\t%d %d ...") and, with both strands,
-// the strand that ends the line.
-ReportOccurrences Ranking::occurrencesOf(const Model& model, FILE* in, size_t spacers) const {
-    ReportOccurrences found;
-    found.spacerLengths.resize(spacers);
-    if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return found;
+// The occurrence lines of a model, from its file ("Seq %5d   Pos %5d\t%d %d ..." with the spacer lengths
+// and, with both strands, the strand that ends the line; '+' in a single-strand run).
+std::vector<Occurrence> Ranking::occurrenceLinesOf(const Model& model, FILE* in, size_t spacers) const {
+    std::vector<Occurrence> lines;
+    if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return lines;
     char* line = nullptr;
     size_t room = 0;
     while (getline(&line, &room, in) > 0 && strncmp(line, "Seq ", 4) == 0) {
         char* at = line + 4;
         const long seq = strtol(at, &at, 10);
-        if (seq < 0 || seq >= static_cast<long>(inputOf_.size()) || inputOf_[static_cast<size_t>(seq)] != seq) continue;
+        if (seq < 0 || seq >= static_cast<long>(inputOf_.size())) continue;
         at = strstr(at, "Pos");
         if (at == nullptr) continue;
-        const long pos = strtol(at + 3, &at, 10);
-        found.starts.push_back(static_cast<int>(pos));
-        found.startsFromEnd.push_back(static_cast<int>(pos - static_cast<long>(inputs_[static_cast<size_t>(seq)].size())));
-        for (size_t s = 0; s < spacers; ++s) found.spacerLengths[s].push_back(static_cast<int>(strtol(at, &at, 10)));
-        if (opts_.bothStrands) found.strands.push_back(lastMark(line));
+        Occurrence o{static_cast<int32_t>(seq), static_cast<int32_t>(strtol(at + 3, &at, 10)), {}, '+'};
+        o.spacers.resize(spacers);
+        for (size_t s = 0; s < spacers; ++s) o.spacers[s] = static_cast<int>(strtol(at, &at, 10));
+        if (opts_.bothStrands) o.strand = lastMark(line);
+        lines.push_back(std::move(o));
     }
     free(line);
+    return lines;
+}
+
+size_t Ranking::spacerCount(const Model& model) {
+    return static_cast<size_t>(std::count(model.code.begin(), model.code.end(), '-'));
+}
+
+// Where the lines in the sequences the ranking counts start, counted from the sequence's start and from
+// its end, with their spacer lengths and strands.
+ReportOccurrences Ranking::occurrencesOf(const std::vector<Occurrence>& lines, size_t spacers) const {
+    ReportOccurrences found;
+    found.spacerLengths.resize(spacers);
+    for (const Occurrence& o : lines) {
+        const size_t seq = static_cast<size_t>(o.seq);
+        if (inputOf_[seq] != o.seq) continue;
+        found.starts.push_back(o.pos);
+        found.startsFromEnd.push_back(o.pos - static_cast<int>(inputs_[seq].size()));
+        for (size_t s = 0; s < spacers && s < o.spacers.size(); ++s)
+            found.spacerLengths[s].push_back(o.spacers[s]);
+        if (opts_.bothStrands) found.strands.push_back(o.strand);
+    }
     return found;
 }
 
@@ -481,12 +716,16 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
     run.top = static_cast<size_t>(opts_.reportTop);
     run.symbols = reportSymbols(rules_);
 
+    run.families = true;
+    run.familiesCount = families_.size();
+
     std::vector<ReportModel> top;
-    for (size_t r = 0; r < order.size() && r < run.top; ++r) {
-        const Model& m = models_[order[r]];
+    for (size_t head : bestHeads()) {
+        const Model& m = models_[head];
+        const Family& family = families_[m.family];
         const RankedFile& file = files[static_cast<size_t>(m.file)];
         ReportModel shown;
-        shown.rank = r + 1;
+        shown.rank = family.headRank;
         shown.name = m.name;
         shown.code = m.code;
         shown.support = m.support;
@@ -494,18 +733,19 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
         shown.score = m.score;
         shown.file = file.name;
         shown.spacers = spacersOf(m, files);
-        shown.occurrences = occurrencesOf(m, file.stream, shown.spacers.size());
+        const std::vector<Occurrence> lines = occurrenceLinesOf(m, file.stream, spacerCount(m));
+        shown.occurrences = occurrencesOf(lines, shown.spacers.size());
         if (opts_.bothStrands) shown.reverseComplement = reverseComplementColumn(m);
+        shown.familySize = family.members.size();
+        for (size_t k = 1; k < family.members.size(); ++k)
+            shown.familyMembers.push_back(models_[family.members[k]].name);
+        for (const CountMatrix& box : boxMatricesOf(m, lines))
+            shown.boxCounts.push_back({letters_, box.counts});
         top.push_back(std::move(shown));
     }
     run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kProcessStart).count();
     ::writeReport(report_, run, top);
-    const bool failed = fflush(report_) != 0 || ferror(report_);
-    if (fclose(report_) != 0 || failed) {
-        report_ = nullptr;
-        refuse("main: cannot write report file '" + std::string(opts_.reportFile) + "'");
-    }
-    report_ = nullptr;
+    closeOrRefuse(&report_, opts_.reportFile, "report");
 }
 
 OutputCopy::OutputCopy(FILE* out) : out_(out) {

@@ -1,8 +1,10 @@
 #pragma once
 // Ranking of the written models against a control set: each model's support among the input sequences
 // and among the control sequences (matched under the run's own rules), a one-sided Fisher test of the two,
-// and a table of every model sorted by p-value.  The result files are read back once written and are left
-// as they are.
+// and a table of every model sorted by p-value.  In rank order the models are grouped into families of
+// models whose sites overlap; the best families' heads give the report's rows, the count matrices of the
+// MEME file and the sites of the BED file.  The result files are read back once written and are left as
+// they are.
 
 #include <cstdio>
 #include <memory>
@@ -11,6 +13,7 @@
 
 #include "control_support.h"
 #include "criteres.h"
+#include "motifs.h"
 #include "options.h"
 #include "report.h"
 
@@ -31,11 +34,12 @@ struct RankedFile {
 class Ranking {
   public:
     // Prepares the ranking of a run whose inputs are loaded: keeps the input texts, reads and checks the
-    // control file (a refusal names it and ends the process with status 1) and opens the table file and
-    // the report's.  nbseq input sequences are in `text` (as strand pairs when strandPairs is set); argc and
-    // argv are the whole command line, for the table's header; criteria, the run's in words, for the
-    // report's.  With opts.bothStrands, models count on either strand of the control too, and a model and
-    // its reverse complement make one row of the table.
+    // control file (a refusal names it and ends the process with status 1), checks that the MEME format
+    // can declare the texts' letters, and opens the table, report, MEME and BED files.  nbseq input sequences
+    // are in `text` (as strand pairs when strandPairs is set); argc and argv are the whole command line, for
+    // the table's header; criteria, the run's in words, for the report's.  With opts.bothStrands, models
+    // count on either strand of the control too, and a model and its reverse complement make one row of the
+    // table.
     Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
             char** argv, MatchRules rules, std::vector<std::string> criteria);
     ~Ranking();
@@ -48,6 +52,7 @@ class Ranking {
 
   private:
     struct Model;
+    struct Family;
     void readModels(FILE* in, int file, size_t spacerBase);
     std::vector<SpacerRange> spacersOf(const Model& model, const std::vector<RankedFile>& files) const;
     void pairReverseComplements(const std::vector<RankedFile>& files);
@@ -58,7 +63,21 @@ class Ranking {
                     size_t controlFolded);
     void writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                      double extractionSeconds);
-    ReportOccurrences occurrencesOf(const Model& model, FILE* in, size_t spacers) const;
+    std::vector<Occurrence> occurrenceLinesOf(const Model& model, FILE* in, size_t spacers) const;
+    ReportOccurrences occurrencesOf(const std::vector<Occurrence>& lines, size_t spacers) const;
+    void rankOrder(std::vector<size_t>& order) const;
+    void groupIntoFamilies(const std::vector<size_t>& order, const std::vector<RankedFile>& files);
+    std::vector<size_t> bestHeads() const;
+    std::vector<CountMatrix> boxMatricesOf(const Model& model, const std::vector<Occurrence>& lines) const;
+    void writeMotifFiles(const std::vector<size_t>& order, const std::vector<RankedFile>& files);
+    void writeMeme(const std::vector<size_t>& heads, const std::vector<RankedFile>& files);
+    void writeSites(const std::vector<size_t>& heads, const std::vector<RankedFile>& files);
+    std::vector<std::string> headerWordsOf(const char* fastaFile) const;
+    static size_t spacerCount(const Model& model);
+    void chooseLetters();
+    void refuseSharedOutputNames() const;
+    static FILE* openOrRefuse(const char* name, const char* what);
+    static void closeOrRefuse(FILE** out, const std::string& name, const char* what);
 
     RunOptions opts_;
     std::string program_;
@@ -74,7 +93,14 @@ class Ranking {
     FILE* table_ = nullptr;
     FILE* report_ = nullptr;
     std::vector<std::string> criteria_;
+    FILE* meme_ = nullptr;
+    FILE* sites_ = nullptr;
+    std::string letters_;          // the texts' letters, for count matrices and logos
+    bool memeDeclarable_ = false;  // letters_ is a MEME alphabet
+    MemeAlphabet memeAlphabet_ = MemeAlphabet::Dna;
+    std::vector<std::string> headerWords_;  // by input sequence, with --sites: its header's first word
     std::vector<Model> models_;
+    std::vector<Family> families_;  // in the rank order of their heads
     MatchingModels matching_;
     std::vector<int> seen_;              // by input sequence: last model counted, for the supports
 };

@@ -1,7 +1,10 @@
 #include "report.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +83,20 @@ constexpr const char* kStrandStyle = R"(:root{--minus:#93b8e0}
 .reverse-complement{font-size:11px;color:var(--muted);margin-top:3px;overflow-wrap:anywhere}
 )";
 
+// Added to the style when the rows are family heads or carry logos.
+constexpr const char* kFamilyStyle =
+    R"(.family{font-size:11px;color:var(--muted);margin-top:3px;overflow-wrap:anywhere}
+.family-size{color:var(--ink)}
+.family summary{cursor:pointer;width:max-content}
+.logos{display:flex;flex-wrap:wrap;align-items:flex-end;gap:4px 10px;margin-top:6px}
+.logo rect.hit{fill:transparent}
+.logo text.glyph{font-family:system-ui,-apple-system,"Segoe UI",Roboto,Arial,sans-serif;font-weight:700;
+text-anchor:middle}
+.logo .nt-a{fill:#1f9d3a}.logo .nt-c{fill:#2266c4}.logo .nt-g{fill:#ee8a00}.logo .nt-t{fill:#d7301f}
+.logo .aa-hydrophobic{fill:#2b2f36}.logo .aa-polar{fill:#1f9d3a}.logo .aa-amide{fill:#8e44ad}
+.logo .aa-basic{fill:#2266c4}.logo .aa-acidic{fill:#d7301f}.logo .other{fill:#8a939e}
+)";
+
 // Written last in the body; errors land in the DOM so that a headless browser can report them.  The page
 // opened as report.html#aligned-start shows the histograms aligned on the sequence starts.
 constexpr const char* kScript = R"(
@@ -102,6 +119,17 @@ document.body.dataset.ready="1";
 
 constexpr long long kMostHistogramBins = 40;
 constexpr long long kMostLengthSlots = 120;  // a wider spacer range gets its lengths grouped
+
+// A logo: stacks kLogoStack wide rising from the base of a plot kLogoHeight high, the bits axis on its left.
+constexpr int kLogoLeft = 24;
+constexpr int kLogoTop = 5;
+constexpr int kLogoHeight = 50;
+constexpr int kLogoStack = 14;
+// A capital's height as a share of its font size, about the same in the common sans fonts.  The glyphs'
+// font size makes an unscaled capital as high as the plot, so that a glyph's vertical scale is its share
+// of the axis.
+constexpr double kCapHeight = 0.72;
+constexpr size_t kMembersShown = 5;  // family members listed before the toggle
 
 void put(FILE* out, std::string_view text) {
     fwrite(text.data(), 1, text.size(), out);
@@ -368,6 +396,195 @@ void putReverseComplement(FILE* out, const std::string& name) {
     put(out, "</div>");
 }
 
+// `value` with at most `decimals` decimals, trailing zeros dropped ("2", "0.5").
+std::string trimmed(double value, int decimals) {
+    char text[32];
+    snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string result = text;
+    if (result.find('.') == std::string::npos) return result;
+    result.erase(result.find_last_not_of('0') + 1);
+    if (result.back() == '.') result.pop_back();
+    return result == "-0" ? "0" : result;
+}
+
+// The count of each letter at one position, missing or negative counts read as 0.
+std::vector<long long> positionCounts(const ReportBoxCounts& box, size_t position) {
+    std::vector<long long> counts(box.letters.size(), 0);
+    const std::vector<int>& given = box.counts[position];
+    for (size_t a = 0; a < counts.size() && a < given.size(); ++a) counts[a] = std::max(given[a], 0);
+    return counts;
+}
+
+long long totalOf(const std::vector<long long>& counts) {
+    return std::accumulate(counts.begin(), counts.end(), 0LL);
+}
+
+bool hasSites(const ReportBoxCounts& box) {
+    for (size_t p = 0; p < box.counts.size(); ++p)
+        if (totalOf(positionCounts(box, p)) > 0) return true;
+    return false;
+}
+
+// Information content in bits, log2(letters) - H, without a small-sample correction: the heights then
+// follow the counts the stack's title gives, a conserved position reaches the top of the axis however few
+// its sites, and the number of sites stands in the title for the reader to weigh.
+double informationOf(const std::vector<long long>& counts) {
+    const double total = static_cast<double>(totalOf(counts));
+    double entropy = 0;
+    for (const long long count : counts)
+        if (count > 0) entropy -= count / total * std::log2(count / total);
+    return std::max(0.0, std::log2(static_cast<double>(counts.size())) - entropy);
+}
+
+bool isNucleotides(const std::string& letters) {
+    return !letters.empty() && std::all_of(letters.begin(), letters.end(), [](char c) {
+        return std::string_view("ACGTU").find(
+                   static_cast<char>(std::toupper(static_cast<unsigned char>(c)))) != std::string_view::npos;
+    });
+}
+
+// Nucleotides in their usual colours, amino acids by chemistry.
+const char* glyphClassOf(char letter, bool nucleotides) {
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (nucleotides) {
+        switch (upper) {
+            case 'A':
+                return "nt-a";
+            case 'C':
+                return "nt-c";
+            case 'G':
+                return "nt-g";
+            default:
+                return "nt-t";  // T or U
+        }
+    }
+    const std::pair<std::string_view, const char*> groups[] = {{"AVLIMFWP", "aa-hydrophobic"},
+                                                               {"GSTYC", "aa-polar"},
+                                                               {"NQ", "aa-amide"},
+                                                               {"KRH", "aa-basic"},
+                                                               {"DE", "aa-acidic"}};
+    for (const auto& [members, name] : groups)
+        if (members.find(upper) != std::string_view::npos) return name;
+    return "other";
+}
+
+// "position 3: A 12, C 0, G 1, T 49; 1.52 bits"
+std::string stackTitle(const std::string& letters, const std::vector<long long>& counts, size_t position) {
+    std::string title = "position " + std::to_string(position + 1) + ":";
+    if (totalOf(counts) == 0) return title + " no site";
+    for (size_t a = 0; a < letters.size(); ++a)
+        title += (a == 0 ? " " : ", ") + std::string(1, letters[a]) + " " + std::to_string(counts[a]);
+    return title + "; " + trimmed(informationOf(counts), 2) + " bits";
+}
+
+// One position: its letters stacked from the bottom of the plot, the most frequent on top, each as high
+// as its share of the position's information.
+void putLogoStack(FILE* out, const ReportBoxCounts& box, size_t position) {
+    const std::vector<long long> counts = positionCounts(box, position);
+    const int x = kLogoLeft + static_cast<int>(position) * kLogoStack;
+    put(out, "<g class=\"stack\"><title>");
+    putEscaped(out, stackTitle(box.letters, counts, position));
+    fprintf(out, "</title><rect class=\"hit\" x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\"/>", x, kLogoTop,
+            kLogoStack, kLogoHeight);
+    const long long total = totalOf(counts);
+    const double shareOfAxis =
+        total > 0 ? informationOf(counts) / std::log2(static_cast<double>(counts.size())) : 0;
+    std::vector<size_t> order(counts.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return counts[a] < counts[b]; });
+    const bool nucleotides = isNucleotides(box.letters);
+    double bottom = kLogoTop + kLogoHeight;
+    for (const size_t a : order) {
+        const double share =
+            shareOfAxis * static_cast<double>(counts[a]) / static_cast<double>(std::max(total, 1LL));
+        if (share < 5e-6) continue;  // would print as no height
+        fprintf(out,
+                "<text class=\"glyph %s\" x=\"%.1f\" textLength=\"%d\" lengthAdjust=\"spacingAndGlyphs\" "
+                "transform=\"translate(0 %s) scale(1 %s)\">",
+                glyphClassOf(box.letters[a], nucleotides), x + kLogoStack / 2.0, kLogoStack - 2,
+                trimmed(bottom, 3).c_str(), trimmed(share, 5).c_str());
+        putEscaped(out, std::string_view(&box.letters[a], 1));
+        put(out, "</text>");
+        bottom -= share * kLogoHeight;
+    }
+    fprintf(out, "<text class=\"m\" x=\"%.1f\" y=\"%d\">%zu</text></g>", x + kLogoStack / 2.0,
+            kLogoTop + kLogoHeight + 10, position + 1);
+}
+
+// The bits axis, from 0 to log2 of the alphabet's size.
+void putLogoAxis(FILE* out, size_t letters, int right) {
+    const int base = kLogoTop + kLogoHeight;
+    fprintf(out, "<path class=\"axis\" d=\"M%d %dH%dV%dH%d\"/>", kLogoLeft - 4, kLogoTop, kLogoLeft - 1, base,
+            right);
+    fprintf(out, "<path class=\"axis\" d=\"M%d %dH%d\"/>", kLogoLeft - 4, base, kLogoLeft - 1);
+    fprintf(out, "<text class=\"e\" x=\"%d\" y=\"%d\">%s</text><text class=\"e\" x=\"%d\" y=\"%d\">0</text>",
+            kLogoLeft - 5, kLogoTop + 4, trimmed(std::log2(static_cast<double>(letters)), 1).c_str(),
+            kLogoLeft - 5, base + 3);
+    fprintf(out, "<text class=\"m\" transform=\"translate(7 %d) rotate(-90)\">bits</text>",
+            kLogoTop + kLogoHeight / 2);
+}
+
+void putLogo(FILE* out, const ReportBoxCounts& box, size_t number) {
+    const int right = kLogoLeft + static_cast<int>(box.counts.size()) * kLogoStack;
+    fprintf(out,
+            "<svg class=\"logo\" width=\"%d\" height=\"%d\" role=\"img\" aria-label=\"sequence logo of box "
+            "%zu\">",
+            right + 2, kLogoTop + kLogoHeight + 13, number);
+    putLogoAxis(out, box.letters.size(), right);
+    for (size_t p = 0; p < box.counts.size(); ++p) putLogoStack(out, box, p);
+    put(out, "</svg>");
+}
+
+// A box without site, or of a one-letter alphabet, would have nothing to show.
+bool drawsLogo(const ReportBoxCounts& box) {
+    return box.letters.size() > 1 && hasSites(box);
+}
+
+// A logo of each box that has sites, in the order of the boxes.
+void putLogos(FILE* out, const ReportModel& model) {
+    if (std::none_of(model.boxCounts.begin(), model.boxCounts.end(), drawsLogo)) return;
+    put(out, "<div class=\"logos\">");
+    for (size_t b = 0; b < model.boxCounts.size(); ++b)
+        if (drawsLogo(model.boxCounts[b])) putLogo(out, model.boxCounts[b], b + 1);
+    put(out, "</div>");
+}
+
+void putMembers(FILE* out, const std::vector<std::string>& names, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+        put(out, i == from ? "<span class=\"member\">" : ", <span class=\"member\">");
+        putEscaped(out, names[i]);
+        put(out, "</span>");
+    }
+}
+
+// The family's size and its first other members, the rest behind a toggle.
+void putFamily(FILE* out, const ReportModel& model) {
+    const std::vector<std::string>& members = model.familyMembers;
+    fprintf(out, "<div class=\"family\"><span class=\"family-size\">family of %s</span>",
+            plural(static_cast<long long>(model.familySize), "model").c_str());
+    if (!members.empty()) put(out, ": ");
+    const size_t shown = std::min(members.size(), kMembersShown);
+    putMembers(out, members, 0, shown);
+    if (members.size() > shown) {
+        fprintf(out, "<details class=\"more-members\"><summary>and %zu more</summary>",
+                members.size() - shown);
+        putMembers(out, members, shown, members.size());
+        put(out, "</details>");
+    }
+    put(out, "</div>");
+}
+
+bool drawsLogos(const ReportModel& model) {
+    return std::any_of(model.boxCounts.begin(), model.boxCounts.end(), drawsLogo);
+}
+
+// Whether the page needs the family and logo style.
+bool showsFamilies(const ReportRun& run, const std::vector<ReportModel>& top) {
+    return run.families || std::any_of(top.begin(), top.end(), [](const ReportModel& model) {
+               return model.familySize > 0 || drawsLogos(model);
+           });
+}
+
 void putDrawing(FILE* out, const ReportRun& run, const ReportModel& model) {
     put(out, "<td class=\"drawing\"><div class=\"model-name\" title=\"result file ");
     putEscaped(out, model.file);  // motbox-delta's models come from one file per spacer window
@@ -375,6 +592,7 @@ void putDrawing(FILE* out, const ReportRun& run, const ReportModel& model) {
     putEscaped(out, model.name);
     put(out, "</div>");
     if (run.bothStrands) putReverseComplement(out, model.reverseComplement);
+    if (model.familySize > 0) putFamily(out, model);
     put(out, "<div class=\"boxes\">");
     bool inBox = false;
     size_t spacer = 0;
@@ -390,7 +608,9 @@ void putDrawing(FILE* out, const ReportRun& run, const ReportModel& model) {
         putSymbol(out, run, c);
     }
     if (inBox) put(out, "</span>");
-    put(out, "</div></td>");
+    put(out, "</div>");
+    putLogos(out, model);
+    put(out, "</td>");
 }
 
 void putSupportBar(FILE* out, const char* set, long long support, long long sequences) {
@@ -463,6 +683,11 @@ void putRunHeader(FILE* out, const ReportRun& run) {
                 ", in %zu rows: a model and its reverse complement share one, and count once in the E-values",
                 run.rows);
     put(out, "</dd>\n");
+    if (run.families)
+        fprintf(out,
+                "<dt>Families</dt><dd id=\"families\">%zu %s; each row shows the head of one, with the "
+                "family's size and its other models</dd>\n",
+                run.familiesCount, run.familiesCount == 1 ? "family" : "families");
     fprintf(out, "<dt>Run time</dt><dd>extraction %.2f s CPU, whole run %.2f s wall</dd>\n",
             run.extractionSeconds, run.wallSeconds);
     put(out, "<dt>Table</dt><dd><a id=\"table-link\" href=\"");
@@ -473,8 +698,12 @@ void putRunHeader(FILE* out, const ReportRun& run) {
     put(out, "</dl></header>\n");
 }
 
-void putIntroAndLegend(FILE* out, const ReportRun& run, size_t shown) {
-    if (run.bothStrands)
+void putIntroAndLegend(FILE* out, const ReportRun& run, const std::vector<ReportModel>& top) {
+    const size_t shown = top.size();
+    if (run.families)
+        fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu families.</p>", shown,
+                run.familiesCount);
+    else if (run.bothStrands)
         fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu rows.</p>", shown, run.rows);
     else
         fprintf(out, "<div class=\"intro\"><p>The %zu best-ranked of %zu models.</p>", shown,
@@ -495,13 +724,18 @@ void putIntroAndLegend(FILE* out, const ReportRun& run, size_t shown) {
         put(out,
             "<span><span class=\"swatch plus\"></span> occurrences on the + strand</span><span><span "
             "class=\"swatch minus\"></span> on the - strand</span>");
+    if (std::any_of(top.begin(), top.end(), drawsLogos))
+        put(out,
+            "<span class=\"logo-legend\">logos: a stack per box position, as high as its information in "
+            "bits, shared by its letters as they occur</span>");
     put(out, "</div></div>\n");
 }
 
 void putModelTable(FILE* out, const ReportRun& run, const std::vector<ReportModel>& top) {
+    put(out, "<table id=\"models\"><thead><tr><th class=\"num\">rank</th><th>");
+    put(out, run.families ? "family head" : "model");
     put(out,
-        "<table id=\"models\"><thead><tr><th class=\"num\">rank</th><th>model</th>"
-        "<th>support: input, control</th><th class=\"num\">enrichment</th><th class=\"num\">E-value</th>"
+        "</th><th>support: input, control</th><th class=\"num\">enrichment</th><th class=\"num\">E-value</th>"
         "<th>occurrence starts</th><th>spacer lengths</th></tr></thead>\n<tbody>\n");
     for (const ReportModel& model : top) putModelRow(out, run, model);
     put(out, "</tbody></table>\n");
@@ -519,6 +753,10 @@ void writeReport(FILE* out, const ReportRun& run, const std::vector<ReportModel>
     put(out, "</title>\n<style>");
     put(out, kStyle);
     if (run.bothStrands) put(out, kStrandStyle);
+    if (showsFamilies(run, top)) {
+        put(out, kFamilyStyle);
+        fprintf(out, ".logo text.glyph{font-size:%spx}\n", trimmed(kLogoHeight / kCapHeight, 2).c_str());
+    }
     put(out, "</style></head>\n<body>\n");
     putRunHeader(out, run);
     if (top.empty()) {
@@ -526,7 +764,7 @@ void writeReport(FILE* out, const ReportRun& run, const std::vector<ReportModel>
             "<p id=\"no-model\">No model was written by this run, so none could be ranked. A lower quorum "
             "or wider criteria (longer boxes, more substitutions, wider spacers) may find some.</p>\n");
     } else {
-        putIntroAndLegend(out, run, top.size());
+        putIntroAndLegend(out, run, top);
         putModelTable(out, run, top);
     }
     put(out, "<footer>");

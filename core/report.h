@@ -2,7 +2,8 @@
 // The HTML report of a ranked run: one self-contained page (inline CSS and SVG, a few lines of inline
 // script, nothing fetched) with the run's figures, the best-ranked models drawn as their boxes and
 // spacers, their supports in the input and the control, their scores, where their occurrences start and,
-// for models of several boxes, which spacer lengths they use.
+// for models of several boxes, which spacer lengths they use.  A run that groups its models into families
+// shows one row per family head, with the family's size and members, and a sequence logo of each box.
 
 #include <cstdint>
 #include <cstdio>
@@ -28,6 +29,12 @@ struct ReportOccurrences {
     std::vector<char> strands;  // '+' or '-' by occurrence in a both-strands run, else empty
 };
 
+// Counts of each letter at each position of one box over a model's sites, read on each site's own strand.
+struct ReportBoxCounts {
+    std::string letters;                   // the alphabet's letters in order ("ACGT", or 20 amino acids)
+    std::vector<std::vector<int>> counts;  // by box position, by letter (index into letters)
+};
+
 struct ReportModel {
     size_t rank = 0;               // 1 = the best, as in the table
     std::string name;              // as in the result file and the table
@@ -40,6 +47,9 @@ struct ReportModel {
     ReportOccurrences occurrences;
     std::string
         reverseComplement;  // both strands: the name of the model sharing its row, "=" itself, "" none
+    size_t familySize = 0;  // models in its family (it is the head); 0: no families in this run
+    std::vector<std::string> familyMembers;  // the family's other models' names, in rank order
+    std::vector<ReportBoxCounts> boxCounts;  // one per box of the model; empty: no logo
 };
 
 // What the report's header says about the run.
@@ -64,6 +74,8 @@ struct ReportRun {
     std::string tableLink;          // the same file as a link from the report's directory
     size_t top = 0;                 // models asked for (--report-top)
     std::vector<ReportSymbol> symbols;  // by models symbol number
+    bool families = false;              // the models grouped into families, the rows their heads
+    size_t familiesCount = 0;           // families of the ranked models (with `families`)
 };
 
 // Writes the page; `top` holds the best-ranked models, in rank order (at most run.top of them, none for

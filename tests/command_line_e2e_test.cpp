@@ -179,7 +179,7 @@ TEST_F(CommandLineRun, BadOptionsNameThemselvesAndShowTheUsage) {
         {{"--max-memory=0"}, "bad value '0' for option '--max-memory'"},
         {{"--max-memory", "99999999999G"}, "bad value '99999999999G' for option '--max-memory'"},
         {{"--version=2"}, "option '--version' takes no value"},
-        {{"--report-top", "5"}, "option '--report-top' needs --report"},
+        {{"--report-top", "5"}, "option '--report-top' needs --report, --meme or --sites"},
         {{"--report", "r.html", "--report-top", "0"}, "bad value '0' for option '--report-top'"},
         {{"--report", "r.html", "--report-top", "1001"}, "bad value '1001' for option '--report-top'"},
         {{"--report="}, "bad value '' for option '--report'"},

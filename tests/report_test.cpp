@@ -1,12 +1,16 @@
 // The report page: escaping of every data field, one row and its charts per model, occurrence bins that
-// hold exactly the occurrences they name, and a page that loads nothing.
+// hold exactly the occurrences they name, a page that loads nothing, and family rows with their members
+// and the logos of their boxes, each stack as high as its information.
 #include "report.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <numeric>
 #include <random>
 #include <regex>
 #include <string>
@@ -55,10 +59,16 @@ ReportRun smallRun() {
 
 ReportModel modelOf(size_t rank, const std::string& code, std::vector<SpacerRange> spacers = {},
                     ReportOccurrences occurrences = {}) {
-    const auto support = static_cast<int32_t>(30 - rank), control = static_cast<int32_t>(7 * rank);
-    const Enrichment score = enrichmentOf(support, 40, control, 400, 900);
-    return {rank, "m" + code, code, support, control, score, "", std::move(spacers), std::move(occurrences),
-            ""};
+    ReportModel model;
+    model.rank = rank;
+    model.name = "m" + code;
+    model.code = code;
+    model.support = static_cast<int32_t>(30 - rank);
+    model.controlSupport = static_cast<int32_t>(7 * rank);
+    model.score = enrichmentOf(model.support, 40, model.controlSupport, 400, 900);
+    model.spacers = std::move(spacers);
+    model.occurrences = std::move(occurrences);
+    return model;
 }
 
 struct Bar {
@@ -256,6 +266,163 @@ TEST(Report, BothStrandsSplitEveryBinByStrandAndNameTheReverseComplement) {
     const std::string single = rendered(smallRun(), {modelOf(1, "01", {}, {{1, 2}, {-9, -3}, {}, {}})});
     for (const char* strandOnly : {"strand", "reverse complement", "rows."})
         EXPECT_FALSE(contains(single, strandOnly)) << strandOnly;
+}
+
+}  // namespace
+
+namespace {
+
+ReportRun familyRun() {
+    ReportRun run = smallRun();
+    run.families = true;
+    run.familiesCount = 37;
+    return run;
+}
+
+TEST(Report, FamilyRowsGiveTheirSizeAndMembersTheRestBehindAToggle) {
+    const size_t memberCounts[] = {0, 3, 5, 6, 11};
+    std::vector<ReportModel> top;
+    for (const size_t members : memberCounts) {
+        ReportModel& model = top.emplace_back(modelOf(top.size() + 1, "0123"));
+        model.familySize = members + 1;
+        for (size_t i = 0; i < members; ++i) model.familyMembers.push_back("m<" + std::to_string(i) + ">&'");
+    }
+    const std::string page = rendered(familyRun(), top);
+    EXPECT_TRUE(contains(page, "The 5 best-ranked of 37 families."));
+    EXPECT_TRUE(contains(page, "<th>family head</th>") && !contains(page, "<th>model</th>"));
+    EXPECT_TRUE(contains(page, "<dd id=\"families\">37 families;"));
+    EXPECT_FALSE(contains(page, "m<0"));
+    EXPECT_FALSE(contains(page, "class=\"logo"));  // no box counts given
+    for (const ReportModel& model : top) {
+        const std::string row = partOf(page, "data-rank=\"" + std::to_string(model.rank) + "\"", "</tr>");
+        const size_t members = model.familyMembers.size(), shown = std::min<size_t>(members, 5);
+        EXPECT_TRUE(contains(row, "family of " + std::to_string(model.familySize) +
+                                      (model.familySize == 1 ? " model<" : " models<")));
+        const std::string toggle = partOf(row, "<details", "</details>");
+        const std::string listed = row.substr(0, row.find("<details"));
+        EXPECT_EQ(countOf(listed, "<span class=\"member\">"), shown) << members;
+        EXPECT_EQ(countOf(toggle, "<span class=\"member\">"), members - shown) << members;
+        EXPECT_EQ(contains(toggle, "<summary>and " + std::to_string(members - shown) + " more</summary>"),
+                  members > 5);
+        for (size_t i = 0; i < members; ++i)
+            EXPECT_TRUE(contains(i < 5 ? listed : toggle, "&lt;" + std::to_string(i) + "&gt;&amp;&#39;<"));
+    }
+    // A run without families draws none of it, and counts its rows as models.
+    const std::string plain = rendered(smallRun(), {modelOf(1, "0123"), modelOf(2, "01-2", {{1, 3}})});
+    EXPECT_TRUE(contains(plain, "The 2 best-ranked of 900 models.") && contains(plain, "<th>model</th>"));
+    for (const char* familyOnly :
+         {"family of", "\"family", "families", "member", "<details", "logo", "bits", "glyph"})
+        EXPECT_FALSE(contains(plain, familyOnly)) << familyOnly;
+}
+
+struct Glyph {
+    std::string letter, colour;
+    double bottom, scale;  // baseline y, and the height as a share of the axis
+};
+
+std::vector<Glyph> glyphsOf(const std::string& stack) {
+    static const std::regex glyph(
+        R"re(<text class="glyph ([\w-]+)"[^>]*transform="translate\(0 ([\d.]+)\) scale\(1 ([\d.]+)\)">(.)<)re");
+    std::vector<Glyph> glyphs;
+    for (std::sregex_iterator it(stack.begin(), stack.end(), glyph), end; it != end; ++it)
+        glyphs.push_back({(*it)[4], (*it)[1], std::stod((*it)[2]), std::stod((*it)[3])});
+    return glyphs;
+}
+
+std::vector<std::string> stacksOf(const std::string& logo) {
+    std::vector<std::string> stacks;
+    for (size_t at = logo.find("<g class=\"stack\">"); at != std::string::npos;
+         at = logo.find("<g class=\"stack\">", at + 1))
+        stacks.push_back(logo.substr(at, logo.find("</g>", at) - at));
+    return stacks;
+}
+
+TEST(Report, LogoStacksAreAsHighAsTheirInformationInBits) {
+    const std::string aminoAcids = "ACDEFGHIKLMNPQRSTVWY";
+    std::vector<int> uniform(20, 3), conserved(20, 0), mixed(20, 1);
+    conserved[8] = 9;  // K
+    mixed[3] = 30;
+    struct Case {
+        std::vector<ReportBoxCounts> boxes;
+        std::vector<size_t> drawn;                   // boxes given a logo, from 1
+        const char* top;                             // the axis top in bits
+        std::string firstTitle;                      // of the first stack
+        std::map<std::string, std::string> colours;  // by letter
+    };
+    const Case cases[] = {
+        {{{"ACGT", {{0, 0, 0, 50}, {10, 10, 10, 10}, {40, 5, 5, 0}, {1, 2, 3, 4}}},
+          {"ACGT", {}},
+          {"ACGT", {{0, 0, 0, 0}, {0, 0, 0, 0}}},
+          {"ACGT", {{30, 10, 5, 5}, {0, 25, 25, 0}, {7, 0, 0, 0}}}},
+         {1, 4},
+         "2",
+         "position 1: A 0, C 0, G 0, T 50; 2 bits",
+         {{"A", "nt-a"}, {"C", "nt-c"}, {"G", "nt-g"}, {"T", "nt-t"}}},
+        {{{aminoAcids, {conserved, uniform, mixed}}},
+         {1},
+         "4.3",
+         "position 1: A 0, C 0, D 0, E 0, F 0, G 0, H 0, I 0, K 9, L 0, M 0, N 0, P 0, Q 0, R 0, "
+         "S 0, T 0, V 0, W 0, Y 0; 4.32 bits",
+         {{"A", "aa-hydrophobic"},
+          {"S", "aa-polar"},
+          {"N", "aa-amide"},
+          {"K", "aa-basic"},
+          {"E", "aa-acidic"}}}};
+    for (const Case& c : cases) {
+        ReportModel model = modelOf(1, "0-1-2-3", {{1, 2}, {1, 2}, {1, 2}});
+        model.familySize = 1;
+        model.boxCounts = c.boxes;
+        const std::string page = rendered(familyRun(), {model});
+        EXPECT_EQ(countOf(page, "<svg class=\"logo\""), c.drawn.size());
+        EXPECT_TRUE(contains(page, "<span class=\"logo-legend\">"));
+        EXPECT_EQ(partOf(page, "<title>position", "</title>"), "<title>" + c.firstTitle);
+        for (const size_t box : c.drawn) {
+            const std::string logo =
+                partOf(page, "aria-label=\"sequence logo of box " + std::to_string(box), "</svg>");
+            EXPECT_TRUE(contains(logo, std::string(">") + c.top + "</text>"));
+            // The bits axis, from the top of the plot down to its base.
+            std::smatch axis;
+            const std::regex axisPath(R"(<path class="axis" d="M\d+ (\d+)H\d+V(\d+)H)");
+            ASSERT_TRUE(std::regex_search(logo, axis, axisPath));
+            const double base = std::stod(axis[2]), plotHeight = base - std::stod(axis[1]);
+            const std::vector<std::string> stacks = stacksOf(logo);
+            const ReportBoxCounts& counts = c.boxes[box - 1];
+            ASSERT_EQ(stacks.size(), counts.counts.size()) << box;
+            for (size_t p = 0; p < stacks.size(); ++p) {
+                const std::vector<int>& n = counts.counts[p];
+                const double total = std::accumulate(n.begin(), n.end(), 0.0);
+                const double bits = std::log2(static_cast<double>(n.size()));
+                double information = bits;
+                for (const int k : n)
+                    if (k > 0) information += k / total * std::log2(k / total);
+                const std::vector<Glyph> glyphs = glyphsOf(stacks[p]);
+                double drawn = 0;
+                for (size_t g = 0; g < glyphs.size(); ++g) {
+                    const Glyph& glyph = glyphs[g];
+                    const auto a = counts.letters.find(glyph.letter);
+                    const auto colour = c.colours.find(glyph.letter);
+                    if (colour != c.colours.end()) {
+                        EXPECT_EQ(glyph.colour, colour->second) << glyph.letter;
+                    }
+                    EXPECT_NEAR(glyph.scale * bits, n[a] / total * information, 1e-3);
+                    // Each stands on the one below, the most frequent on top.
+                    EXPECT_NEAR(glyph.bottom, base - drawn / bits * plotHeight, 0.01);
+                    if (g > 0) {
+                        EXPECT_LE(glyphs[g - 1].scale, glyph.scale);
+                    }
+                    drawn += glyph.scale * bits;
+                }
+                EXPECT_NEAR(drawn, information, 1e-3) << box << " " << p;
+                if (information > bits - 1e-9) {  // conserved: its letter alone, as high as the axis
+                    ASSERT_EQ(glyphs.size(), 1u);
+                    EXPECT_EQ(glyphs[0].scale, 1.0);
+                }
+                if (information < 1e-9) {  // uniform: nothing drawn
+                    EXPECT_TRUE(glyphs.empty()) << box << " " << p;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
