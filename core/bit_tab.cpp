@@ -19,6 +19,22 @@ int32_t CHANGE_LIMITE = 1;
 
 namespace {
 
+// The spelling engines count a union for every candidate symbol, so this is hot: it counts eight bytes
+// at a time, and is compiled twice so that processors with a popcount instruction use it.  Only this
+// file calls it, and it is defined before its first use, as clang requires of such functions.
+__attribute__((target_clones("popcnt", "default"))) int32_t countStaticMembers(BitTab bt) {
+    // Byte 0 is masked so that the form bit is never counted.
+    int32_t n = std::popcount(static_cast<unsigned>(bt[0] & 0x7F));
+    int32_t i = 1;
+    for (; i + 8 <= SIZE_STATIC_BIT_TAB; i += 8) {
+        uint64_t word;
+        memcpy(&word, bt + i, sizeof word);
+        n += std::popcount(word);
+    }
+    for (; i < SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
+    return n;
+}
+
 constexpr unsigned char kDynamicFlag = 0x80;
 constexpr int32_t kDynamicHeader = 2;
 // The count field of the dynamic form has 15 bits and its members 16 bits.
@@ -347,7 +363,8 @@ void addToEitherForm(BitTab* bt, int32_t s) {
 constexpr int64_t kSmallUnionWork = 256;
 
 struct UnionScratch {
-    std::vector<uint64_t> marks = std::vector<uint64_t>((kMaxDynamicMember + 1) / 64);  // all clear between unions
+    std::vector<uint64_t> marks =
+        std::vector<uint64_t>((kMaxDynamicMember + 1) / 64);  // all clear between unions
     std::vector<int32_t> source;
     std::vector<int32_t> added;
 };
@@ -357,7 +374,9 @@ UnionScratch& unionScratch() {
     return scratch;
 }
 
-void flipMark(std::vector<uint64_t>& marks, int32_t s) { marks[static_cast<size_t>(s) >> 6] ^= uint64_t{1} << (s & 63); }
+void flipMark(std::vector<uint64_t>& marks, int32_t s) {
+    marks[static_cast<size_t>(s) >> 6] ^= uint64_t{1} << (s & 63);
+}
 bool marked(const std::vector<uint64_t>& marks, int32_t s) {
     return (marks[static_cast<size_t>(s) >> 6] >> (s & 63) & 1) != 0;
 }
@@ -400,7 +419,8 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     if (!added.empty()) {
         const auto n = k + static_cast<int32_t>(added.size());
         if (dynamicSize(n) > usableSize(*dest)) *dest = checkedRealloc(*dest, dynamicSize(n));
-        for (size_t i = 0; i < added.size(); ++i) setDynamicMember(*dest, k + static_cast<int32_t>(i), added[i]);
+        for (size_t i = 0; i < added.size(); ++i)
+            setDynamicMember(*dest, k + static_cast<int32_t>(i), added[i]);
         setDynamicCount(*dest, n);
     }
     if (next == members.size()) return;
@@ -555,7 +575,9 @@ BitTab AllocBitTab() {
     return bt;
 }
 
-BitTab SharedEmptyBitTab() { return sharedEmpty; }
+BitTab SharedEmptyBitTab() {
+    return sharedEmpty;
+}
 
 BitTab SingletonBitTab(int32_t s) {
     if (s < 0 || s > kMaxDynamicMember) {
@@ -696,19 +718,8 @@ int32_t nbSequenceInBitTabDynamic(BitTab bt) {
     return dynamicCount(bt);
 }
 
-// The spelling engines count a union for every candidate symbol, so this is hot: it counts eight bytes
-// at a time, and is compiled twice so that processors with a popcount instruction use it.
-__attribute__((target_clones("popcnt", "default"))) int32_t nbSequenceInBitTabStatic(BitTab bt) {
-    // Byte 0 is masked so that the form bit is never counted.
-    int32_t n = std::popcount(static_cast<unsigned>(bt[0] & 0x7F));
-    int32_t i = 1;
-    for (; i + 8 <= SIZE_STATIC_BIT_TAB; i += 8) {
-        uint64_t word;
-        memcpy(&word, bt + i, sizeof word);
-        n += std::popcount(word);
-    }
-    for (; i < SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
-    return n;
+int32_t nbSequenceInBitTabStatic(BitTab bt) {
+    return countStaticMembers(bt);
 }
 
 void printBitTab(BitTab bt) {

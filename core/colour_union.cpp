@@ -31,14 +31,18 @@ __attribute__((target_clones("popcnt", "default"))) int32_t countStrandPairs(con
     return total;
 }
 
-}  // namespace
-
-// Compiled twice so that processors with a popcount instruction use it.
-__attribute__((target_clones("popcnt", "default"))) int32_t countColourWords(const uint64_t* words, size_t n) {
-    if (strandPairs) return countStrandPairs(words, n);
+// Members in the n words of a union.  The counts here are compiled twice so that processors with a
+// popcount instruction use it; only this file calls them, as clang requires of such functions.
+__attribute__((target_clones("popcnt", "default"))) int32_t countMembers(const uint64_t* words, size_t n) {
     int32_t total = 0;
     for (size_t i = 0; i < n; ++i) total += std::popcount(words[i]);
     return total;
+}
+
+}  // namespace
+
+int32_t countColourWords(const uint64_t* words, size_t n) {
+    return strandPairs ? countStrandPairs(words, n) : countMembers(words, n);
 }
 
 int32_t sequencesInColourSet(unsigned char* bt) {
