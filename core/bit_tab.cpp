@@ -11,6 +11,7 @@
 #include <iterator>
 #include <vector>
 
+#include "cpu_dispatch.h"
 #include "memory_batches.h"
 
 int32_t NB_SEQUENCE = 0;
@@ -22,7 +23,7 @@ namespace {
 // The spelling engines count a union for every candidate symbol, so this is hot: it counts eight bytes
 // at a time, and is compiled twice so that processors with a popcount instruction use it.  Only this
 // file calls it, and it is defined before its first use, as clang requires of such functions.
-__attribute__((target_clones("popcnt", "default"))) int32_t countStaticMembers(BitTab bt) {
+POPCOUNT_DISPATCH int32_t countStaticMembers(BitTab bt) {
     // Byte 0 is masked so that the form bit is never counted.
     int32_t n = std::popcount(static_cast<unsigned>(bt[0] & 0x7F));
     int32_t i = 1;

@@ -1,5 +1,6 @@
 #include "colour_union.h"
 
+#include "cpu_dispatch.h"
 #include "strands.h"
 
 namespace {
@@ -7,8 +8,7 @@ namespace {
 // Sequences in the n words of a union whose members are strand pairs: member 2i (bit 2i + 1) and member
 // 2i + 1 (bit 2i + 2) count once together.  Bits run from the high bit of each byte down, so a pair lies
 // in one byte but for the one that starts at a byte's low bit and ends at the next byte's high bit.
-__attribute__((target_clones("popcnt", "default"))) int32_t countStrandPairs(const uint64_t* words,
-                                                                             size_t n) {
+POPCOUNT_DISPATCH int32_t countStrandPairs(const uint64_t* words, size_t n) {
     int32_t total = 0;
     for (size_t i = 0; i < n; ++i) {
         const uint64_t w = words[i];
@@ -33,7 +33,7 @@ __attribute__((target_clones("popcnt", "default"))) int32_t countStrandPairs(con
 
 // Members in the n words of a union.  The counts here are compiled twice so that processors with a
 // popcount instruction use it; only this file calls them, as clang requires of such functions.
-__attribute__((target_clones("popcnt", "default"))) int32_t countMembers(const uint64_t* words, size_t n) {
+POPCOUNT_DISPATCH int32_t countMembers(const uint64_t* words, size_t n) {
     int32_t total = 0;
     for (size_t i = 0; i < n; ++i) total += std::popcount(words[i]);
     return total;
