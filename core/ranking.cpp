@@ -470,8 +470,7 @@ void Ranking::groupIntoFamilies(const std::vector<size_t>& order, const std::vec
         Model& m = models_[order[r]];
         const std::vector<int> boxes = boxLengthsOf(m.code);
         sites.clear();
-        for (const Occurrence& o :
-             occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m)))
+        for (const Occurrence& o : occurrenceLinesOf(m, files))
             if (inputOf_[static_cast<size_t>(o.seq)] == o.seq) sites.push_back(siteOf(o, boxes));
         const size_t headRow = builder.add(sites);
         if (headRow == r) {
@@ -506,8 +505,7 @@ void Ranking::writeMeme(const std::vector<size_t>& heads, const std::vector<Rank
     std::vector<MemeMotif> motifs;
     for (size_t head : heads) {
         const Model& m = models_[head];
-        const std::vector<Occurrence> lines =
-            occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m));
+        const std::vector<Occurrence> lines = occurrenceLinesOf(m, files);
         const std::vector<CountMatrix> boxes = boxMatricesOf(m, lines);
         const std::string family = "F" + std::to_string(families_[m.family].headRank);
         for (size_t b = 0; b < boxes.size(); ++b)
@@ -525,8 +523,7 @@ void Ranking::writeMeme(const std::vector<size_t>& heads, const std::vector<Rank
 void Ranking::writeSites(const std::vector<size_t>& heads, const std::vector<RankedFile>& files) {
     for (size_t head : heads) {
         const Model& m = models_[head];
-        std::vector<Occurrence> lines =
-            occurrenceLinesOf(m, files[static_cast<size_t>(m.file)].stream, spacerCount(m));
+        std::vector<Occurrence> lines = occurrenceLinesOf(m, files);
         std::stable_sort(lines.begin(), lines.end(), [](const Occurrence& a, const Occurrence& b) {
             return std::tie(a.seq, a.pos, a.strand) < std::tie(b.seq, b.pos, b.strand);
         });
@@ -619,7 +616,10 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
 
 // The occurrence lines of a model, from its file ("Seq %5d   Pos %5d\t%d %d ..." with the spacer lengths
 // and, with both strands, the strand that ends the line; '+' in a single-strand run).
-std::vector<Occurrence> Ranking::occurrenceLinesOf(const Model& model, FILE* in, size_t spacers) const {
+std::vector<Occurrence> Ranking::occurrenceLinesOf(const Model& model,
+                                                   const std::vector<RankedFile>& files) const {
+    FILE* const in = files[static_cast<size_t>(model.file)].stream;
+    const size_t spacers = spacerCount(model);
     std::vector<Occurrence> lines;
     if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return lines;
     char* line = nullptr;
@@ -733,7 +733,7 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
         shown.score = m.score;
         shown.file = file.name;
         shown.spacers = spacersOf(m, files);
-        const std::vector<Occurrence> lines = occurrenceLinesOf(m, file.stream, spacerCount(m));
+        const std::vector<Occurrence> lines = occurrenceLinesOf(m, files);
         shown.occurrences = occurrencesOf(lines, shown.spacers.size());
         if (opts_.bothStrands) shown.reverseComplement = reverseComplementColumn(m);
         shown.familySize = family.members.size();

@@ -63,13 +63,12 @@ class Ranking {
                     size_t controlFolded);
     void writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                      double extractionSeconds);
-    std::vector<Occurrence> occurrenceLinesOf(const Model& model, FILE* in, size_t spacers) const;
+    std::vector<Occurrence> occurrenceLinesOf(const Model& model, const std::vector<RankedFile>& files) const;
     ReportOccurrences occurrencesOf(const std::vector<Occurrence>& lines, size_t spacers) const;
     void rankOrder(std::vector<size_t>& order) const;
     void groupIntoFamilies(const std::vector<size_t>& order, const std::vector<RankedFile>& files);
     std::vector<size_t> bestHeads() const;
     std::vector<CountMatrix> boxMatricesOf(const Model& model, const std::vector<Occurrence>& lines) const;
-    void writeMotifFiles(const std::vector<size_t>& order, const std::vector<RankedFile>& files);
     void writeMeme(const std::vector<size_t>& heads, const std::vector<RankedFile>& files);
     void writeSites(const std::vector<size_t>& heads, const std::vector<RankedFile>& files);
     std::vector<std::string> headerWordsOf(const char* fastaFile) const;
