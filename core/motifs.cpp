@@ -1,28 +1,27 @@
 #include "motifs.h"
 
 #include <algorithm>
+#include <bit>
 #include <cinttypes>
 #include <cmath>
 #include <limits>
 #include <string_view>
 #include <utility>
 
+#include "cpu_dispatch.h"
 #include "strands.h"
 
 // ---------------------------------------------------------------------------------------------------------
 // Families
 
-FamilyBuilder::FamilyBuilder(std::vector<int32_t> sequenceLengths)
-    : lengths_(std::move(sequenceLengths)), touched_(1) {
+FamilyBuilder::FamilyBuilder(std::vector<int32_t> sequenceLengths) : lengths_(std::move(sequenceLengths)) {
+    int32_t ranked = 0;
     for (int32_t& length : lengths_) {
         length = std::max<int32_t>(length, 0);
-        firstSegment_.push_back(segments_.size());
-        for (int32_t start = 0; start < length; start += kSegmentLength) {
-            Segment segment;
-            segment.firstFrom.assign(static_cast<size_t>(std::min(kSegmentLength, length - start)) + 1, 0);
-            segments_.push_back(std::move(segment));
-        }
+        rankOf_.push_back(length > 0 ? ranked++ : -1);
     }
+    words_ = (static_cast<size_t>(ranked) + 63) / 64;
+    modelSequences_.assign(words_, 0);
 }
 
 size_t FamilyBuilder::mergeSites(const std::vector<Site>& sites) {
@@ -35,142 +34,192 @@ size_t FamilyBuilder::mergeSites(const std::vector<Site>& sites) {
         const int32_t start = std::clamp(site.start, 0, length);
         clipped_.push_back({site.seq, start, std::clamp(site.end, start, length)});
     }
-    std::sort(clipped_.begin(), clipped_.end(), [](const Interval& a, const Interval& b) {
+    const auto bySequenceThenStart = [](const Interval& a, const Interval& b) {
         return a.seq != b.seq ? a.seq < b.seq : a.start < b.start;
-    });
+    };
+    // Sites come in file order, which is mostly this order already.
+    if (!std::is_sorted(clipped_.begin(), clipped_.end(), bySequenceThenStart))
+        std::sort(clipped_.begin(), clipped_.end(), bySequenceThenStart);
     size_t support = 0;
     intervals_.clear();
+    modelSpans_.clear();
     for (size_t i = 0; i < clipped_.size(); i++) {
-        const Interval& next = clipped_[i];
+        Interval next = clipped_[i];
         if (i == 0 || next.seq != clipped_[i - 1].seq) support++;
         if (next.start == next.end) continue;
+        next.seq =
+            rankOf_[static_cast<size_t>(next.seq)];  // a non-empty span lies on a sequence with positions
+        if (intervals_.empty() || intervals_.back().seq != next.seq)
+            modelSpans_.push_back({static_cast<uint32_t>(intervals_.size()), next.start, next.end});
+        modelSpans_.back().end = std::max(modelSpans_.back().end, next.end);
         if (!intervals_.empty() && intervals_.back().seq == next.seq && next.start <= intervals_.back().end)
             intervals_.back().end = std::max(intervals_.back().end, next.end);
         else
             intervals_.push_back(next);
     }
+    modelSpans_.push_back({static_cast<uint32_t>(intervals_.size()), 0, 0});
+    for (uint32_t w : modelWords_) modelSequences_[w] = 0;
+    modelWords_.clear();
+    for (const Interval& interval : intervals_) {
+        const auto w = static_cast<uint32_t>(interval.seq / 64);
+        if (modelSequences_[w] == 0) modelWords_.push_back(w);
+        modelSequences_[w] |= uint64_t{1} << (interval.seq % 64);
+    }
     return support;
 }
 
-void FamilyBuilder::nextSequenceVisit() {
-    if (++visit_ != 0) return;
-    // The visit counter wrapped: forget every visit so that none is taken for the current one.
-    for (HeadTally& tally : tallies_) tally.visit = 0;
-    visit_ = 1;
+namespace {
+
+// The lanes, as bits, whose sets share at least `needed` members with `model`, over the given words of a
+// block of sets stored word by word, FamilyBuilder::kLanes sets to a word; counts[lane] gets the number.
+[[gnu::always_inline]] inline uint32_t lanesSharingIn(const uint64_t* block, const uint64_t* model,
+                                                      const uint32_t* words, size_t wordCount,
+                                                      uint64_t needed, uint64_t* counts) {
+    constexpr size_t lanes = FamilyBuilder::kLanes;
+    static_assert(lanes <= 32);
+    uint64_t sums[lanes] = {};
+    for (size_t i = 0; i < wordCount; i++) {
+        const uint64_t bits = model[words[i]];
+        const uint64_t* row = block + static_cast<size_t>(words[i]) * lanes;
+        for (size_t lane = 0; lane < lanes; lane++)
+            sums[lane] += static_cast<uint64_t>(std::popcount(row[lane] & bits));
+    }
+    uint32_t sharing = 0;
+    for (size_t lane = 0; lane < lanes; lane++) {
+        counts[lane] = sums[lane];
+        sharing |= static_cast<uint32_t>(sums[lane] >= needed) << lane;
+    }
+    return sharing;
 }
 
-void FamilyBuilder::countHeadsMeeting(const Interval& interval) {
-    // First the heads of the pieces meeting the interval, without branches since whether a piece meets is
-    // as good as random, then each of them once per sequence.
-    const int32_t start = interval.start, end = interval.end;  // locals: the stores below cannot alias them
-    const int32_t from = scanStart(interval);
-    size_t met = 0;
-    for (int32_t k = from / kSegmentLength; k <= (end - 1) / kSegmentLength; k++) {
-        const Segment& segment = segments_[firstSegment_[interval.seq] + static_cast<size_t>(k)];
-        const int32_t base = k * kSegmentLength;
-        const uint32_t first = segment.firstFrom[static_cast<size_t>(std::max(from, base) - base)];
-        const uint32_t last =
-            segment.firstFrom[static_cast<size_t>(std::min(end, base + kSegmentLength) - base)];
-        const size_t room = met + (last - first) + segment.recent.size();
-        if (metHeads_.size() < room) metHeads_.resize(2 * room);
-        uint32_t* const heads = metHeads_.data();
-        const Piece* const sorted = segment.sorted.data();
-        for (uint32_t i = first; i < last; i++) {
-            heads[met] = sorted[i].head;
-            met += sorted[i].end > start;
+using LanesSharing = uint32_t (*)(const uint64_t*, const uint64_t*, const uint32_t*, size_t, uint64_t,
+                                  uint64_t*);
+
+POPCOUNT_DISPATCH uint32_t lanesSharingScalar(const uint64_t* block, const uint64_t* model,
+                                              const uint32_t* words, size_t wordCount, uint64_t needed,
+                                              uint64_t* counts) {
+    return lanesSharingIn(block, model, words, wordCount, needed, counts);
+}
+
+#if defined(__x86_64__) && !defined(MOTBOX_NO_CPU_DISPATCH)
+__attribute__((target("avx512f,avx512vpopcntdq"))) uint32_t lanesSharingVector(
+    const uint64_t* block, const uint64_t* model, const uint32_t* words, size_t wordCount, uint64_t needed,
+    uint64_t* counts) {
+    return lanesSharingIn(block, model, words, wordCount, needed, counts);
+}
+#endif
+
+// The vector popcount where the processor has it, chosen at the first call (not when the program loads,
+// which a sanitizer's start-up may not allow).
+LanesSharing lanesSharingForThisProcessor() {
+#if defined(__x86_64__) && !defined(MOTBOX_NO_CPU_DISPATCH)
+    if (__builtin_cpu_supports("avx512vpopcntdq")) return lanesSharingVector;
+#endif
+    return lanesSharingScalar;
+}
+
+// Whether two runs of disjoint intervals, each by position, share a position.
+template <typename Interval>
+bool anyOverlap(const Interval* a, const Interval* aEnd, const Interval* b, const Interval* bEnd) {
+    while (a != aEnd && b != bEnd) {
+        if (a->end <= b->start)
+            ++a;
+        else if (b->end <= a->start)
+            ++b;
+        else
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Whether a's i-th sequence and b's j-th share a position: mostly told by their hulls alone, without a
+// branch, since whether two hulls meet is as good as random.
+inline bool FamilyBuilder::overlapIn(const SequenceIntervals& a, size_t i, const SequenceIntervals& b,
+                                     size_t j) {
+    const SequenceSpan* const x = a.spans + i;
+    const SequenceSpan* const y = b.spans + j;
+    const bool hullsMeet = (x->end > y->start) & (y->end > x->start);
+    // A hull of one interval is that interval.
+    const bool bothSingle =
+        (x[1].firstInterval - x->firstInterval == 1) & (y[1].firstInterval - y->firstInterval == 1);
+    if (hullsMeet & !bothSingle)
+        return anyOverlap(a.intervals + x->firstInterval, a.intervals + x[1].firstInterval,
+                          b.intervals + y->firstInterval, b.intervals + y[1].firstInterval);
+    return hullsMeet;
+}
+
+// Walks the sequences two sets share, in order, with their ranks in each set, until the two have
+// overlapped in `needed` of them (true) or can no longer (false); `common` is the number shared.
+POPCOUNT_DISPATCH bool FamilyBuilder::overlapInEnough(const uint64_t* headBits, size_t headStride,
+                                                      const SequenceIntervals& headSide,
+                                                      const uint64_t* modelBits,
+                                                      const SequenceIntervals& modelSide, size_t words,
+                                                      size_t needed, size_t common) {
+    size_t met = 0, left = common, headRank = 0, modelRank = 0;
+    for (size_t w = 0; w < words; w++) {
+        const uint64_t headWord = headBits[w * headStride], modelWord = modelBits[w];
+        for (uint64_t shared = headWord & modelWord; shared != 0; shared &= shared - 1) {
+            const uint64_t below = (shared & -shared) - 1;
+            const size_t h = headRank + static_cast<size_t>(std::popcount(headWord & below));
+            const size_t m = modelRank + static_cast<size_t>(std::popcount(modelWord & below));
+            met += overlapIn(headSide, h, modelSide, m);
+            if (met >= needed) return true;
+            if (met + --left < needed) return false;
         }
-        for (const Piece& piece : segment.recent) {
-            heads[met] = piece.head;
-            met += (piece.start < end) & (piece.end > start);
+        headRank += static_cast<size_t>(std::popcount(headWord));
+        modelRank += static_cast<size_t>(std::popcount(modelWord));
+    }
+    return false;
+}
+
+bool FamilyBuilder::meets(uint32_t head, size_t needed, size_t common) const {
+    const HeadBase& base = headBase_[head];
+    const SequenceIntervals headSide = {headIntervals_.data() + base.interval, headSpans_.data() + base.span};
+    const SequenceIntervals modelSide = {intervals_.data(), modelSpans_.data()};
+    const uint64_t* const headBits = &headSequences_[(head / kLanes) * words_ * kLanes + head % kLanes];
+    return overlapInEnough(headBits, kLanes, headSide, modelSequences_.data(), modelSide, words_, needed,
+                           common);
+}
+
+uint32_t FamilyBuilder::firstAttractingHead(size_t needed) {
+    const size_t heads = headModel_.size();
+    static const LanesSharing lanesSharing = lanesSharingForThisProcessor();
+    const size_t blockWords = words_ * kLanes;
+    uint64_t counts[kLanes];
+    for (size_t first = 0; first < heads; first += kLanes) {
+        // Lanes past the last head hold empty sets, which share nothing.
+        for (uint32_t sharing =
+                 lanesSharing(headSequences_.data() + first / kLanes * blockWords, modelSequences_.data(),
+                              modelWords_.data(), modelWords_.size(), needed, counts);
+             sharing != 0; sharing &= sharing - 1) {
+            const auto lane = static_cast<size_t>(std::countr_zero(sharing));
+            const auto head = static_cast<uint32_t>(first + lane);
+            if (meets(head, needed, counts[lane])) return head;
         }
     }
-    size_t touchedCount = touchedCount_;
-    for (size_t i = 0; i < met; i++) {
-        const uint32_t head = metHeads_[i];
-        HeadTally& tally = tallies_[head];
-        if (tally.visit == visit_) continue;  // already met in this sequence
-        tally.visit = visit_;
-        touched_[touchedCount] = head;
-        touchedCount += tally.sequences++ == 0;
-        if (head < search_.best) noteCount(head, tally.sequences, touchedCount);
-    }
-    touchedCount_ = touchedCount;
-}
-
-void FamilyBuilder::noteCount(uint32_t head, uint32_t sequences, size_t touchedCount) {
-    if (sequences < search_.needed) {
-        search_.mostBelowBest = std::max(search_.mostBelowBest, sequences);
-        return;
-    }
-    // A new lowest attracting head: only the heads below it matter now.
-    search_.best = head;
-    search_.mostBelowBest = 0;
-    for (size_t i = 0; i < touchedCount; i++)
-        if (touched_[i] < head)
-            search_.mostBelowBest = std::max(search_.mostBelowBest, tallies_[touched_[i]].sequences);
-}
-
-uint32_t FamilyBuilder::firstAttractingHead(size_t support) {
-    // The fewest sequences, c, with c / support >= the share, exactly in integers.
-    const auto needed =
-        (static_cast<int64_t>(support) * kFamilyOverlapNumerator + kFamilyOverlapDenominator - 1) /
-        kFamilyOverlapDenominator;
-    search_ = {kNoHead, static_cast<uint32_t>(needed), 0};
-    // Sequences without an interval are counted as left too, which only delays the end.
-    size_t sequencesLeft = support;
-    for (size_t i = 0; i < intervals_.size(); i++) {
-        if (i == 0 || intervals_[i].seq != intervals_[i - 1].seq) {
-            // Once no head below the best, met so far or not (0), can reach the count in the sequences
-            // left, the best is found.
-            if (search_.mostBelowBest + sequencesLeft < search_.needed) break;
-            nextSequenceVisit();
-            sequencesLeft--;
-        }
-        countHeadsMeeting(intervals_[i]);
-    }
-    for (size_t i = 0; i < touchedCount_; i++) tallies_[touched_[i]].sequences = 0;
-    touchedCount_ = 0;
-    return search_.best;
-}
-
-void FamilyBuilder::sortInRecent(Segment& segment, int32_t segmentStart) {
-    const auto byStart = [](const Piece& x, const Piece& y) { return x.start < y.start; };
-    std::sort(segment.recent.begin(), segment.recent.end(), byStart);
-    std::vector<Piece> merged(segment.sorted.size() + segment.recent.size());
-    std::merge(segment.sorted.begin(), segment.sorted.end(), segment.recent.begin(), segment.recent.end(),
-               merged.begin(), byStart);
-    segment.sorted = std::move(merged);
-    segment.recent.clear();
-    uint32_t next = 0;
-    for (size_t p = 0; p < segment.firstFrom.size(); p++) {
-        const int32_t position = segmentStart + static_cast<int32_t>(p);
-        while (next < segment.sorted.size() && segment.sorted[next].start < position) next++;
-        segment.firstFrom[p] = next;
-    }
-}
-
-void FamilyBuilder::addPiece(int32_t seq, const Piece& piece) {
-    Segment& segment = segmentOf(seq, piece.start);
-    segment.recent.push_back(piece);
-    if (segment.recent.size() >= kRecentPieces)
-        sortInRecent(segment, piece.start / kSegmentLength * kSegmentLength);
+    return kNoHead;
 }
 
 void FamilyBuilder::becomeHead(size_t model) {
-    const auto slot = static_cast<uint32_t>(headModel_.size());
+    const size_t head = headModel_.size();
     headModel_.push_back(model);
-    tallies_.push_back({0, 0});
-    touched_.resize(headModel_.size() + 1);  // room for every head, and one more written past the last
-    for (const Interval& interval : intervals_)
-        for (int32_t start = interval.start, end = 0; end != interval.end; start = end) {
-            end = start + std::min(kPieceWidth, interval.end - start);
-            addPiece(interval.seq, {start, end, slot});
-        }
+    if (head % kLanes == 0) headSequences_.resize(headSequences_.size() + words_ * kLanes, 0);
+    for (uint32_t w : modelWords_)
+        headSequences_[((head / kLanes) * words_ + w) * kLanes + head % kLanes] = modelSequences_[w];
+    headBase_.push_back({headIntervals_.size(), headSpans_.size()});
+    headIntervals_.insert(headIntervals_.end(), intervals_.begin(), intervals_.end());
+    headSpans_.insert(headSpans_.end(), modelSpans_.begin(), modelSpans_.end());
 }
 
 size_t FamilyBuilder::add(const std::vector<Site>& sites) {
     const size_t support = mergeSites(sites);
-    const uint32_t head = support == 0 ? kNoHead : firstAttractingHead(support);
+    // The fewest sequences, c, with c / support >= the share, exactly in integers.
+    const auto needed = static_cast<size_t>(
+        (static_cast<int64_t>(support) * kFamilyOverlapNumerator + kFamilyOverlapDenominator - 1) /
+        kFamilyOverlapDenominator);
+    const uint32_t head = support == 0 ? kNoHead : firstAttractingHead(needed);
     const size_t model = models_++;
     if (head != kNoHead) return headModel_[head];
     becomeHead(model);

@@ -34,14 +34,14 @@ constexpr double kFamilyOverlapShare =
 // family.  Only heads attract models.  Sites are clipped to their sequence; a site of an unknown sequence
 // still counts as support but overlaps nothing.
 //
-// Heads are found through the pieces of sequence they cover, at most kPieceWidth long each, kept by
-// start position segment by segment: a model's interval [a, b) can only meet pieces starting in
-// [a - kPieceWidth + 1, b), which lie next to each other in memory.  This keeps the index small and
-// its reads sequential, as a workload of some 200 000 models with hundreds of sites each needs.  A
-// model's sequences are visited in order, and the search stops once no head below the best one found can
-// reach the share any more.
+// Heads are tried in order.  A head can attract a model only if it has sites in enough of the model's
+// sequences, so each head keeps the set of sequences it covers as a bit set, and the model's set is
+// intersected with kLanes heads' sets at once (vector popcounts); only the few heads left are compared
+// site by site, sequence by sequence, until they reach the share or can no longer.  On the fly promoters'
+// 160 000 models with hundreds of sites each, 1 in 460 of the 700 million heads tried is left.
 class FamilyBuilder {
   public:
+    // Sequences of length 0 (or less) cover nothing and take no room in the sequence sets.
     explicit FamilyBuilder(std::vector<int32_t> sequenceLengths);  // by sequence number
 
     // Places the next model in rank order, given its sites; returns the 0-based rank-order index of the
@@ -50,74 +50,68 @@ class FamilyBuilder {
     // Number of families so far.
     size_t heads() const { return headModel_.size(); }
 
+    // Heads whose sequence sets are intersected with a model's at once.
+    static constexpr size_t kLanes = 16;
+
   private:
+    // [start, end) of a sequence, by its rank among the sequences with positions once merged.
     struct Interval {
         int32_t seq;
         int32_t start;
         int32_t end;
     };
-    // Part of a head's covered positions in one sequence: [start, end), at most kPieceWidth long.
-    struct Piece {
+    // Clips and merges the sites into intervals_ (disjoint, by sequence then position) and fills the
+    // model's sequence set; returns the number of distinct sequences of the sites.
+    size_t mergeSites(const std::vector<Site>& sites);
+    // The lowest head overlapping the model in at least `needed` sequences, or kNoHead.
+    uint32_t firstAttractingHead(size_t needed);
+    // What a model or head covers of one of its sequences: its intervals from `firstInterval` on (to the
+    // next sequence's), and the hull of them, [start, end).
+    struct SequenceSpan {
+        uint32_t firstInterval;
         int32_t start;
         int32_t end;
-        uint32_t head;  // slot
     };
-    // The pieces starting in kSegmentLength consecutive positions of a sequence: most of them sorted by
-    // start, with the index of the first piece starting at each position or later; the latest unsorted.
-    struct Segment {
-        std::vector<Piece> sorted;
-        std::vector<uint32_t> firstFrom;  // one more entry than the segment has positions
-        std::vector<Piece> recent;
+    // Intervals by sequence rank: those of the i-th sequence run from intervals + spans[i].firstInterval
+    // to intervals + spans[i + 1].firstInterval.
+    struct SequenceIntervals {
+        const Interval* intervals;
+        const SequenceSpan* spans;
     };
-    // What the current model has met of a head: the last sequence visit it was counted in, and in how
-    // many of the model's sequences it was.
-    struct HeadTally {
-        uint32_t visit;
-        uint32_t sequences;
-    };
-    // Where the search of the current model's family stands: the lowest head met in enough sequences so
-    // far, how many are enough, and the most sequences any head below it was met in.
-    struct Search {
-        uint32_t best;
-        uint32_t needed;
-        uint32_t mostBelowBest;
-    };
-    static constexpr uint32_t kNoHead = UINT32_MAX;
-    static constexpr int32_t kPieceWidth = 16;      // about a model's width: fewer pieces, shorter scans
-    static constexpr int32_t kSegmentLength = 256;  // bounds the cost of sorting pieces in
-    static constexpr size_t kRecentPieces = 8;      // unsorted pieces a segment holds before sorting them in
-
-    // Clips and merges the sites into intervals_ (disjoint, by sequence then position); returns the number
-    // of distinct sequences of the sites.
-    size_t mergeSites(const std::vector<Site>& sites);
-    // The lowest head slot overlapping intervals_ in enough of the support's sequences, or kNoHead.
-    uint32_t firstAttractingHead(size_t support);
-    void countHeadsMeeting(const Interval& interval);
-    // Keeps the search up to date when a head below the best has just been met in `sequences` sequences.
-    void noteCount(uint32_t head, uint32_t sequences, size_t touchedCount);
-    // Pieces are at most kPieceWidth long, so those meeting [a, b) start in [scanStart, b).
-    static int32_t scanStart(const Interval& interval) {
-        return std::max(interval.start - kPieceWidth + 1, 0);
-    }
-    void nextSequenceVisit();
+    // Whether the head overlaps the model in at least `needed` of the `common` sequences they share.
+    bool meets(uint32_t head, size_t needed, size_t common) const;
+    static bool overlapIn(const SequenceIntervals& a, size_t i, const SequenceIntervals& b, size_t j);
+    static bool overlapInEnough(const uint64_t* headBits, size_t headStride,
+                                const SequenceIntervals& headSide, const uint64_t* modelBits,
+                                const SequenceIntervals& modelSide, size_t words, size_t needed,
+                                size_t common);
     void becomeHead(size_t model);
-    void addPiece(int32_t seq, const Piece& piece);
-    static void sortInRecent(Segment& segment, int32_t segmentStart);
-    Segment& segmentOf(int32_t seq, int32_t pos) {
-        return segments_[firstSegment_[seq] + pos / kSegmentLength];
-    }
 
-    std::vector<int32_t> lengths_;
-    std::vector<size_t> firstSegment_;  // by sequence
-    std::vector<Segment> segments_;
-    std::vector<size_t> headModel_;   // head slot -> rank-order index of the model
-    std::vector<HeadTally> tallies_;  // by head slot
-    std::vector<uint32_t> touched_;   // head slots met by the current model; room for all, plus one
-    std::vector<uint32_t> metHeads_;  // heads of the pieces meeting the current interval
-    size_t touchedCount_ = 0;
-    Search search_ = {kNoHead, 0, 0};
-    std::vector<Interval> clipped_, intervals_;  // the current model's sites, kept to reuse their storage
-    uint32_t visit_ = 0;
+    static constexpr uint32_t kNoHead = UINT32_MAX;
+
+    std::vector<int32_t> lengths_;  // by input sequence
+    std::vector<int32_t> rankOf_;   // input sequence -> rank among those with positions, or -1
+    size_t words_ = 0;              // 64-bit words of a sequence set
+    // The heads' sequence sets, kLanes heads per block, word by word: word w of head h is at
+    // ((h / kLanes) * words_ + w) * kLanes + h % kLanes.
+    std::vector<uint64_t> headSequences_;
+    // Every head's intervals, head after head, and the span of the i-th sequence of head h, its
+    // intervals counted from the head's first: headSpans_[headBase_[h].span + i] (one more entry: the
+    // end).
+    struct HeadBase {
+        size_t interval;
+        size_t span;
+    };
+    std::vector<Interval> headIntervals_;
+    std::vector<SequenceSpan> headSpans_;
+    std::vector<HeadBase> headBase_;
+    std::vector<size_t> headModel_;  // head -> rank-order index of the model
+    // The current model: its intervals, its sequence set, the words of the set that are not empty, and
+    // the span of each of its sequences (one more entry: the end).
+    std::vector<Interval> clipped_, intervals_;
+    std::vector<uint64_t> modelSequences_;
+    std::vector<uint32_t> modelWords_;
+    std::vector<SequenceSpan> modelSpans_;
     size_t models_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <numeric>
@@ -314,6 +315,30 @@ Ranking::~Ranking() {
         if (out != nullptr) fclose(out);
 }
 
+namespace {
+
+// strtol(at, &at, 10) without the locale's cost, for the numbers of the lines this program writes:
+// white space, an optional sign, decimal digits; without a digit, 0 and `at` left where it was.
+long readDecimal(char*& at) {
+    char* p = at;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return 0;
+    long value = 0;
+    bool overflow = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int digit = *p - '0';
+        overflow = overflow || value > (LONG_MAX - digit) / 10;
+        if (!overflow) value = value * 10 + digit;
+    }
+    at = p;
+    if (overflow) return negative ? LONG_MIN : LONG_MAX;
+    return negative ? -value : value;
+}
+
+}  // namespace
+
 // Model lines ("name code count") and their occurrence lines ("Seq N ..."), between the header's
 // separator line and the final counts.
 void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
@@ -330,7 +355,8 @@ void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
         }
         if (strncmp(line, "Nb models:", 10) == 0) break;
         if (strncmp(line, "Seq ", 4) == 0) {
-            const long seq = strtol(line + 4, nullptr, 10);
+            char* at = line + 4;
+            const long seq = readDecimal(at);
             if (models_.empty() || seq < 0 || seq >= static_cast<long>(inputOf_.size())) continue;
             const int counted = inputOf_[static_cast<size_t>(seq)];
             const int model = static_cast<int>(models_.size()) - 1;
@@ -461,8 +487,10 @@ void Ranking::rankOrder(std::vector<size_t>& order) const {
 // In rank order, each row joins the family of the first earlier head its sites overlap in enough of the
 // sequences the ranking counts, or heads a family of its own.
 void Ranking::groupIntoFamilies(const std::vector<size_t>& order, const std::vector<RankedFile>& files) {
+    // Sequences folded into an earlier one give no site, so they take no room in the builder's sets.
     std::vector<int32_t> lengths;
-    for (const std::string& t : inputs_) lengths.push_back(static_cast<int32_t>(t.size()));
+    for (size_t i = 0; i < inputs_.size(); ++i)
+        lengths.push_back(inputOf_[i] == static_cast<int>(i) ? static_cast<int32_t>(inputs_[i].size()) : 0);
     FamilyBuilder builder(std::move(lengths));
     std::vector<size_t> familyOfRow(order.size());
     std::vector<Site> sites;
@@ -470,8 +498,9 @@ void Ranking::groupIntoFamilies(const std::vector<size_t>& order, const std::vec
         Model& m = models_[order[r]];
         const std::vector<int> boxes = boxLengthsOf(m.code);
         sites.clear();
-        for (const Occurrence& o : occurrenceLinesOf(m, files))
+        forEachOccurrenceLine(m, files, [&](const Occurrence& o) {
             if (inputOf_[static_cast<size_t>(o.seq)] == o.seq) sites.push_back(siteOf(o, boxes));
+        });
         const size_t headRow = builder.add(sites);
         if (headRow == r) {
             familyOfRow[r] = families_.size();
@@ -616,27 +645,36 @@ void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<Ran
 
 // The occurrence lines of a model, from its file ("Seq %5d   Pos %5d\t%d %d ..." with the spacer lengths
 // and, with both strands, the strand that ends the line; '+' in a single-strand run).
-std::vector<Occurrence> Ranking::occurrenceLinesOf(const Model& model,
-                                                   const std::vector<RankedFile>& files) const {
+// Calls visit(o) for each occurrence line of the model in a sequence of the input, in file order; the
+// Occurrence is one object reused from line to line.
+template <typename Visit>
+void Ranking::forEachOccurrenceLine(const Model& model, const std::vector<RankedFile>& files,
+                                    Visit&& visit) const {
     FILE* const in = files[static_cast<size_t>(model.file)].stream;
-    const size_t spacers = spacerCount(model);
-    std::vector<Occurrence> lines;
-    if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return lines;
+    if (fseeko(in, model.occurrencesAt, SEEK_SET) != 0) return;
+    Occurrence o{0, 0, std::vector<int>(spacerCount(model)), '+'};
     char* line = nullptr;
     size_t room = 0;
     while (getline(&line, &room, in) > 0 && strncmp(line, "Seq ", 4) == 0) {
         char* at = line + 4;
-        const long seq = strtol(at, &at, 10);
+        const long seq = readDecimal(at);
         if (seq < 0 || seq >= static_cast<long>(inputOf_.size())) continue;
         at = strstr(at, "Pos");
         if (at == nullptr) continue;
-        Occurrence o{static_cast<int32_t>(seq), static_cast<int32_t>(strtol(at + 3, &at, 10)), {}, '+'};
-        o.spacers.resize(spacers);
-        for (size_t s = 0; s < spacers; ++s) o.spacers[s] = static_cast<int>(strtol(at, &at, 10));
+        at += 3;
+        o.seq = static_cast<int32_t>(seq);
+        o.pos = static_cast<int32_t>(readDecimal(at));
+        for (int& spacer : o.spacers) spacer = static_cast<int>(readDecimal(at));
         if (opts_.bothStrands) o.strand = lastMark(line);
-        lines.push_back(std::move(o));
+        visit(static_cast<const Occurrence&>(o));
     }
     free(line);
+}
+
+std::vector<Occurrence> Ranking::occurrenceLinesOf(const Model& model,
+                                                   const std::vector<RankedFile>& files) const {
+    std::vector<Occurrence> lines;
+    forEachOccurrenceLine(model, files, [&](const Occurrence& o) { lines.push_back(o); });
     return lines;
 }
 

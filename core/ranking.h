@@ -63,6 +63,8 @@ class Ranking {
                     size_t controlFolded);
     void writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
                      double extractionSeconds);
+    template <typename Visit>
+    void forEachOccurrenceLine(const Model& model, const std::vector<RankedFile>& files, Visit&& visit) const;
     std::vector<Occurrence> occurrenceLinesOf(const Model& model, const std::vector<RankedFile>& files) const;
     ReportOccurrences occurrencesOf(const std::vector<Occurrence>& lines, size_t spacers) const;
     void rankOrder(std::vector<size_t>& order) const;
