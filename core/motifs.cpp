@@ -42,29 +42,30 @@ size_t FamilyBuilder::mergeSites(const std::vector<Site>& sites) {
         std::sort(clipped_.begin(), clipped_.end(), bySequenceThenStart);
     size_t support = 0;
     intervals_.clear();
-    modelSpans_.clear();
-    for (size_t i = 0; i < clipped_.size(); i++) {
-        Interval next = clipped_[i];
-        if (i == 0 || next.seq != clipped_[i - 1].seq) support++;
-        if (next.start == next.end) continue;
-        next.seq =
-            rankOf_[static_cast<size_t>(next.seq)];  // a non-empty span lies on a sequence with positions
-        if (intervals_.empty() || intervals_.back().seq != next.seq)
-            modelSpans_.push_back({static_cast<uint32_t>(intervals_.size()), next.start, next.end});
-        modelSpans_.back().end = std::max(modelSpans_.back().end, next.end);
-        if (!intervals_.empty() && intervals_.back().seq == next.seq && next.start <= intervals_.back().end)
-            intervals_.back().end = std::max(intervals_.back().end, next.end);
-        else
-            intervals_.push_back(next);
-    }
-    modelSpans_.push_back({static_cast<uint32_t>(intervals_.size()), 0, 0});
+    modelFirstOf_.clear();
     for (uint32_t w : modelWords_) modelSequences_[w] = 0;
     modelWords_.clear();
-    for (const Interval& interval : intervals_) {
-        const auto w = static_cast<uint32_t>(interval.seq / 64);
-        if (modelSequences_[w] == 0) modelWords_.push_back(w);
-        modelSequences_[w] |= uint64_t{1} << (interval.seq % 64);
+    int32_t lastRank = -1;
+    for (size_t i = 0; i < clipped_.size(); i++) {
+        const Interval& next = clipped_[i];
+        if (i == 0 || next.seq != clipped_[i - 1].seq) support++;
+        if (next.start == next.end) continue;
+        const int32_t rank =
+            rankOf_[static_cast<size_t>(next.seq)];  // it has positions: the span is not empty
+        if (rank != lastRank) {
+            lastRank = rank;
+            modelFirstOf_.push_back(static_cast<uint32_t>(intervals_.size()));
+            const auto w = static_cast<uint32_t>(rank / 64);
+            if (modelSequences_[w] == 0) modelWords_.push_back(w);
+            modelSequences_[w] |= uint64_t{1} << (rank % 64);
+            intervals_.push_back({next.start, next.end});
+        } else if (next.start <= intervals_.back().end) {
+            intervals_.back().end = std::max(intervals_.back().end, next.end);
+        } else {
+            intervals_.push_back({next.start, next.end});
+        }
     }
+    modelFirstOf_.push_back(static_cast<uint32_t>(intervals_.size()));
     return support;
 }
 
@@ -119,8 +120,8 @@ LanesSharing lanesSharingForThisProcessor() {
 }
 
 // Whether two runs of disjoint intervals, each by position, share a position.
-template <typename Interval>
-bool anyOverlap(const Interval* a, const Interval* aEnd, const Interval* b, const Interval* bEnd) {
+template <typename Extent>
+bool anyOverlap(const Extent* a, const Extent* aEnd, const Extent* b, const Extent* bEnd) {
     while (a != aEnd && b != bEnd) {
         if (a->end <= b->start)
             ++a;
@@ -134,20 +135,11 @@ bool anyOverlap(const Interval* a, const Interval* aEnd, const Interval* b, cons
 
 }  // namespace
 
-// Whether a's i-th sequence and b's j-th share a position: mostly told by their hulls alone, without a
-// branch, since whether two hulls meet is as good as random.
+// Whether a's i-th sequence and b's j-th share a position.
 inline bool FamilyBuilder::overlapIn(const SequenceIntervals& a, size_t i, const SequenceIntervals& b,
                                      size_t j) {
-    const SequenceSpan* const x = a.spans + i;
-    const SequenceSpan* const y = b.spans + j;
-    const bool hullsMeet = (x->end > y->start) & (y->end > x->start);
-    // A hull of one interval is that interval.
-    const bool bothSingle =
-        (x[1].firstInterval - x->firstInterval == 1) & (y[1].firstInterval - y->firstInterval == 1);
-    if (hullsMeet & !bothSingle)
-        return anyOverlap(a.intervals + x->firstInterval, a.intervals + x[1].firstInterval,
-                          b.intervals + y->firstInterval, b.intervals + y[1].firstInterval);
-    return hullsMeet;
+    return anyOverlap(a.intervals + a.firstOf[i], a.intervals + a.firstOf[i + 1], b.intervals + b.firstOf[j],
+                      b.intervals + b.firstOf[j + 1]);
 }
 
 // Walks the sequences two sets share, in order, with their ranks in each set, until the two have
@@ -176,8 +168,9 @@ POPCOUNT_DISPATCH bool FamilyBuilder::overlapInEnough(const uint64_t* headBits, 
 
 bool FamilyBuilder::meets(uint32_t head, size_t needed, size_t common) const {
     const HeadBase& base = headBase_[head];
-    const SequenceIntervals headSide = {headIntervals_.data() + base.interval, headSpans_.data() + base.span};
-    const SequenceIntervals modelSide = {intervals_.data(), modelSpans_.data()};
+    const SequenceIntervals headSide = {headIntervals_.data() + base.interval,
+                                        headFirstOf_.data() + base.firstOf};
+    const SequenceIntervals modelSide = {intervals_.data(), modelFirstOf_.data()};
     const uint64_t* const headBits = &headSequences_[(head / kLanes) * words_ * kLanes + head % kLanes];
     return overlapInEnough(headBits, kLanes, headSide, modelSequences_.data(), modelSide, words_, needed,
                            common);
@@ -208,9 +201,9 @@ void FamilyBuilder::becomeHead(size_t model) {
     if (head % kLanes == 0) headSequences_.resize(headSequences_.size() + words_ * kLanes, 0);
     for (uint32_t w : modelWords_)
         headSequences_[((head / kLanes) * words_ + w) * kLanes + head % kLanes] = modelSequences_[w];
-    headBase_.push_back({headIntervals_.size(), headSpans_.size()});
+    headBase_.push_back({headIntervals_.size(), headFirstOf_.size()});
     headIntervals_.insert(headIntervals_.end(), intervals_.begin(), intervals_.end());
-    headSpans_.insert(headSpans_.end(), modelSpans_.begin(), modelSpans_.end());
+    headFirstOf_.insert(headFirstOf_.end(), modelFirstOf_.begin(), modelFirstOf_.end());
 }
 
 size_t FamilyBuilder::add(const std::vector<Site>& sites) {

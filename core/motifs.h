@@ -54,9 +54,14 @@ class FamilyBuilder {
     static constexpr size_t kLanes = 16;
 
   private:
-    // [start, end) of a sequence, by its rank among the sequences with positions once merged.
+    // A site clipped to its sequence: [start, end) of sequence `seq`.
     struct Interval {
         int32_t seq;
+        int32_t start;
+        int32_t end;
+    };
+    // [start, end) of a sequence known from where it is kept.
+    struct Extent {
         int32_t start;
         int32_t end;
     };
@@ -65,18 +70,11 @@ class FamilyBuilder {
     size_t mergeSites(const std::vector<Site>& sites);
     // The lowest head overlapping the model in at least `needed` sequences, or kNoHead.
     uint32_t firstAttractingHead(size_t needed);
-    // What a model or head covers of one of its sequences: its intervals from `firstInterval` on (to the
-    // next sequence's), and the hull of them, [start, end).
-    struct SequenceSpan {
-        uint32_t firstInterval;
-        int32_t start;
-        int32_t end;
-    };
-    // Intervals by sequence rank: those of the i-th sequence run from intervals + spans[i].firstInterval
-    // to intervals + spans[i + 1].firstInterval.
+    // Extents by sequence rank: those of the i-th sequence run from intervals + firstOf[i] to
+    // intervals + firstOf[i + 1].
     struct SequenceIntervals {
-        const Interval* intervals;
-        const SequenceSpan* spans;
+        const Extent* intervals;
+        const uint32_t* firstOf;
     };
     // Whether the head overlaps the model in at least `needed` of the `common` sequences they share.
     bool meets(uint32_t head, size_t needed, size_t common) const;
@@ -95,23 +93,25 @@ class FamilyBuilder {
     // The heads' sequence sets, kLanes heads per block, word by word: word w of head h is at
     // ((h / kLanes) * words_ + w) * kLanes + h % kLanes.
     std::vector<uint64_t> headSequences_;
-    // Every head's intervals, head after head, and the span of the i-th sequence of head h, its
-    // intervals counted from the head's first: headSpans_[headBase_[h].span + i] (one more entry: the
+    // Every head's intervals, head after head, and for the i-th sequence of head h, where its intervals
+    // start counted from the head's first: headFirstOf_[headBase_[h].firstOf + i] (one more entry: the
     // end).
     struct HeadBase {
         size_t interval;
-        size_t span;
+        size_t firstOf;
     };
-    std::vector<Interval> headIntervals_;
-    std::vector<SequenceSpan> headSpans_;
+    std::vector<Extent> headIntervals_;
+    std::vector<uint32_t> headFirstOf_;
     std::vector<HeadBase> headBase_;
     std::vector<size_t> headModel_;  // head -> rank-order index of the model
-    // The current model: its intervals, its sequence set, the words of the set that are not empty, and
-    // the span of each of its sequences (one more entry: the end).
-    std::vector<Interval> clipped_, intervals_;
+    // The current model: its clipped sites, its intervals (disjoint, by sequence rank then position), its
+    // sequence set, the words of the set that are not empty, and where the intervals of each of its
+    // sequences start (one more entry: the end).
+    std::vector<Interval> clipped_;
+    std::vector<Extent> intervals_;
     std::vector<uint64_t> modelSequences_;
     std::vector<uint32_t> modelWords_;
-    std::vector<SequenceSpan> modelSpans_;
+    std::vector<uint32_t> modelFirstOf_;
     size_t models_ = 0;
 };
 
