@@ -9,8 +9,8 @@
 
 #include <sys/resource.h>
 
-#include <chrono>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -104,10 +104,11 @@ int main(int argc, char** argv) {
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    printf("entries %zu  characters %lld  alphabet %s  window %d  construction %.3f s (colours %.3f s)  "
-           "nodes %d  leaves %d  cells %d  peak RSS %ld kB\n",
-           texts.size(), totalLength, alphabet.c_str(), window, elapsed.count(), colouring.count(), recordsIn(Noeud_Alloc),
-           recordsIn(Feuille_Alloc), Liste_positions_fin->nb_elements, usage.ru_maxrss);
+    printf(
+        "entries %zu  characters %lld  alphabet %s  window %d  construction %.3f s (colours %.3f s)  "
+        "nodes %d  leaves %d  cells %d  peak RSS %ld kB\n",
+        texts.size(), totalLength, alphabet.c_str(), window, elapsed.count(), colouring.count(),
+        recordsIn(Noeud_Alloc), recordsIn(Feuille_Alloc), Liste_positions_fin->nb_elements, usage.ru_maxrss);
     Free_Arbre();
     return 0;
 }

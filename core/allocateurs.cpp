@@ -72,7 +72,8 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
 // A node's child array follows it in its slot, so that a descent finds the
 // record and its children together instead of in two separate allocations.
 uint32_t nodeSlotSize() {
-    return static_cast<uint32_t>(sizeof(Noeud) + static_cast<size_t>(ALPHA_CARD > 0 ? ALPHA_CARD : 0) * sizeof(void*));
+    return static_cast<uint32_t>(sizeof(Noeud) +
+                                 static_cast<size_t>(ALPHA_CARD > 0 ? ALPHA_CARD : 0) * sizeof(void*));
 }
 
 // The records' fields are released before any block: a batch's block goes with

@@ -17,9 +17,9 @@ struct CelluleAlloc {
 struct PoolAlloc {
     CelluleAlloc* premiere;
     CelluleAlloc* courante;
-    char* lot;              // next unused page of the current batch
-    int32_t pages_du_lot;   // pages of the batch not handed out yet
-    int64_t octets_lots;    // bytes of all the batches obtained since the pool opened
+    char* lot;             // next unused page of the current batch
+    int32_t pages_du_lot;  // pages of the batch not handed out yet
+    int64_t octets_lots;   // bytes of all the batches obtained since the pool opened
 };
 
 extern PoolAlloc Noeud_Alloc;
@@ -35,8 +35,8 @@ void Init_Allocateurs();
 // A new empty page holding getpagesize() / record_size records, in a block of its own.
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
-// empty child slots (held in the slot, right after the record), the shared empty colour set (SharedEmptyBitTab).
-// A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
+// empty child slots (held in the slot, right after the record), the shared empty colour set
+// (SharedEmptyBitTab). A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
 Noeud* Alloc_Noeud();
 // Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence} (SingletonBitTab).
 Feuille* Alloc_Feuille();

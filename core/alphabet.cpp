@@ -52,9 +52,9 @@ constexpr std::array<TextByte, 256> kTextBytes = [] {
     for (int b = 0; b < 256; ++b) {
         const int c = static_cast<signed char>(b);
         bytes[b] = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ? TextByte::Kept
-                   : c >= 'a' && c <= 'z'                          ? TextByte::Lowered
-                   : c == '$' || c == 0                            ? TextByte::End
-                                                                   : TextByte::Checked;
+                   : c >= 'a' && c <= 'z'                           ? TextByte::Lowered
+                   : c == '$' || c == 0                             ? TextByte::End
+                                                                    : TextByte::Checked;
     }
     return bytes;
 }();

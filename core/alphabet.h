@@ -21,7 +21,9 @@ extern int numSAUT;   // spacer symbol, nbSymbMod once the file is read
 extern int comp[kAlphabetSlots];
 
 // Letter number of text character c (an index into the child slots of a node).
-inline int textSymbol(char c) { return carseq2num[static_cast<unsigned char>(c)]; }
+inline int textSymbol(char c) {
+    return carseq2num[static_cast<unsigned char>(c)];
+}
 
 // Empties carseq2num, TabSymb and alphSeq; numJOKER and numSAUT keep their values,
 // so initAlphabet + chargeAlphabet run once per process.

@@ -21,7 +21,9 @@ void repChar(char c, int count) {
     for (int i = 0; i < count; i++) fputc(c, stderr);
 }
 
-void barreSilence() { silent = true; }
+void barreSilence() {
+    silent = true;
+}
 
 void barre(int n) {
     if (silent) return;

@@ -59,4 +59,6 @@ int32_t nbSequenceInBitTabStatic(BitTab bt);
 // Writes "d:" or "s:" then "%d," per member on standard output, no line end.
 void printBitTab(BitTab bt);
 
-inline bool isDynamicBitTab(const unsigned char* bt) { return (bt[0] & 0x80) != 0; }
+inline bool isDynamicBitTab(const unsigned char* bt) {
+    return (bt[0] & 0x80) != 0;
+}

@@ -50,17 +50,26 @@ void runInThisProcess(int threads, const std::function<void()>& work, const std:
 
 }  // namespace
 
-int clusterSize() { return processCount; }
-int clusterRank() { return processRank; }
-float clusterOtherCpuSeconds() { return otherCpuSeconds; }
+int clusterSize() {
+    return processCount;
+}
+int clusterRank() {
+    return processRank;
+}
+float clusterOtherCpuSeconds() {
+    return otherCpuSeconds;
+}
 
 #ifndef MOTBOX_WITH_MPI
 
 void clusterStart(int*, char***) {}
 void clusterInputsAccepted() {}
-int clusterThreads(int threads) { return threads; }
+int clusterThreads(int threads) {
+    return threads;
+}
 
-void runTasks(TaskBoard&, int threads, const std::function<void()>& work, const std::function<void()>& write) {
+void runTasks(TaskBoard&, int threads, const std::function<void()>& work,
+              const std::function<void()>& write) {
     runInThisProcess(threads, work, write);
 }
 
@@ -69,12 +78,12 @@ void runTasks(TaskBoard&, int threads, const std::function<void()>& work, const 
 namespace {
 
 enum Tag : int {
-    kGo = 1,   // first rank -> others: 1 to read the inputs, 0 to stop (the first ended without error)
-    kClaim,    // int64 task: may the sender run it?
-    kGrant,    // int: 1 yes, 0 another rank has it
-    kResult,   // int64 [task, result, ticks, streams, figures, figure...]: a finished task, its streams follow
-    kData,     // bytes of the current stream; an empty message ends it
-    kDone,     // double: the sender's extraction CPU seconds; it claims and sends nothing more
+    kGo = 1,  // first rank -> others: 1 to read the inputs, 0 to stop (the first ended without error)
+    kClaim,   // int64 task: may the sender run it?
+    kGrant,   // int: 1 yes, 0 another rank has it
+    kResult,  // int64 [task, result, ticks, streams, figures, figure...]: a finished task, its streams follow
+    kData,    // bytes of the current stream; an empty message ends it
+    kDone,    // double: the sender's extraction CPU seconds; it claims and sends nothing more
     kRelease,  // first rank -> others: the run is written, finish
 };
 
@@ -84,7 +93,9 @@ bool goSent = false;
 int givenStderr = -1;  // ranks after the first: the standard error mpirun gave them
 int quietLog = -1;     // ranks after the first: what they wrote on standard error, kept aside
 
-void sendInt(int value, int to, int tag) { MPI_Send(&value, 1, MPI_INT, to, tag, MPI_COMM_WORLD); }
+void sendInt(int value, int to, int tag) {
+    MPI_Send(&value, 1, MPI_INT, to, tag, MPI_COMM_WORLD);
+}
 
 // Waits for a message without holding a core: MPI's blocking calls poll without pause.
 void waitForMessage(int source, int tag, MPI_Status* status) {
@@ -242,8 +253,9 @@ class WritingDealer final : public TaskDealer {
         if (in.stream >= in.record.streams.size())
             fatalError("doSpell: unexpected message between the processes of the run\n");
         ChunkStream& stream = *in.record.streams[in.stream];
-        const bool kept = count == 0 ? stream.finish()
-                                     : fwrite(buffer_.data(), 1, buffer_.size(), stream.stream()) == buffer_.size();
+        const bool kept = count == 0
+                              ? stream.finish()
+                              : fwrite(buffer_.data(), 1, buffer_.size(), stream.stream()) == buffer_.size();
         if (!kept) fatalError("doSpell: cannot keep a part of the results in a temporary file\n");
         if (count == 0) {
             ++in.stream;
@@ -336,9 +348,11 @@ class ShippingDealer final : public TaskDealer {
         MPI_Send(header.data(), static_cast<int>(header.size()), MPI_INT64_T, 0, kResult, MPI_COMM_WORLD);
         for (auto& stream : s.record.streams) {
             const bool sent = stream->drain(kDataBlock, [](const char* data, size_t size) {
-                return MPI_Send(data, static_cast<int>(size), MPI_BYTE, 0, kData, MPI_COMM_WORLD) == MPI_SUCCESS;
+                return MPI_Send(data, static_cast<int>(size), MPI_BYTE, 0, kData, MPI_COMM_WORLD) ==
+                       MPI_SUCCESS;
             });
-            if (!sent) fatalError("doSpell: cannot read back a part of the results from its temporary file\n");
+            if (!sent)
+                fatalError("doSpell: cannot read back a part of the results from its temporary file\n");
             MPI_Send(nullptr, 0, MPI_BYTE, 0, kData, MPI_COMM_WORLD);
         }
     }
@@ -394,7 +408,8 @@ void clusterStart(int* argc, char*** argv) {
     MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
     MPI_Comm_size(MPI_COMM_WORLD, &processCount);
     if (provided < MPI_THREAD_SERIALIZED) {
-        if (processRank == 0) fputs(">> Error: main: the MPI library does not serve threaded programs\n", stderr);
+        if (processRank == 0)
+            fputs(">> Error: main: the MPI library does not serve threaded programs\n", stderr);
         MPI_Abort(MPI_COMM_WORLD, 1);
     }
     on_exit(onProcessExit, nullptr);
@@ -416,7 +431,8 @@ int clusterThreads(int threads) {
     return total;
 }
 
-void runTasks(TaskBoard& board, int threads, const std::function<void()>& work, const std::function<void()>& write) {
+void runTasks(TaskBoard& board, int threads, const std::function<void()>& work,
+              const std::function<void()>& write) {
     if (processCount == 1) {
         runInThisProcess(threads, work, write);
     } else if (processRank == 0) {

@@ -14,7 +14,9 @@ void clusterStart(int* argc, char*** argv);
 // Number of processes of the run, and this one's place among them (0: the one that writes).
 int clusterSize();
 int clusterRank();
-inline bool clusterWritesResults() { return clusterRank() == 0; }
+inline bool clusterWritesResults() {
+    return clusterRank() == 0;
+}
 // Called by the first rank once its inputs are read and accepted: the other ranks go on.
 void clusterInputsAccepted();
 // Worker threads of the whole run, when this process runs `threads` of them.

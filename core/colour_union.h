@@ -12,7 +12,9 @@
 // union is counted with popcount.
 
 // Words of one union for the current number of sequences.
-inline size_t colourWords() { return (static_cast<size_t>(SIZE_STATIC_BIT_TAB) + 7) / 8; }
+inline size_t colourWords() {
+    return (static_cast<size_t>(SIZE_STATIC_BIT_TAB) + 7) / 8;
+}
 
 // Unites colour set bt into the colourWords() words at words.
 inline void uniteColourSet(uint64_t* words, const unsigned char* bt) {
@@ -70,8 +72,10 @@ class ColourUnion {
     // Empties the union; call after initBitTab, before the first add.
     void reset() {
         const size_t words = colourWords();
-        if (words_.size() != words) words_.assign(words, 0);
-        else std::fill(words_.begin(), words_.end(), 0);
+        if (words_.size() != words)
+            words_.assign(words, 0);
+        else
+            std::fill(words_.begin(), words_.end(), 0);
     }
     void add(const unsigned char* bt) { uniteColourSet(words_.data(), bt); }
     int32_t count() const { return countColourWords(words_.data(), words_.size()); }

@@ -36,10 +36,16 @@ struct Step {
 
 enum class Extension { Inserted, Present, EndedAtLeaf };
 
-Noeud* asNoeud(void* x) { return static_cast<Noeud*>(x); }
-Feuille* asFeuille(void* x) { return static_cast<Feuille*>(x); }
+Noeud* asNoeud(void* x) {
+    return static_cast<Noeud*>(x);
+}
+Feuille* asFeuille(void* x) {
+    return static_cast<Feuille*>(x);
+}
 
-int32_t textLength() { return static_cast<int32_t>(strlen(Sequence[current_sequence])); }
+int32_t textLength() {
+    return static_cast<int32_t>(strlen(Sequence[current_sequence]));
+}
 
 [[noreturn]] void abortConstruction(const char* message) {
     fputs(message, stderr);
@@ -92,10 +98,16 @@ void afterSplit(Step& st) {
     m->lien_suffixe = nullptr;
 }
 
-void* listedRecord(const Liste* cell) { return cell->feuille; }
+void* listedRecord(const Liste* cell) {
+    return cell->feuille;
+}
 
-void openLeaf(void* leaf) { setLeafEnd(asFeuille(leaf), -1); }
-void closeLeaf(void* leaf, int32_t end) { setLeafEnd(asFeuille(leaf), end); }
+void openLeaf(void* leaf) {
+    setLeafEnd(asFeuille(leaf), -1);
+}
+void closeLeaf(void* leaf, int32_t end) {
+    setLeafEnd(asFeuille(leaf), end);
+}
 
 void appendActive(const Working& w, void* record) {
     Liste* cell = Alloc_Liste();
@@ -277,7 +289,8 @@ void addPendingColours() {
             __builtin_prefetch(reinterpret_cast<const void*>(bt - sizeof(size_t)));
             __builtin_prefetch(reinterpret_cast<const void*>(bt));
         }
-        if (i + kAhead < n) __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, current_sequence));
+        if (i + kAhead < n)
+            __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, current_sequence));
         addNewestBitTabValue(&leaves[i]->bit_tab, current_sequence);
     }
     leaves.clear();
@@ -340,7 +353,8 @@ Feuille* finalWordLeaf(Noeud* root, void** n, int32_t* d, int32_t k, int32_t end
     void* rec = followPresentWord(*n, end - *d, end, &pere);
     if (rec == nullptr || !isFeuille(rec)) return nullptr;
     const char* text = Sequence[current_sequence];
-    if (Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1]) return nullptr;
+    if (Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1])
+        return nullptr;
     Noeud* link = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
     *n = link != nullptr ? link : root;
     *d = link != nullptr ? seg_taille(rec) : end - k - 1;
@@ -913,8 +927,8 @@ Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t t
             Free_Liste(closed);
         }
         nb = (deja == 0 ? 1 : 0) + (e - taille_fenetre) + nb;
-        deja = Deuxieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, e + (deja == 0 ? 1 : 0), deja,
-                              0);
+        deja = Deuxieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, e + (deja == 0 ? 1 : 0),
+                              deja, 0);
     } else {
         Premiere_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, e + 1);
         deja = Deuxieme_Phase(root, taille_fenetre, &debut, &fin, &finPere, &nb, taille_fenetre, 0, 0);

@@ -61,9 +61,8 @@ class Matcher {
 
     // Places after reading one character as symbol s in box `box`, within the allowances.
     std::vector<Place> extend(const std::vector<Place>& from, int s, int box) const {
-        const int boxLimit = static_cast<size_t>(box) < rules_.boxErr.size()
-                                 ? rules_.boxErr[static_cast<size_t>(box)]
-                                 : -1;
+        const int boxLimit =
+            static_cast<size_t>(box) < rules_.boxErr.size() ? rules_.boxErr[static_cast<size_t>(box)] : -1;
         const auto& accepts = accepts_[static_cast<size_t>(s)];
         std::vector<Place> next;
         for (const Place& p : from) {

@@ -26,7 +26,9 @@ struct SpacerRange {
 
 // A model as matched: its steps in order, each a symbol number (0 or more) or a spacer, written
 // spacerStep(i) for the i-th range of MatchingModels::spacers.
-inline constexpr int spacerStep(int range) { return -1 - range; }
+inline constexpr int spacerStep(int range) {
+    return -1 - range;
+}
 
 struct MatchingModels {
     std::vector<std::vector<int>> steps;  // one per model

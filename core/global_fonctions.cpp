@@ -13,19 +13,28 @@ namespace {
 constexpr unsigned char kNoLetter = 255;
 constexpr int kIndentCapacity = 1000;
 
-Noeud* asNoeud(void* x) { return static_cast<Noeud*>(x); }
-Feuille* asFeuille(void* x) { return static_cast<Feuille*>(x); }
+Noeud* asNoeud(void* x) {
+    return static_cast<Noeud*>(x);
+}
+Feuille* asFeuille(void* x) {
+    return static_cast<Feuille*>(x);
+}
 
-const char* currentText() { return Sequence[current_sequence]; }
+const char* currentText() {
+    return Sequence[current_sequence];
+}
 
-unsigned char letterOf(char c) { return Translation_Table[static_cast<unsigned char>(c)]; }
-
+unsigned char letterOf(char c) {
+    return Translation_Table[static_cast<unsigned char>(c)];
+}
 
 const char* labelText(const void* x) {
     return Sequence[numSeqOf(x)];
 }
 
-void setLeafStart(Feuille* leaf, int32_t start) { leaf->debut = start | MARQUE_FEUILLE; }
+void setLeafStart(Feuille* leaf, int32_t start) {
+    leaf->debut = start | MARQUE_FEUILLE;
+}
 
 Feuille* newLeaf(int32_t start, int32_t end) {
     Feuille* leaf = Alloc_Feuille();
@@ -197,7 +206,8 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
             continue;
         }
         // With one character left, it is the one the slot matched: no need to read the label's text.
-        if (e - s > 1 && letterOf(text[e - 1]) != letterOf(labelText(child)[labelStart(child) + (e - s) - 1])) {
+        if (e - s > 1 &&
+            letterOf(text[e - 1]) != letterOf(labelText(child)[labelStart(child) + (e - s) - 1])) {
             *etat = 3;
             return splitEdge(node, child, s, e, pere);
         }
@@ -215,12 +225,13 @@ void Print_Tree(void* root, int verbose, int stats) {
     int children = 0;
     Print_Tree_Indent(root, &nodes, &leaves, &children, indent, verbose);
     if (stats != 0)
-        printf("nombre de Noeud   (%d + %d) : %d \nnombre de Feuille (%d)      : %d \n"
-               "nombre de fils              : %d \nnombre de fils/Noeud        : %f \n"
-               "cardinal de l'alphabet      : %d \n",
-               static_cast<int>(sizeof(Noeud)), static_cast<int>(ALPHA_CARD * sizeof(void*)), nodes,
-               static_cast<int>(sizeof(Feuille)), leaves, children,
-               static_cast<double>(children) / static_cast<double>(nodes), ALPHA_CARD);
+        printf(
+            "nombre de Noeud   (%d + %d) : %d \nnombre de Feuille (%d)      : %d \n"
+            "nombre de fils              : %d \nnombre de fils/Noeud        : %f \n"
+            "cardinal de l'alphabet      : %d \n",
+            static_cast<int>(sizeof(Noeud)), static_cast<int>(ALPHA_CARD * sizeof(void*)), nodes,
+            static_cast<int>(sizeof(Feuille)), leaves, children,
+            static_cast<double>(children) / static_cast<double>(nodes), ALPHA_CARD);
     free(indent);
 }
 

@@ -25,7 +25,9 @@ constexpr int32_t kMaskedSlots = 32;
 // that character is not in the alphabet, node is null or a leaf, or there is none.
 void* Get_Child_Start_Letter(void* node, int32_t p);
 // Raw value of a leaf's newest cell: the end of its label, -1 while open.
-inline int32_t leafRecordedEnd(const Feuille* leaf) { return leaf->fin; }
+inline int32_t leafRecordedEnd(const Feuille* leaf) {
+    return leaf->fin;
+}
 
 // Every change of a leaf's newest cell goes through these two, which keep the leaf's copy of its value.
 inline void appendLeafEnd(Feuille* leaf, int32_t end, int flag) {
@@ -44,9 +46,13 @@ inline int32_t labelEnd(const void* x) {
 }
 // Length of the label of the edge that enters the record; an open end (-1)
 // counts up to global_indice.  Inline: the walks read it at every step.
-inline int32_t seg_taille(const void* x) { return labelEnd(x) - labelStart(x); }
+inline int32_t seg_taille(const void* x) {
+    return labelEnd(x) - labelStart(x);
+}
 // Whether the label of the edge that enters record ends with the "$" that closes every text.
-inline bool edgeEndsWithTerminator(const void* record) { return edgeChar(record, seg_taille(record) - 1) == '$'; }
+inline bool edgeEndsWithTerminator(const void* record) {
+    return edgeChar(record, seg_taille(record) - 1) == '$';
+}
 // Hangs the root under a new node (returned) through a one-character "$" edge, so that a walk can start
 // from an occurrence standing exactly at the root.
 Noeud* makeSuperRacine(Noeud* racine);

@@ -26,8 +26,8 @@ struct Feuille {
     int32_t debut;           // label start | MARQUE_FEUILLE
     int32_t num_seq;         // sequence of its newest occurrence
     int32_t dernier_indice;  // newest cell of its chain in Liste_positions_fin, -1 = none
-    int32_t fin;             // that cell's value (the label's end, -1 = open), kept here to spare a read of the list
-    BitTab bit_tab;          // sequences that reach the leaf
+    int32_t fin;     // that cell's value (the label's end, -1 = open), kept here to spare a read of the list
+    BitTab bit_tab;  // sequences that reach the leaf
 };
 
 // Active-list cell of the construction.
@@ -37,8 +37,12 @@ struct Liste {
 };
 
 // A tree pointer is untyped; a record whose first word is negative is a leaf.
-inline bool isFeuille(const void* p) { return *static_cast<const int32_t*>(p) < 0; }
-inline int32_t labelStart(const void* p) { return *static_cast<const int32_t*>(p) & 0x7FFFFFFF; }
+inline bool isFeuille(const void* p) {
+    return *static_cast<const int32_t*>(p) < 0;
+}
+inline int32_t labelStart(const void* p) {
+    return *static_cast<const int32_t*>(p) & 0x7FFFFFFF;
+}
 
 struct ListePositions;
 
@@ -59,7 +63,9 @@ inline int32_t numSeqOf(const void* record) {
 }
 
 // Character i of the label of the edge that enters record.
-inline char edgeChar(const void* record, int32_t i) { return Sequence[numSeqOf(record)][labelStart(record) + i]; }
+inline char edgeChar(const void* record, int32_t i) {
+    return Sequence[numSeqOf(record)][labelStart(record) + i];
+}
 
 // Colour set of record: the sequences whose suffixes pass through it.
 inline BitTab colourSet(const void* record) {
@@ -67,7 +73,8 @@ inline BitTab colourSet(const void* record) {
                              : static_cast<const Noeud*>(record)->bit_tab;
 }
 
-// Number of sequences below record: leaves do not cache their cardinal; nodes do since the colour propagation.
+// Number of sequences below record: leaves do not cache their cardinal; nodes do since the colour
+// propagation.
 inline int32_t colourCount(const void* record) {
     return isFeuille(record) ? nbSequenceInBitTab(static_cast<const Feuille*>(record)->bit_tab)
                              : static_cast<const Noeud*>(record)->nb_seq;

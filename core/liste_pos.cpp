@@ -216,7 +216,6 @@ int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int f
     return 1;
 }
 
-
 void setListeValue(ListePositions* l, int32_t i, int32_t v) {
     if (l == nullptr || !validCell(l, i)) return;
     l->valeurs[i] = v;

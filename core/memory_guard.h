@@ -7,9 +7,9 @@
 struct TreeSize {
     long totalLength;  // characters of all sequences, terminators excluded
     int nbseq;
-    int longest;       // length of the longest sequence
-    int window;        // depth of the tree (2147483647 = no limit)
-    int letters;       // letters of the text alphabet, terminator excluded
+    int longest;               // length of the longest sequence
+    int window;                // depth of the tree (2147483647 = no limit)
+    int letters;               // letters of the text alphabet, terminator excluded
     bool bothStrands = false;  // the lengths and counts above hold both strands of every sequence
 };
 

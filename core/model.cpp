@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "build_traits.h"
 #include "alphabet.h"
+#include "build_traits.h"
 #include "global.h"
 #include "liste_pos.h"
 

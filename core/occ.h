@@ -16,7 +16,9 @@ struct Occ {
 };
 
 // The tree record below the edge that o stands on.
-inline void* childOf(const Occ& o) { return o.noeudpere->fils[o.lettre]; }
+inline void* childOf(const Occ& o) {
+    return o.noeudpere->fils[o.lettre];
+}
 
 // Resets occ to the unused state (null noeudpere, pos/nberr/nberrbloc/lettre -1, 0 elsewhere); returns occ.
 Occ* initOcc(Occ* occ);

@@ -71,16 +71,24 @@ bool setCount(int* field, const char* value, int low, int high) {
     return true;
 }
 
-bool setRankFile(RunOptions& opts, const char* value) { return setFileName(&opts.rankFile, value); }
+bool setRankFile(RunOptions& opts, const char* value) {
+    return setFileName(&opts.rankFile, value);
+}
 
-bool setControlFile(RunOptions& opts, const char* value) { return setFileName(&opts.controlFile, value); }
+bool setControlFile(RunOptions& opts, const char* value) {
+    return setFileName(&opts.controlFile, value);
+}
 
 // More shuffles than this only add time: the control already outnumbers the input a thousand times.
 constexpr int kMaxShuffles = 1000;
 
-bool setShuffles(RunOptions& opts, const char* value) { return setCount(&opts.shuffles, value, 1, kMaxShuffles); }
+bool setShuffles(RunOptions& opts, const char* value) {
+    return setCount(&opts.shuffles, value, 1, kMaxShuffles);
+}
 
-bool setSeed(RunOptions& opts, const char* value) { return parseWhole(value, 0, ULLONG_MAX, &opts.seed); }
+bool setSeed(RunOptions& opts, const char* value) {
+    return parseWhole(value, 0, ULLONG_MAX, &opts.seed);
+}
 
 bool setKeepDuplicates(RunOptions& opts, const char*) {
     opts.keepDuplicates = true;
@@ -92,12 +100,16 @@ bool setBothStrands(RunOptions& opts, const char*) {
     return true;
 }
 
-bool setReportFile(RunOptions& opts, const char* value) { return setFileName(&opts.reportFile, value); }
+bool setReportFile(RunOptions& opts, const char* value) {
+    return setFileName(&opts.reportFile, value);
+}
 
 // A page of more models than this is no longer read; the table holds them all.
 constexpr int kMaxReportTop = 1000;
 
-bool setReportTop(RunOptions& opts, const char* value) { return setCount(&opts.reportTop, value, 1, kMaxReportTop); }
+bool setReportTop(RunOptions& opts, const char* value) {
+    return setCount(&opts.reportTop, value, 1, kMaxReportTop);
+}
 
 bool setMemeFile(RunOptions& opts, const char* value) {
     return setFileName(&opts.memeFile, value);
@@ -212,11 +224,25 @@ bool parseByteSize(const char* text, long long* bytes) {
     if (errno == ERANGE) return false;
     long long unit = 1;
     switch (*end) {
-        case '\0': break;
-        case 'k': case 'K': unit = 1LL << 10; end++; break;
-        case 'm': case 'M': unit = 1LL << 20; end++; break;
-        case 'g': case 'G': unit = 1LL << 30; end++; break;
-        default: return false;
+        case '\0':
+            break;
+        case 'k':
+        case 'K':
+            unit = 1LL << 10;
+            end++;
+            break;
+        case 'm':
+        case 'M':
+            unit = 1LL << 20;
+            end++;
+            break;
+        case 'g':
+        case 'G':
+            unit = 1LL << 30;
+            end++;
+            break;
+        default:
+            return false;
     }
     if (*end != '\0' || n == 0 || n > LLONG_MAX / unit) return false;
     *bytes = n * unit;

@@ -20,9 +20,9 @@ struct RunOptions {
     const char* controlFile = nullptr;  // --control: control sequences; null = shuffles of the input
     int shuffles = 3;                   // --shuffle: shuffles of every input sequence
     unsigned long long seed = kDefaultRankingSeed;  // --seed: of the shuffles
-    bool keepDuplicates = false;        // --keep-duplicates: count identical sequences as often as they occur
+    bool keepDuplicates = false;  // --keep-duplicates: count identical sequences as often as they occur
     // The HTML report of the ranking.
-    const char* reportFile = nullptr;   // --report: the page to write; null = no report
+    const char* reportFile = nullptr;  // --report: the page to write; null = no report
     int reportTop = 50;  // --report-top: families drawn in it, and written by --meme and --sites
     // The motifs of the best families.
     const char* memeFile = nullptr;   // --meme: their count matrices in the MEME motif format
@@ -41,7 +41,7 @@ int extractionThreads(const RunOptions& opts);
 
 // What the option reader needs to know of the program.
 struct ProgramInfo {
-    const char* name;             // as shown by --version
+    const char* name;  // as shown by --version
     const char* version;
     void (*printUsage)(FILE* to);  // the usage text of the positional arguments
 };

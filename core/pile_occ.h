@@ -9,7 +9,7 @@ struct Criteres;
 // Stack of occurrences cut into levels by dummy occurrences.
 struct PileOcc {
     Occ* occ;
-    int32_t* carte;        // carte[i] = index of the dummy that opens level i+1
+    int32_t* carte;  // carte[i] = index of the dummy that opens level i+1
     uint32_t nbcarte;
     int32_t taillecarte;
     int32_t taille;

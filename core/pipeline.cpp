@@ -274,7 +274,8 @@ void checkCompositionRanges(char** args, int first, int n, int nbbloc) {
         a += 2;
         n -= 2;
         for (int p = 0; p < pairs; p++, a += 2, n -= 2)
-            checkRange(a + 1, "composition limit of '" + std::string(args[a]) + "' in box " + std::to_string(box),
+            checkRange(a + 1,
+                       "composition limit of '" + std::string(args[a]) + "' in box " + std::to_string(box),
                        atoi(args[a + 1]));
     }
 }
@@ -319,8 +320,8 @@ void checkTextCharacters(const LoadedSequences& loaded) {
         }
         if (nulAt < length) {
             // Written like the other control characters, the byte itself between the quotes.
-            fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, static_cast<int>(nulAt), 0,
-                    '\0');
+            fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s,
+                    static_cast<int>(nulAt), 0, '\0');
             exit(1);
         }
     }

@@ -129,7 +129,7 @@ struct RunInputs {
     float quorumPercent;  // as given on the command line (0 for the default)
     char** tail;          // composition and palindrome arguments
     int tailCount;
-    int window;           // depth of the suffix tree
+    int window;            // depth of the suffix tree
     RunOptions options{};  // the memory limit and report
 };
 // What those steps leave for the report and the extraction.

@@ -28,8 +28,8 @@ struct Ranking::Model {
     int file = 0;
     long long occurrencesAt = 0;  // offset in its file of its first occurrence line
     size_t spacerBase = 0;        // its file's first spacer in matching_.spacers
-    int32_t support = 0;         // input sequences holding it, as the ranking counts them
-    int32_t controlSupport = 0;  // control sequences holding it
+    int32_t support = 0;          // input sequences holding it, as the ranking counts them
+    int32_t controlSupport = 0;   // control sequences holding it
     Enrichment score{};
     int partner = -1;   // both strands: the model that is its reverse complement, -1 none
     bool shown = true;  // false for the reverse complement of a model read before it
@@ -47,7 +47,9 @@ namespace {
 // Static storage is set up as the process starts: the report's wall time runs from here.
 const auto kProcessStart = std::chrono::steady_clock::now();
 
-[[noreturn]] void refuse(const std::string& message) { fatalError(message.c_str()); }
+[[noreturn]] void refuse(const std::string& message) {
+    fatalError(message.c_str());
+}
 
 [[noreturn]] void refuseControlCharacter(const char* path, size_t seq, size_t pos, const char* what,
                                          int code) {
@@ -160,7 +162,8 @@ std::string lengthsInWords(int min, int max, const char* unit) {
 }
 
 std::string substitutionsInWords(int n) {
-    return n == 0 ? "no substitution" : "at most " + std::to_string(n) + (n == 1 ? " substitution" : " substitutions");
+    return n == 0 ? "no substitution"
+                  : "at most " + std::to_string(n) + (n == 1 ? " substitution" : " substitutions");
 }
 
 }  // namespace
@@ -171,11 +174,12 @@ std::vector<std::string> criteriaInWords(const Criteres& cr, float quorumPercent
     if (quorumPercent == 0)
         snprintf(quorum, sizeof quorum, "Quorum: %d of %d sequences (the default 70 %%)", cr.quorum, nbseq);
     else
-        snprintf(quorum, sizeof quorum, "Quorum: %d of %d sequences (%g %%)", cr.quorum, nbseq, quorumPercent);
+        snprintf(quorum, sizeof quorum, "Quorum: %d of %d sequences (%g %%)", cr.quorum, nbseq,
+                 quorumPercent);
     lines.emplace_back(quorum);
     lines.push_back("Model: " + std::to_string(cr.nbbloc) + (cr.nbbloc == 1 ? " box, " : " boxes, ") +
-                    lengthsInWords(cr.minlong, cr.maxlong, "symbols") + " in all, " + substitutionsInWords(cr.maxerr) +
-                    " in all");
+                    lengthsInWords(cr.minlong, cr.maxlong, "symbols") + " in all, " +
+                    substitutionsInWords(cr.maxerr) + " in all");
     if (cr.nbbloc < 2) return lines;
     for (int b = 0; b < cr.nbbloc; ++b) {
         std::string box = "Box " + std::to_string(b + 1) + ": " +
@@ -199,7 +203,10 @@ std::vector<std::string> criteriaInWords(const Criteres& cr, float quorumPercent
 
 Ranking::Ranking(const RunOptions& opts, const char* program, const char* inputFile, int nbseq, int argc,
                  char** argv, MatchRules rules, std::vector<std::string> criteria)
-    : opts_(opts), rules_(std::move(rules)), tableFile_(rankingTableFile(opts)), criteria_(std::move(criteria)) {
+    : opts_(opts),
+      rules_(std::move(rules)),
+      tableFile_(rankingTableFile(opts)),
+      criteria_(std::move(criteria)) {
     program_ = program;
     inputFile_ = inputFile;
     header_ = std::string(program) + " " + MOTBOX_VERSION + "; input " + inputFile;
@@ -368,7 +375,8 @@ void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
         }
         char name[4096], code[4096];
         int count = 0;
-        if (length >= static_cast<ssize_t>(sizeof name) || sscanf(line, "%4095s %4095s %d", name, code, &count) != 3)
+        if (length >= static_cast<ssize_t>(sizeof name) ||
+            sscanf(line, "%4095s %4095s %d", name, code, &count) != 3)
             continue;  // the count line after the occurrences
         Model m;
         m.name = name;
@@ -380,7 +388,9 @@ void Ranking::readModels(FILE* in, int file, size_t spacerBase) {
         std::vector<int> steps;
         size_t spacer = spacerBase;
         for (const char* c = code; *c != '\0'; ++c)
-            steps.push_back(*c == '-' ? spacerStep(static_cast<int>(spacer++)) : *c == '*' ? rules_.joker : *c - '0');
+            steps.push_back(*c == '-'   ? spacerStep(static_cast<int>(spacer++))
+                            : *c == '*' ? rules_.joker
+                                        : *c - '0');
         matching_.steps.push_back(std::move(steps));
     }
     free(line);
@@ -404,8 +414,10 @@ char lastMark(const char* line) {
 }
 
 bool sameFile(FILE* a, FILE* b) {
-    struct stat sa {}, sb {};
-    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    return fstat(fileno(a), &sa) == 0 && fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -416,7 +428,8 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
         if (table_ != nullptr && sameFile(table_, file.stream))
             refuse("main: ranking file '" + tableFile_ + "' is the result file '" + file.name + "'");
         if (report_ != nullptr && sameFile(report_, file.stream))
-            refuse("main: report file '" + std::string(opts_.reportFile) + "' is the result file '" + file.name + "'");
+            refuse("main: report file '" + std::string(opts_.reportFile) + "' is the result file '" +
+                   file.name + "'");
         if (meme_ != nullptr && sameFile(meme_, file.stream))
             refuse("main: MEME file '" + std::string(opts_.memeFile) + "' is the result file '" + file.name +
                    "'");
@@ -605,13 +618,14 @@ std::string Ranking::reverseComplementColumn(const Model& model) const {
 
 std::string Ranking::controlInWords() const {
     if (opts_.controlFile != nullptr) return std::string("file ") + opts_.controlFile;
-    return std::to_string(opts_.shuffles) +
-           " dinucleotide shuffles of each distinct input sequence, seed " + std::to_string(opts_.seed);
+    return std::to_string(opts_.shuffles) + " dinucleotide shuffles of each distinct input sequence, seed " +
+           std::to_string(opts_.seed);
 }
 
-void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
-                         size_t controlFolded) {
-    const std::string control = "control " + (opts_.controlFile != nullptr ? opts_.controlFile : controlInWords());
+void Ranking::writeTable(const std::vector<size_t>& order, const std::vector<RankedFile>& files,
+                         size_t controls, size_t controlFolded) {
+    const std::string control =
+        "control " + (opts_.controlFile != nullptr ? opts_.controlFile : controlInWords());
     std::string models = std::to_string(models_.size()) + " models";
     if (opts_.bothStrands)
         models +=
@@ -729,8 +743,8 @@ std::vector<ReportSymbol> reportSymbols(const MatchRules& rules) {
 
 }  // namespace
 
-void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files, size_t controls,
-                          double extractionSeconds) {
+void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<RankedFile>& files,
+                          size_t controls, double extractionSeconds) {
     ReportRun run;
     run.program = program_;
     run.version = MOTBOX_VERSION;

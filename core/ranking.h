@@ -26,9 +26,9 @@ std::vector<std::string> criteriaInWords(const Criteres& cr, float quorumPercent
 
 // A result file the ranking reads its models from.
 struct RankedFile {
-    std::string name;                   // shown in the table's file column
-    FILE* stream;                       // read from its start; the ranking does not close it
-    std::vector<SpacerRange> spacers;   // the range of each spacer of its models
+    std::string name;                  // shown in the table's file column
+    FILE* stream;                      // read from its start; the ranking does not close it
+    std::vector<SpacerRange> spacers;  // the range of each spacer of its models
 };
 
 class Ranking {
@@ -83,12 +83,12 @@ class Ranking {
     RunOptions opts_;
     std::string program_;
     std::string inputFile_;
-    std::string header_;                 // program, version and input file
-    std::string command_;                // the command line
-    std::vector<std::string> inputs_;    // input texts, upper-cased
-    std::vector<int> inputOf_;           // by input sequence: the one it counts as (itself, or its first copy)
+    std::string header_;               // program, version and input file
+    std::string command_;              // the command line
+    std::vector<std::string> inputs_;  // input texts, upper-cased
+    std::vector<int> inputOf_;         // by input sequence: the one it counts as (itself, or its first copy)
     size_t distinctInputs_ = 0;
-    std::vector<std::string> control_;   // the control file's texts (empty with shuffles)
+    std::vector<std::string> control_;  // the control file's texts (empty with shuffles)
     MatchRules rules_;
     std::string tableFile_;
     FILE* table_ = nullptr;
@@ -103,7 +103,7 @@ class Ranking {
     std::vector<Model> models_;
     std::vector<Family> families_;  // in the rank order of their heads
     MatchingModels matching_;
-    std::vector<int> seen_;              // by input sequence: last model counted, for the supports
+    std::vector<int> seen_;  // by input sequence: last model counted, for the supports
 };
 
 // A stream that passes every byte on to out and keeps a copy in an unlinked temporary file: the models a

@@ -36,13 +36,13 @@ struct ReportBoxCounts {
 };
 
 struct ReportModel {
-    size_t rank = 0;               // 1 = the best, as in the table
-    std::string name;              // as in the result file and the table
-    std::string code;              // coded form: a digit-like character per symbol, '-' a spacer, '*' the joker
-    int32_t support = 0;           // input sequences counted holding it
-    int32_t controlSupport = 0;    // control sequences holding it
+    size_t rank = 0;             // 1 = the best, as in the table
+    std::string name;            // as in the result file and the table
+    std::string code;            // coded form: a digit-like character per symbol, '-' a spacer, '*' the joker
+    int32_t support = 0;         // input sequences counted holding it
+    int32_t controlSupport = 0;  // control sequences holding it
     Enrichment score{};
-    std::string file;              // result file it was read from
+    std::string file;                  // result file it was read from
     std::vector<SpacerRange> spacers;  // length range of each of its spacers (one per '-' of the code)
     ReportOccurrences occurrences;
     std::string
@@ -54,25 +54,25 @@ struct ReportModel {
 
 // What the report's header says about the run.
 struct ReportRun {
-    std::string program;            // "motbox" or "motbox-delta"
+    std::string program;  // "motbox" or "motbox-delta"
     std::string version;
     std::string commandLine;
     std::string inputFile;
-    size_t sequences = 0;           // input sequences read
-    size_t countedSequences = 0;    // of them counted by the ranking (identical copies folded)
-    long long totalLength = 0;      // characters of all input sequences
+    size_t sequences = 0;         // input sequences read
+    size_t countedSequences = 0;  // of them counted by the ranking (identical copies folded)
+    long long totalLength = 0;    // characters of all input sequences
     int longestSequence = 0;
-    std::string control;            // the control set in words ("file c.fa" or the shuffles and seed)
-    size_t controlSequences = 0;    // counted
+    std::string control;                // the control set in words ("file c.fa" or the shuffles and seed)
+    size_t controlSequences = 0;        // counted
     std::vector<std::string> criteria;  // the run's criteria in words, one line each
     size_t modelsWritten = 0;
     bool bothStrands = false;  // models counted on either strand, a model and its reverse complement one row
     size_t rows = 0;           // rows of the ranked table (with both strands, fewer than the models)
-    double extractionSeconds = 0;   // CPU time of the extraction, as in the result file
-    double wallSeconds = 0;         // whole run, start to the report
-    std::string tableFile;          // the ranked table (TSV), as named on the command line
-    std::string tableLink;          // the same file as a link from the report's directory
-    size_t top = 0;                 // models asked for (--report-top)
+    double extractionSeconds = 0;       // CPU time of the extraction, as in the result file
+    double wallSeconds = 0;             // whole run, start to the report
+    std::string tableFile;              // the ranked table (TSV), as named on the command line
+    std::string tableLink;              // the same file as a link from the report's directory
+    size_t top = 0;                     // models asked for (--report-top)
     std::vector<ReportSymbol> symbols;  // by models symbol number
     bool families = false;              // the models grouped into families, the rows their heads
     size_t familiesCount = 0;           // families of the ranked models (with `families`)

@@ -49,9 +49,9 @@ struct Successor {
     Occ occ;
     const void* record;  // the record below the edge, childOf(occ)
     ColourRef colours;   // its colour set
-    const char* label;             // the edge's label
-    int32_t length;                // the edge's length
-    int32_t symbol;                // letter number of the character read
+    const char* label;   // the edge's label
+    int32_t length;      // the edge's length
+    int32_t symbol;      // letter number of the character read
 
     Edge edge() const { return {record, colours, label, length}; }
 };
@@ -160,7 +160,8 @@ class SuccessorTable {
     // Moves the occurrences of r by symbol s onto the top of dest, in the order of the table.  Every move is
     // written and then kept or not: which characters a symbol accepts is as good as random, and a branch on
     // it would be mispredicted a quarter of the time.
-    void appendMoves(Range r, int32_t s, const SubstitutionLimits& limits, bool multibloc, PileOcc* dest) const {
+    void appendMoves(Range r, int32_t s, const SubstitutionLimits& limits, bool multibloc,
+                     PileOcc* dest) const {
         Occ* out = reserveOcc(dest, static_cast<uint32_t>(r->successors.size()));
         const unsigned char* accepts = TabSymb[s];
         uint32_t kept = 0;
@@ -195,7 +196,8 @@ class SuccessorTable {
             if (moves == 0) continue;
             c.moves += moves;
             const uint64_t* u = unions + (2 * static_cast<size_t>(m) + (accepts[m] ? 0 : 1)) * words;
-            if (first) std::copy(u, u + words, scratch_.begin());
+            if (first)
+                std::copy(u, u + words, scratch_.begin());
             else
                 for (size_t k = 0; k < words; ++k) scratch_[k] |= u[k];
             first = false;
@@ -339,7 +341,12 @@ class SuccessorTable {
         for (int32_t m = 0; m < nbSymbSeq; ++m) {
             const void* g = node->fils[m];
             if (g != nullptr)
-                places[n++] = {node, m, 1, m, {g, colourRef(colourSet(g)), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
+                places[n++] = {
+                    node,
+                    m,
+                    1,
+                    m,
+                    {g, colourRef(colourSet(g)), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
         }
         return n;
     }

@@ -79,7 +79,8 @@ bool ChunkStream::finish() {
 }
 
 bool ChunkStream::copyTo(FILE* out) {
-    return drain(kCopyBlock, [out](const char* data, size_t size) { return fwrite(data, 1, size, out) == size; });
+    return drain(kCopyBlock,
+                 [out](const char* data, size_t size) { return fwrite(data, 1, size, out) == size; });
 }
 
 bool ChunkStream::drain(size_t maxBlock, const std::function<bool(const char*, size_t)>& sink) {

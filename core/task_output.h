@@ -75,8 +75,8 @@ struct TaskRecord {
     bool claimed = false;
     bool done = false;
     bool released = false;  // written, or handed to another process: the record may go
-    int32_t result = 0;  // the walk's result for the task's model
-    int32_t ticks = 0;   // meter steps of a task run by another process, drawn when it is written
+    int32_t result = 0;     // the walk's result for the task's model
+    int32_t ticks = 0;      // meter steps of a task run by another process, drawn when it is written
     std::vector<std::unique_ptr<ChunkStream>> streams;  // the task's output, in the engine's order
     std::vector<int32_t> figures;                       // the engine's counts for the summary lines
 };

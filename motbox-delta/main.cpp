@@ -6,10 +6,10 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <memory>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -250,16 +250,17 @@ int main(int argc, char** argv) {
     checkOpenFileLimit(nbFiles);
     const int window = windowLength(cr);
 
-    const IndexedRun run = loadAndIndex(&cr,
-                                        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent,
-                                         argv + cl.tailStart, cl.tailCount, window, options},
-                                        kMessages);
+    const IndexedRun run = loadAndIndex(
+        &cr,
+        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart, cl.tailCount, window, options},
+        kMessages);
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
     if (rankingWanted(options) && clusterWritesResults())
-        ranking = std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
-                                            matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
+        ranking =
+            std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
+                                      matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
     printParameterReport(
         cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
@@ -271,7 +272,8 @@ int main(int argc, char** argv) {
     if (f == nullptr || nbmod == nullptr) fatalError("main: cannot allocate 'f/nbmod'");
     const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
     if (clusterWritesResults()) {
-        if (!initFiles(f, cl.outputFile, &cr, headerLines)) fatalError("main: cannot initialize output files\n");
+        if (!initFiles(f, cl.outputFile, &cr, headerLines))
+            fatalError("main: cannot initialize output files\n");
     } else {
         // Only the first process of a cluster run writes the results.
         FILE* discard = fopen("/dev/null", "w");

@@ -61,23 +61,23 @@ struct Walk {
     PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
     PileOcc* pileNext;  // occurrences of the model extended by the symbol being tried
     Model* model;
-    BitTab bt;  // scratch colour set for the windows' counts
+    BitTab bt;             // scratch colour set for the windows' counts
     SuccessorTable table;  // successors of every model on the current path
     Criteres* cr;
-    int** nbocc_saut;           // [spacer][group] landings of jump length min + group
-    BitTab** bt_intermediaire;  // [spacer][group] colour set of those landings
-    int* cursaut;               // window centre chosen for each spacer on the current path
-    int* longbloc;              // length of each finished box of the current model
-    int* posdebbloc;            // index in model->name where each box starts (palindromes only)
+    int** nbocc_saut;                        // [spacer][group] landings of jump length min + group
+    BitTab** bt_intermediaire;               // [spacer][group] colour set of those landings
+    int* cursaut;                            // window centre chosen for each spacer on the current path
+    int* longbloc;                           // length of each finished box of the current model
+    int* posdebbloc;                         // index in model->name where each box starts (palindromes only)
     std::unique_ptr<CriteresCopy> criteria;  // owns *cr
 
     // Parallel run.
-    bool writes = true;      // false: a worker outside its tasks, whose models are not written
+    bool writes = true;  // false: a worker outside its tasks, whose models are not written
     TaskBoard* board = nullptr;
-    int taskDepth = -1;      // depth of the models that open tasks; -1: no tasks
-    bool writer = false;     // copies the tasks' output in order and writes the models above them
+    int taskDepth = -1;   // depth of the models that open tasks; -1: no tasks
+    bool writer = false;  // copies the tasks' output in order and writes the models above them
     std::mutex* meter = nullptr;
-    int64_t nextTask = 0;    // number of the next task met in walk order
+    int64_t nextTask = 0;  // number of the next task met in walk order
     TaskRecord* task = nullptr;
     std::vector<TaskFile> taskFiles;  // result files the running task has written to, in first-use order
     std::vector<int> taskFileOf;      // by result file: index in taskFiles, -1 = none yet
@@ -410,8 +410,8 @@ int keepFrame(Walk& w, const Frame& fr, uint32_t windows = 0) {
     if (!w.writes) return 0;
     if (fr.extended) {
         ajouteDummy(w.pile);
-        w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true), true,
-                            w.pile);
+        w.table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(w.cr, fr.numbloc, true),
+                            true, w.pile);
     }
     if (fr.windows == 0) {
         keepModel(w, fr.nbseqmod, fr.prof);

@@ -149,8 +149,9 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<Ranking> ranking;
     if (rankingWanted(options) && clusterWritesResults())
-        ranking = std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
-                                            matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
+        ranking =
+            std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
+                                      matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
     printParameterReport(
         cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "allocateurs.h"
-#include "cluster.h"
 #include "alphabet.h"
 #include "barre.h"
 #include "bit_tab.h"
+#include "cluster.h"
 #include "global.h"
 #include "global_fonctions.h"
 #include "model.h"
@@ -225,10 +225,10 @@ struct Frame {
     int32_t numbloc;
     int32_t nbseqmod;
     Step step = Step::Enter;
-    int32_t s = -1;         // symbol being tried
-    int32_t flagJoker = 0;  // a joker extension or a box change was explored
-    int32_t sommeRes = 0;   // sum of the results of the explored extensions
-    int32_t u = -1;         // exact number of sequences of model + s, -1 until counted
+    int32_t s = -1;                      // symbol being tried
+    int32_t flagJoker = 0;               // a joker extension or a box change was explored
+    int32_t sommeRes = 0;                // sum of the results of the explored extensions
+    int32_t u = -1;                      // exact number of sequences of model + s, -1 until counted
     SuccessorTable::Range successors{};  // this model's part of the successor table
     // A model extended inside its box has no level of its own in the stack: its occurrences are the
     // successors of its parent's model moved by the parent's symbol.
@@ -322,7 +322,8 @@ struct Walker {
     void endTask(int64_t k, int32_t result) {
         task->streams.back()->finish();
         task->figures = {taskOutput.nbmod, taskOutput.maxlongmod};
-        task->figures.insert(task->figures.end(), taskOutput.maxlongbloc.begin(), taskOutput.maxlongbloc.end());
+        task->figures.insert(task->figures.end(), taskOutput.maxlongbloc.begin(),
+                             taskOutput.maxlongbloc.end());
         task = nullptr;
         out = outsideTask;
         board->finish(k, result);
@@ -366,8 +367,8 @@ int32_t spellModels(Walker& w) {
         auto stackOccurrences = [&] {
             if (!fr.extended) return false;
             ajouteDummy(pile);
-            table.appendMoves(fr.parentSuccessors, fr.parentSymbol, SubstitutionLimits(cr, fr.numbloc, multibloc),
-                              multibloc, pile);
+            table.appendMoves(fr.parentSuccessors, fr.parentSymbol,
+                              SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc, pile);
             return true;
         };
         return keepPoint(w.out, model, pile, fr.nbseqmod, fr.prof, fr.lgbloc, fr.numbloc, multibloc, cr,
@@ -395,7 +396,8 @@ int32_t spellModels(Walker& w) {
     auto openBoxChange = [&](Frame& fr) {
         // pileNext is scratch: the occurrences of model + s, the origins of the jumps.
         videPile(pileNext);
-        table.appendMoves(fr.successors, fr.s, SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc, pileNext);
+        table.appendMoves(fr.successors, fr.s, SubstitutionLimits(cr, fr.numbloc, multibloc), multibloc,
+                          pileNext);
         if (gestionSaut(model, pile, pileNext, cr, fr.numbloc) == 0) return BoxChange::NothingLanded;
         changeModel(model, fr.s);
         changeModel(model, numSAUT);
@@ -459,7 +461,8 @@ int32_t spellModels(Walker& w) {
         SuccessorTable::Range blocks[kAlphabetSlots];
         const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
         table.collectChildren(fr.successors, symbols, n, limits, limits, multibloc, blocks);
-        for (int i = 0; i < n; ++i) w.childBlocks[fr.childBegin + static_cast<size_t>(symbols[i])] = blocks[i];
+        for (int i = 0; i < n; ++i)
+            w.childBlocks[fr.childBegin + static_cast<size_t>(symbols[i])] = blocks[i];
     };
 
     frames.push_back({0, 0, 0, 0});
@@ -492,8 +495,8 @@ int32_t spellModels(Walker& w) {
                 }
                 if (fr.successors == nullptr) {
                     const SubstitutionLimits limits(cr, fr.numbloc, multibloc);
-                    fr.successors = fr.extended ? table.collectAfter(fr.parentSuccessors, fr.parentSymbol, limits,
-                                                                     limits, multibloc)
+                    fr.successors = fr.extended ? table.collectAfter(fr.parentSuccessors, fr.parentSymbol,
+                                                                     limits, limits, multibloc)
                                                 : table.collect(pile, topLevel(pile), limits, multibloc);
                 }
                 collectChildren(fr);
@@ -554,7 +557,6 @@ int32_t spellModels(Walker& w) {
 }
 
 }  // namespace
-
 
 namespace {
 

@@ -70,7 +70,8 @@ TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
     std::vector<Noeud*> nodes;
     for (int32_t i = 0; i < perPage; ++i) nodes.push_back(Alloc_Noeud());
     for (int32_t i = 0; i < perPage; ++i)
-        EXPECT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(first->bloc) + i * (sizeof(Noeud) + 5 * sizeof(void*)));
+        EXPECT_EQ(static_cast<void*>(nodes[i]),
+                  static_cast<char*>(first->bloc) + i * (sizeof(Noeud) + 5 * sizeof(void*)));
     EXPECT_EQ(first->nb_pris, perPage);
     EXPECT_EQ(Noeud_Alloc.courante, first);
 
@@ -271,7 +272,8 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
     size_t i = 0;
     for (CelluleAlloc* c = Noeud_Alloc.premiere; c != nullptr; c = c->suivante)
         for (int32_t r = 0; r < c->nb_pris; ++r, ++i)
-            ASSERT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(c->bloc) + static_cast<size_t>(r) * slot);
+            ASSERT_EQ(static_cast<void*>(nodes[i]),
+                      static_cast<char*>(c->bloc) + static_cast<size_t>(r) * slot);
     for (Noeud* n : {nodes.front(), nodes.back()}) {
         EXPECT_EQ(n->bit_tab, SharedEmptyBitTab());
         n->fils[4] = n;  // the last child slot is the slot's own

@@ -462,8 +462,9 @@ TEST_F(AlphabetDeathTest, JokerNotAlone) {
 
 TEST_F(AlphabetDeathTest, SecondJokerGoesThroughFatalError) {
     Texts t{"AC$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "*\nA\n*\n"), ::testing::ExitedWithCode(1),
-                exactly(kTypeNucl + kJokerWarning + ">> Error: JOKER defined 2 times in the alphabet file\n\n"));
+    EXPECT_EXIT(
+        loadInChild(t, kNucl + "*\nA\n*\n"), ::testing::ExitedWithCode(1),
+        exactly(kTypeNucl + kJokerWarning + ">> Error: JOKER defined 2 times in the alphabet file\n\n"));
 }
 
 TEST_F(AlphabetDeathTest, DollarAndUnderscoreAreForbiddenInSymbolLines) {

@@ -360,7 +360,8 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
             for (int v = step(rng); v < n; v += step(rng)) {
                 addBitTabValue(&general.bt, v);
                 addNewestBitTabValue(&newest.bt, v);
-                ASSERT_EQ(bytesOf(newest.bt), bytesOf(general.bt)) << "n=" << n << " trial " << trial << " v " << v;
+                ASSERT_EQ(bytesOf(newest.bt), bytesOf(general.bt))
+                    << "n=" << n << " trial " << trial << " v " << v;
             }
             // A number below the last member takes the general path.
             addBitTabValue(&general.bt, 0);
@@ -475,7 +476,8 @@ TEST(BitTabUniteMany, MatchesCopyThenUnions) {
             CopyBitTab(&expected, sources[0]);
             for (size_t i = 1; i < sources.size(); ++i) fusionneBitTab(&expected, sources[i]);
             BitTab united = SharedEmptyBitTab();
-            const int32_t count = uniteColourSets(&united, sources.data(), static_cast<int32_t>(sources.size()));
+            const int32_t count =
+                uniteColourSets(&united, sources.data(), static_cast<int32_t>(sources.size()));
             ASSERT_EQ(bytesOf(united), bytesOf(expected)) << "n=" << n << " trial " << trial;
             ASSERT_EQ(count, nbSequenceInBitTab(expected)) << "n=" << n << " trial " << trial;
             // The walks tell a set's address from a marked sequence number by its low bit.

@@ -62,7 +62,8 @@ struct Refusal {
 
 // Each line once segfaulted, overflowed or read out of bounds; now each is refused before any file exists.
 TEST_F(CommandLineRun, NumbersTheArithmeticCannotCarryAreRefused) {
-    const std::vector<std::string> twoBoxes = {"a.alph", "s.fa", "o.txt", "100", "2", "2", "4", "0", "1", "2", "0"};
+    const std::vector<std::string> twoBoxes = {"a.alph", "s.fa", "o.txt", "100", "2", "2",
+                                               "4",      "0",    "1",     "2",   "0"};
     auto motboxSpacer = [&](const char* lo, const char* hi) {
         std::vector<std::string> a = twoBoxes;
         a.insert(a.end(), {lo, hi, "1", "2", "0"});
@@ -70,34 +71,45 @@ TEST_F(CommandLineRun, NumbersTheArithmeticCannotCarryAreRefused) {
     };
     const std::vector<Refusal> cases = {
         {"spacer maximum at INT_MAX", MOTBOX_BIN, motboxSpacer("0", "2147483647"),
-         ">> Error: argument 13 (maximum length of spacer 1) is 2147483647: it must be between 0 and 100000000\n"},
+         ">> Error: argument 13 (maximum length of spacer 1) is 2147483647: it must be between 0 and "
+         "100000000\n"},
         {"spacer minimum at INT_MIN", MOTBOX_BIN, motboxSpacer("-2147483648", "0"),
          ">> Error: argument 12 (minimum length of spacer 1) is -2147483648" + kRangeHint},
         {"spacer of the single length INT_MAX", MOTBOX_BIN, motboxSpacer("2147483647", "2147483647"),
          ">> Error: argument 12 (minimum length of spacer 1) is 2147483647" + kRangeHint},
         {"negative spacer maximum", MOTBOX_BIN, motboxSpacer("-1", "-1"),
          ">> Error: argument 13 (maximum length of spacer 1) is -1: it must be between 0 and 100000000\n"},
-        {"window loop at INT_MAX", MOTBOX_DELTA_BIN,
-         {"a.alph", "s.fa", "res", "60", "2", "4", "6", "1", "2", "3", "1", "2147483647", "2147483647", "0", "2",
-          "3", "1"},
+        {"window loop at INT_MAX",
+         MOTBOX_DELTA_BIN,
+         {"a.alph", "s.fa", "res", "60", "2", "4", "6", "1", "2", "3", "1", "2147483647", "2147483647", "0",
+          "2", "3", "1"},
          ">> Error: argument 12 (minimum length of spacer 1) is 2147483647" + kRangeHint},
-        {"composition at INT_MIN", MOTBOX_BIN,
+        {"composition at INT_MIN",
+         MOTBOX_BIN,
          {"a.alph", "s.fa", "o.txt", "100", "1", "3", "4", "1", "0", "1", "A", "-2147483648"},
          ">> Error: argument 12 (composition limit of 'A' in box 0) is -2147483648" + kRangeHint},
-        {"composition read from 2147483648", MOTBOX_DELTA_BIN,
-         {"a.alph", "s.fa", "res", "100", "2", "3", "4", "1", "2", "3", "1", "0", "2", "0", "2", "3", "1", "2", "1",
-          "A", "2147483648"},
+        {"composition read from 2147483648",
+         MOTBOX_DELTA_BIN,
+         {"a.alph", "s.fa", "res", "100", "2", "3", "4", "1", "2", "3",         "1",
+          "0",      "2",    "0",   "2",   "3", "1", "2", "1", "A", "2147483648"},
          ">> Error: argument 21 (composition limit of 'A' in box 2) is -2147483648" + kRangeHint},
-        {"substitutions at INT_MAX", MOTBOX_BIN, {"a.alph", "s.fa", "o.txt", "100", "1", "3", "4", "2147483647"},
+        {"substitutions at INT_MAX",
+         MOTBOX_BIN,
+         {"a.alph", "s.fa", "o.txt", "100", "1", "3", "4", "2147483647"},
          ">> Error: argument 8 (total substitutions) is 2147483647" + kRangeHint},
-        {"box substitutions at INT_MAX", MOTBOX_DELTA_BIN,
-         {"a.alph", "s.fa", "res", "100", "2", "3", "4", "1", "2", "3", "2147483647", "0", "2", "0", "2", "3", "1"},
+        {"box substitutions at INT_MAX",
+         MOTBOX_DELTA_BIN,
+         {"a.alph", "s.fa", "res", "100", "2", "3", "4", "1", "2", "3", "2147483647", "0", "2", "0", "2", "3",
+          "1"},
          ">> Error: argument 11 (substitutions of box 1) is 2147483647" + kRangeHint},
-        {"total maximum length beyond the bound", MOTBOX_BIN,
+        {"total maximum length beyond the bound",
+         MOTBOX_BIN,
          {"a.alph", "s.fa", "o.txt", "100", "1", "3", "100000001", "0"},
          ">> Error: argument 7 (total maximum length) is 100000001" + kRangeHint},
-        {"box minimum below the bound", MOTBOX_BIN,
-         {"a.alph", "s.fa", "o.txt", "100", "2", "2", "4", "0", "-100000001", "2", "0", "0", "1", "1", "2", "0"},
+        {"box minimum below the bound",
+         MOTBOX_BIN,
+         {"a.alph", "s.fa", "o.txt", "100", "2", "2", "4", "0", "-100000001", "2", "0", "0", "1", "1", "2",
+          "0"},
          ">> Error: argument 9 (minimum length of box 1) is -100000001" + kRangeHint},
     };
     for (const Refusal& c : cases) {
@@ -131,7 +143,8 @@ TEST_F(CommandLineRun, NulByteInASequenceIsAControlCharacter) {
                                                 "1",      "2",    "0",     "0",   "1", "1", "2", "0"};
     std::vector<std::string> deltaRun = motboxRun;
     deltaRun.insert(deltaRun.begin() + 13, "0");
-    for (const auto& [program, args] : {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
+    for (const auto& [program, args] :
+         {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
         RunResult r = run(program, args);
         EXPECT_EQ(r.status, 1) << program;
         EXPECT_EQ(r.err, expected) << program;
@@ -188,7 +201,8 @@ TEST_F(CommandLineRun, BadOptionsNameThemselvesAndShowTheUsage) {
         for (const Case& c : cases) {
             std::vector<std::string> args = c.options;
             // "--max-memory" alone at the end has no value; before the positionals it would take "a.alph".
-            if (c.options.size() != 1 || c.options[0] != "--max-memory") args.insert(args.end(), run1.begin(), run1.end());
+            if (c.options.size() != 1 || c.options[0] != "--max-memory")
+                args.insert(args.end(), run1.begin(), run1.end());
             RunResult r = run(program, args);
             EXPECT_EQ(r.status, 1) << c.firstLine;
             EXPECT_EQ(r.out, "") << c.firstLine;
@@ -214,7 +228,8 @@ TEST_F(CommandLineRun, OptionsLeaveTheRunAsItWas) {
         EXPECT_EQ(maskTime(r.out), maskTime(plain.out));
         // The meter's remaining-time estimates depend on the machine's load.
         const std::regex estimate("[0-9]{2}:[0-9]{2}:[0-9]{2}");
-        EXPECT_EQ(std::regex_replace(r.err, estimate, "hh:mm:ss"), std::regex_replace(plain.err, estimate, "hh:mm:ss"));
+        EXPECT_EQ(std::regex_replace(r.err, estimate, "hh:mm:ss"),
+                  std::regex_replace(plain.err, estimate, "hh:mm:ss"));
     }
     RunResult dashAlphabet = run(MOTBOX_BIN, {"--", "-a.alph", "s.fa", "o.txt", "60", "1", "3", "4", "0"});
     EXPECT_EQ(dashAlphabet.status, 1);
@@ -226,21 +241,22 @@ TEST_F(CommandLineRun, OptionsLeaveTheRunAsItWas) {
 
 TEST_F(CommandLineRun, TreeLargerThanTheMemoryLimitIsRefused) {
     const std::vector<std::string> motboxRun = {"a.alph", "s.fa", "o.txt", "60", "1", "3", "4", "0"};
-    const std::vector<std::string> deltaRun = {"a.alph", "s.fa", "o.txt", "60", "2", "2", "4", "0", "1", "2",
-                                               "0", "0", "1", "0", "1", "2", "0"};
+    const std::vector<std::string> deltaRun = {"a.alph", "s.fa", "o.txt", "60", "2", "2", "4", "0", "1",
+                                               "2",      "0",    "0",     "1",  "0", "1", "2", "0"};
     const std::regex refusal(
         ">> Error: the suffix tree needs about [0-9]+ MB but --max-memory allows 1024 bytes: give a maximum "
         "model length \\(MAX_LENGTH, or every BOX_MAX\\) or fewer sequences\n");
-    for (const auto& [program, positional] : {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
+    for (const auto& [program, positional] :
+         {std::pair{MOTBOX_BIN, motboxRun}, std::pair{MOTBOX_DELTA_BIN, deltaRun}}) {
         expectRefusedAtOnce(program, {"--max-memory", "1K"}, positional, refusal);
 
         std::vector<std::string> large = {"--max-memory=1G", "--memory-report"};
         large.insert(large.end(), positional.begin(), positional.end());
         RunResult accepted = run(program, large);
         EXPECT_EQ(accepted.status, 0) << accepted.err;
-        EXPECT_TRUE(std::regex_search(accepted.err,
-                                      std::regex("memory estimate: [0-9]+ bytes \\(51 characters, 3 sequences, "
-                                                 "window [45]; limit: 1073741824 bytes\\)\n")))
+        EXPECT_TRUE(std::regex_search(
+            accepted.err, std::regex("memory estimate: [0-9]+ bytes \\(51 characters, 3 sequences, "
+                                     "window [45]; limit: 1073741824 bytes\\)\n")))
             << accepted.err;
         std::filesystem::remove(dir + "/o.txt");
         std::filesystem::remove(dir + "/.namefile");

@@ -57,9 +57,13 @@ std::vector<int> members(const unsigned char* bt) {
     return out;
 }
 
-std::set<int> asSet(const std::vector<int>& v) { return {v.begin(), v.end()}; }
+std::set<int> asSet(const std::vector<int>& v) {
+    return {v.begin(), v.end()};
+}
 
-int labelSeqOf(void* x) { return isFeuille(x) ? static_cast<Feuille*>(x)->num_seq : static_cast<Noeud*>(x)->num_seq; }
+int labelSeqOf(void* x) {
+    return isFeuille(x) ? static_cast<Feuille*>(x)->num_seq : static_cast<Noeud*>(x)->num_seq;
+}
 
 int labelEndOf(void* x) {
     if (isFeuille(x)) return getValue(Liste_positions_fin, static_cast<Feuille*>(x)->dernier_indice);
@@ -116,7 +120,7 @@ Noeud* buildTree(const std::string& alphabet, const std::vector<std::string>& te
 // Checks every clause of the tree contract against the naive model and
 // returns a description of the first few faults (empty when the tree is right).
 class ContractChecker {
-public:
+  public:
     ContractChecker(const std::vector<std::string>& texts, int w)
         : texts_(texts), expected_(windowWords(texts, w)) {}
 
@@ -129,7 +133,7 @@ public:
         return faults_.str();
     }
 
-private:
+  private:
     void fault(const std::string& what) {
         if (++faultCount_ <= 5) faults_ << what << "\n";
     }
@@ -169,7 +173,8 @@ private:
             std::set<int> sub = checkNode(child, path, false);
             below.insert(sub.begin(), sub.end());
         }
-        if (!isRoot && children < 2) fault("node '" + path + "' has " + std::to_string(children) + " children");
+        if (!isRoot && children < 2)
+            fault("node '" + path + "' has " + std::to_string(children) + " children");
         std::vector<int> colours = members(node->bit_tab);
         if (asSet(colours) != below) fault("node '" + path + "' colour set differs from its subtree");
         if (node->nb_seq != static_cast<int>(below.size())) fault("node '" + path + "' nb_seq");
@@ -228,7 +233,7 @@ std::string describe(const std::vector<std::string>& texts, int w) {
 }
 
 class ConstructionTest : public testing::Test {
-protected:
+  protected:
     void TearDown() override { Free_Arbre(); }
 
     Noeud* build(const std::vector<std::string>& texts, int w, const std::string& alphabet = "ACGT$") {
@@ -397,8 +402,10 @@ TEST_F(ConstructionTest, AcaWithWindowTwo) {
         const char* label;
         int end;
     };
-    const Expected leaves[] = {
-        {childFor(a, 'C'), "C", 2}, {childFor(root, 'C'), "CA", 3}, {childFor(a, '$'), "$", 4}, {childFor(root, '$'), "$", 4}};
+    const Expected leaves[] = {{childFor(a, 'C'), "C", 2},
+                               {childFor(root, 'C'), "CA", 3},
+                               {childFor(a, '$'), "$", 4},
+                               {childFor(root, '$'), "$", 4}};
     for (const Expected& e : leaves) {
         ASSERT_NE(e.leaf, nullptr) << e.label;
         ASSERT_TRUE(isFeuille(e.leaf)) << e.label;
@@ -514,12 +521,15 @@ TEST_F(ConstructionDeathTest, InvalidArgumentsEndTheRunWithStatusMinusOne) {
         const char* message;
     };
     const Case cases[] = {
-        {"null text", [] { Construction_Arbre(nullptr, 3); }, "Construction_Arbre : Invalide String\nProgram Abord\n"},
+        {"null text", [] { Construction_Arbre(nullptr, 3); },
+         "Construction_Arbre : Invalide String\nProgram Abord\n"},
         {"window 0", [] { Construction_Arbre(text, 0); }, "Construction_Arbre: taille fenetre = 0!\n"},
-        {"negative window", [] { Construction_Arbre(text, -4); }, "Construction_Arbre: taille fenetre = 0!\n"},
+        {"negative window", [] { Construction_Arbre(text, -4); },
+         "Construction_Arbre: taille fenetre = 0!\n"},
         {"letter outside the alphabet", [] { Construction_Arbre(bad, 3); },
          "Construction_Arbre : Invalide String\nProgram Abord\n"},
-        {"empty text", [] { Construction_Arbre(empty, 3); }, "Construction_Arbre : Invalide String\nProgram Abord\n"},
+        {"empty text", [] { Construction_Arbre(empty, 3); },
+         "Construction_Arbre : Invalide String\nProgram Abord\n"},
         {"no terminator", [] { Construction_Arbre(unended, 3); },
          "Construction_Arbre : Invalide String\nProgram Abord\n"},
         {"terminator inside", [] { AjouteSequence(Construction_Arbre(text, 3), twice, 3); },
@@ -560,7 +570,8 @@ TEST_F(ConstructionDeathTest, InconsistentTreeIsReportedAsFailure) {
     // The leaf $ now reads C$: the last word of C$ is no longer found.
     auto* dollar = static_cast<Feuille*>(childFor(root, '$'));
     dollar->debut = 1 | MARQUE_FEUILLE;
-    EXPECT_EXIT(AjouteSequence(root, third, 2), testing::ExitedWithCode(255), exactly("YOUPI II I I I -1 \n"));
+    EXPECT_EXIT(AjouteSequence(root, third, 2), testing::ExitedWithCode(255),
+                exactly("YOUPI II I I I -1 \n"));
 }
 
 }  // namespace
@@ -595,7 +606,8 @@ int wrongNodeColours(void* x, int* nodes) {
         }
     }
     if (expected == nullptr) return wrong;
-    if (setBytes(node->bit_tab) != setBytes(expected) || node->nb_seq != nbSequenceInBitTab(expected)) ++wrong;
+    if (setBytes(node->bit_tab) != setBytes(expected) || node->nb_seq != nbSequenceInBitTab(expected))
+        ++wrong;
     FreeBitTab(expected);
     return wrong;
 }

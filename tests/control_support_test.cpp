@@ -15,8 +15,8 @@
 namespace {
 
 // Does text hold an occurrence of model from step i on, starting at pos?
-bool matchesFrom(const std::string& text, const std::vector<int>& steps, size_t i, int pos, int err, int errBox,
-                 int box, const MatchingModels& models, const MatchRules& rules) {
+bool matchesFrom(const std::string& text, const std::vector<int>& steps, size_t i, int pos, int err,
+                 int errBox, int box, const MatchingModels& models, const MatchRules& rules) {
     if (i == steps.size()) return true;
     const int step = steps[i];
     if (step < 0) {
@@ -28,7 +28,8 @@ bool matchesFrom(const std::string& text, const std::vector<int>& steps, size_t 
         return false;
     }
     if (pos >= static_cast<int>(text.size())) return false;
-    const bool exact = step == rules.joker || rules.accepted[static_cast<size_t>(step)].find(text[pos]) != std::string::npos;
+    const bool exact =
+        step == rules.joker || rules.accepted[static_cast<size_t>(step)].find(text[pos]) != std::string::npos;
     if (!exact) {
         ++err;
         ++errBox;
@@ -81,7 +82,8 @@ TEST(ControlSupport, TrieWalkAgreesWithBacktrackingOnRandomCases) {
         const std::vector<int32_t> support = controlSupport(texts, models, rules);
         ASSERT_EQ(support.size(), models.steps.size());
         for (size_t m = 0; m < models.steps.size(); ++m) {
-            ASSERT_EQ(support[m], bruteSupport(texts, models.steps[m], models, rules)) << "case " << c << " model " << m;
+            ASSERT_EQ(support[m], bruteSupport(texts, models.steps[m], models, rules))
+                << "case " << c << " model " << m;
             nonZero += support[m] > 0;
         }
     }
@@ -105,13 +107,29 @@ TEST(ControlSupport, EqualsTheCountsMotboxWritesWithAQuorumOfOne) {
         const int gapMin = pick(0, 2), gapMax = gapMin + pick(0, 3), err1 = pick(0, 1), err2 = pick(0, 1);
         const int maxErr = pick(0, 2);
         // A quorum of 1 % is one sequence.
-        const std::vector<std::string> args = {MOTBOX_BIN, "-t", "1", "a.txt", "c.fa", "r.txt", "1", "2", "4", "5",
-                                               std::to_string(maxErr), "2", "3", std::to_string(err1),
-                                               std::to_string(gapMin), std::to_string(gapMax), "2", "2",
+        const std::vector<std::string> args = {MOTBOX_BIN,
+                                               "-t",
+                                               "1",
+                                               "a.txt",
+                                               "c.fa",
+                                               "r.txt",
+                                               "1",
+                                               "2",
+                                               "4",
+                                               "5",
+                                               std::to_string(maxErr),
+                                               "2",
+                                               "3",
+                                               std::to_string(err1),
+                                               std::to_string(gapMin),
+                                               std::to_string(gapMax),
+                                               "2",
+                                               "2",
                                                std::to_string(err2)};
         const testutil::RunResult run = testutil::runCommand(args, dir);
         ASSERT_EQ(run.status, 0) << run.err;
-        const std::vector<testutil::WrittenModel> written = testutil::writtenModels(testutil::readFile(dir + "/r.txt"));
+        const std::vector<testutil::WrittenModel> written =
+            testutil::writtenModels(testutil::readFile(dir + "/r.txt"));
         MatchRules rules{{"A", "C", "G", "T", "AG", "CT", ""}, 6, maxErr, {err1, err2}};
         MatchingModels models;
         models.spacers = {{gapMin, gapMax}};

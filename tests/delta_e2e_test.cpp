@@ -68,13 +68,15 @@ class DeltaRun : public ::testing::Test {
     }
     std::set<std::string> names() const {
         std::set<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(dir_)) found.insert(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(dir_))
+            found.insert(entry.path().filename());
         return found;
     }
     std::map<std::string, std::string> contents() const {
         std::map<std::string, std::string> files;
         for (const std::string& name : names())
-            if (std::filesystem::is_regular_file(dir_ + "/" + name)) files[name] = maskTime(readFile(dir_ + "/" + name));
+            if (std::filesystem::is_regular_file(dir_ + "/" + name))
+                files[name] = maskTime(readFile(dir_ + "/" + name));
         return files;
     }
     // Runs through the shell, for settings the child must inherit (open-file limits).

@@ -562,11 +562,11 @@ TEST(ExamplesTest, ExampleDataSetsRunThroughTheDriver) {
         int sequences;
     };
     const Case cases[] = {
-        {"dna.alph", "dm3_upstream_20.fa", kTextAlphabetLine,
-         kDnaAlphabetReport + kDnaTranslation, 20},
+        {"dna.alph", "dm3_upstream_20.fa", kTextAlphabetLine, kDnaAlphabetReport + kDnaTranslation, 20},
         {"protein.alph", "globins45.fa",
          "\n** Text alphabet: ACDEFGHIKLMNPQRSTVWY$ (20 symbols + terminator) **\n",
-         "** Models alphabet: Amino-acids **\n" + kJokerWarning + "Models alphabet's size: 26\nSymbol '*' ->> X\n",
+         "** Models alphabet: Amino-acids **\n" + kJokerWarning +
+             "Models alphabet's size: 26\nSymbol '*' ->> X\n",
          45},
     };
     std::string dir = makeTempDir();

@@ -35,18 +35,21 @@ TEST(FisherUpperTail, MatchesExactSumsOnEverySmallTable) {
         for (int m : sizes)
             for (int k = 0; k <= n; k++)
                 for (int c = 0; c <= m; c++) {
-                    const double exact = exactLog10(k, n, c, m);  // 0 exactly when k is at the support's low end
+                    const double exact =
+                        exactLog10(k, n, c, m);  // 0 exactly when k is at the support's low end
                     ASSERT_NEAR(log10FisherUpperTail(k, n, c, m), exact, 1e-10 * std::abs(exact))
                         << k << "/" << n << " vs " << c << "/" << m;
                 }
 }
 
 TEST(FisherUpperTail, LargeTablesAgreeWithTheTransposedTable) {
-    const int64_t tables[][4] = {{1030, 10000, 3000, 30000}, {900, 10000, 3000, 30000}, {1, 10000, 3000, 30000},
-                                 {9000, 10000, 0, 30000},    {3, 50000, 1, 70000},      {20, 40, 25, 60}};
+    const int64_t tables[][4] = {{1030, 10000, 3000, 30000}, {900, 10000, 3000, 30000},
+                                 {1, 10000, 3000, 30000},    {9000, 10000, 0, 30000},
+                                 {3, 50000, 1, 70000},       {20, 40, 25, 60}};
     for (const auto& [k, n, c, m] : tables) {
         const double log10P = log10FisherUpperTail(k, n, c, m);
-        EXPECT_NEAR(log10FisherUpperTail(k, k + c, n - k, n + m - k - c), log10P, 1e-9 * std::abs(log10P)) << k;
+        EXPECT_NEAR(log10FisherUpperTail(k, k + c, n - k, n + m - k - c), log10P, 1e-9 * std::abs(log10P))
+            << k;
     }
 }
 
@@ -66,7 +69,8 @@ TEST(FisherUpperTail, ExtremeTablesStayFiniteAndMonotone) {
 
 TEST(FisherUpperTail, PIsOneWithoutEvidenceAndBadTablesThrow) {
     const int64_t noEvidence[][4] = {{0, 10, 5, 20}, {0, 0, 3, 9}, {4, 4, 0, 0}, {7, 7, 5, 5}, {0, 0, 0, 0}};
-    for (const auto& [k, n, c, m] : noEvidence) EXPECT_EQ(log10FisherUpperTail(k, n, c, m), 0.0) << k << "/" << n;
+    for (const auto& [k, n, c, m] : noEvidence)
+        EXPECT_EQ(log10FisherUpperTail(k, n, c, m), 0.0) << k << "/" << n;
     EXPECT_THROW(log10FisherUpperTail(3, 2, 0, 5), std::invalid_argument);
     EXPECT_THROW(log10FisherUpperTail(1, 2, -1, 5), std::invalid_argument);
     EXPECT_THROW(enrichmentOf(1, 2, 0, 5, 0), std::invalid_argument);
@@ -83,11 +87,15 @@ TEST(Enrichment, ScoresFollowTheLogPValueAndWriteAsNumbers) {
     EXPECT_DOUBLE_EQ(extreme.log10E, extreme.log10P + 6);
     for (const Enrichment& e : {mild, extreme, enrichmentOf(0, 0, 0, 0, 1), enrichmentOf(0, 3, 3, 3, 1)})
         for (double v : {e.log10P, e.pValue, e.log10E, e.eValue, e.enrichment})
-            EXPECT_EQ(formatNumber(v).find_first_of("IN"), std::string::npos) << formatNumber(v);  // no Inf, NaN
+            EXPECT_EQ(formatNumber(v).find_first_of("IN"), std::string::npos)
+                << formatNumber(v);  // no Inf, NaN
 
-    const std::pair<double, const char*> formats[] = {{0.000123456789, "0.000123457"}, {1234567.0, "1.23457e+06"},
-                                                      {-9766.425387, "-9766.43"},       {-0.0, "0"},
-                                                      {1e-5, "1e-05"},                  {NAN, "NaN"}};
+    const std::pair<double, const char*> formats[] = {{0.000123456789, "0.000123457"},
+                                                      {1234567.0, "1.23457e+06"},
+                                                      {-9766.425387, "-9766.43"},
+                                                      {-0.0, "0"},
+                                                      {1e-5, "1e-05"},
+                                                      {NAN, "NaN"}};
     for (const auto& [value, text] : formats) EXPECT_EQ(formatNumber(value), text);
 }
 

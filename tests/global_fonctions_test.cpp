@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -16,7 +16,7 @@
 namespace {
 
 class TreeOpsTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override { Init_All("ACGT$", 0, 3); }
     void TearDown() override { Free_Arbre(); }
 
@@ -138,8 +138,7 @@ TEST_F(TreeOpsTest, SegTailleMeasuresClosedAndOpenLabels) {
         int32_t length;
     };
     const Case cases[] = {
-        {nodeOf(1, 4), 3},  {nodeOf(3, -1), 3}, {nodeOf(0, 0), 0},
-        {leafOf(0, 5, 8), 3}, {open, 4},
+        {nodeOf(1, 4), 3}, {nodeOf(3, -1), 3}, {nodeOf(0, 0), 0}, {leafOf(0, 5, 8), 3}, {open, 4},
     };
     for (const Case& c : cases) EXPECT_EQ(seg_taille(c.record), c.length);
     global_indice = 8;
@@ -220,7 +219,7 @@ std::string dumpOf(F f) {
 }
 
 class DumpTest : public testing::Test {
-protected:
+  protected:
     void TearDown() override { Free_Arbre(); }
 
     Noeud* build(std::vector<std::string> texts, int w) {
@@ -255,7 +254,8 @@ TEST_F(DumpTest, PrintTreeWritesEveryRecordWithItsChainAndColours) {
              "nombre de Noeud   (%d + %d) : 2 \nnombre de Feuille (%d)      : 4 \n"
              "nombre de fils              : 5 \nnombre de fils/Noeud        : 2.500000 \n"
              "cardinal de l'alphabet      : 5 \n",
-             static_cast<int>(sizeof(Noeud)), static_cast<int>(5 * sizeof(void*)), static_cast<int>(sizeof(Feuille)));
+             static_cast<int>(sizeof(Noeud)), static_cast<int>(5 * sizeof(void*)),
+             static_cast<int>(sizeof(Feuille)));
     EXPECT_EQ(dumpOf([&] { Print_Tree(root, 1, 0); }), expected);
     EXPECT_EQ(dumpOf([&] { Print_Tree(root, 1, 1); }), expected + stats);
     // Without verbose only the statistics, counted over the whole tree.

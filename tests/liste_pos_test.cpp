@@ -272,9 +272,9 @@ TEST_F(PrintPositionsTest, SingleOccurrenceAndEmptyChain) {
 // The occurrence lines are formatted by hand; each value must come out as
 // printf would write it, padded or not, signed or not.
 TEST(PrintPositionsFormatter, MatchesPrintfDecimalAndFiveColumns) {
-    const int32_t values[] = {0,      1,       9,        10,      42,      9999,    10000,   99999,
-                              100000, 123456,  999999,   1000000, INT_MAX, -1,      -9,      -10,
-                              -999,   -1000,   -9999,    -10000,  -99999,  -100000, INT_MIN + 1, INT_MIN};
+    const int32_t values[] = {0,      1,      9,      10,      42,      9999,    10000,       99999,
+                              100000, 123456, 999999, 1000000, INT_MAX, -1,      -9,          -10,
+                              -999,   -1000,  -9999,  -10000,  -99999,  -100000, INT_MIN + 1, INT_MIN};
     for (int32_t v : values) {
         char expected[32];
         char got[32];

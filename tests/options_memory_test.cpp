@@ -52,7 +52,8 @@ TEST(AvailableMemory, MemAvailableLineOfMeminfo) {
         long long bytes;
     };
     const Case cases[] = {
-        {"MemTotal:       24000000 kB\nMemFree:  100 kB\nMemAvailable:   2048 kB\nBuffers: 1 kB\n", 2048LL * 1024},
+        {"MemTotal:       24000000 kB\nMemFree:  100 kB\nMemAvailable:   2048 kB\nBuffers: 1 kB\n",
+         2048LL * 1024},
         {"MemTotal:       24000000 kB\nMemFree:  100 kB\n", -1},  // kernels before 3.14
         {"MemAvailable: none\n", -1},
     };
@@ -118,8 +119,8 @@ TEST(RankingTableFile, ThatOfRankElseTheReportsNameWithTsv) {
         std::string table;
     };
     const Case cases[] = {
-        {"t.tsv", "r.html", "t.tsv"},     {nullptr, "out/r.html", "out/r.tsv"}, {nullptr, "r.HTM", "r.tsv"},
-        {nullptr, "report", "report.tsv"}, {nullptr, ".html", ".html.tsv"},     {nullptr, nullptr, ""},
+        {"t.tsv", "r.html", "t.tsv"},      {nullptr, "out/r.html", "out/r.tsv"}, {nullptr, "r.HTM", "r.tsv"},
+        {nullptr, "report", "report.tsv"}, {nullptr, ".html", ".html.tsv"},      {nullptr, nullptr, ""},
     };
     for (const Case& c : cases) {
         RunOptions opts;

@@ -78,7 +78,8 @@ std::string controlPieces() {
     std::istringstream in(fasta);
     for (std::string line; std::getline(in, line);)
         if (line.empty() || line[0] != '>') seq += line;
-    for (int i = 0; i < 6; ++i) out += ">c" + std::to_string(i) + "\n" + seq.substr(700 + 4711 * i, 90) + "\n";
+    for (int i = 0; i < 6; ++i)
+        out += ">c" + std::to_string(i) + "\n" + seq.substr(700 + 4711 * i, 90) + "\n";
     return out;
 }
 
@@ -189,13 +190,15 @@ TEST_F(Ranking, APlantedMotifRanksFirstAlsoAmongCopiedSequences) {
     const std::string fasta = plantedSet(&plain);
     std::string copies;
     for (int i = 0; i < 40; ++i)
-        for (int c = 0; c < 10; ++c) copies += ">copy" + std::to_string(i) + "_" + std::to_string(c) + "\n" + plain[i] + "\n";
+        for (int c = 0; c < 10; ++c)
+            copies += ">copy" + std::to_string(i) + "_" + std::to_string(c) + "\n" + plain[i] + "\n";
     writeFile(dir_ + "/planted.fa", fasta);
     writeFile(dir_ + "/copied.fa", fasta + copies);
     const std::string motifCode = "32043105";  // T G A [CG] T C A [AG]
     // Quorum: 50 of 200 sequences, then 60 of 600.
     for (const auto& [file, quorum] : {std::pair{"planted.fa", "25"}, std::pair{"copied.fa", "10"}}) {
-        const auto r = run(MOTBOX_BIN, {"--rank", "r.tsv", "iupac.alph", file, "res", quorum, "1", "8", "8", "0"});
+        const auto r =
+            run(MOTBOX_BIN, {"--rank", "r.tsv", "iupac.alph", file, "res", quorum, "1", "8", "8", "0"});
         ASSERT_EQ(r.status, 0) << r.err;
         const Table table = readTable(dir_ + "/r.tsv");
         ASSERT_FALSE(table.rows.empty());
@@ -208,7 +211,7 @@ TEST_F(Ranking, APlantedMotifRanksFirstAlsoAmongCopiedSequences) {
 TEST_F(Ranking, TableIsSortedAndLeavesTheResultsAsTheyAre) {
     const std::string input = std::string(MOTBOX_SOURCE_DIR) + "/examples/dm3_upstream_20.fa";
     const std::vector<std::string> args = {"acgt.alph", input, "res", "90", "2", "12", "12", "1",
-                                           "6", "6", "1", "3", "9", "6", "6", "1"};
+                                           "6",         "6",   "1",   "3",  "9", "6",  "6",  "1"};
     auto with = [&](std::vector<std::string> options, std::vector<std::string> a) {
         options.insert(options.end(), a.begin(), a.end());
         return run(MOTBOX_BIN, options);
@@ -226,7 +229,8 @@ TEST_F(Ranking, TableIsSortedAndLeavesTheResultsAsTheyAre) {
         "rank\tmodel\tcode\tsupport\tsequences\tcontrol_support\tcontrol_sequences\tenrichment\tlog10_p\t"
         "p_value\te_value\tfile\tfamily\tfamily_size");
     ASSERT_EQ(table.rows.size(), writtenCounts(readFile(dir_ + "/res")).size());
-    for (size_t i = 1; i < table.rows.size(); ++i) ASSERT_LE(table.rows[i - 1].log10P(), table.rows[i].log10P());
+    for (size_t i = 1; i < table.rows.size(); ++i)
+        ASSERT_LE(table.rows[i - 1].log10P(), table.rows[i].log10P());
     EXPECT_EQ(table.rows[0].fields[0], "1");
     EXPECT_EQ(table.rows[0].fields[4], "4");  // 20 sequences, 4 of them distinct
     // To standard output: the same bytes as without ranking, and the same table.
@@ -258,8 +262,8 @@ TEST_F(Ranking, ControlFilesAreRefusedByName) {
         {"empty.fa", ">> Error: control file 'empty.fa' holds no sequence\n"},
     };
     for (const auto& c : cases) {
-        const auto r = run(MOTBOX_BIN, {"--rank", "r.tsv", "--control", c.control, "acgt.alph", "in.fa", "res",
-                                        "100", "1", "4", "4", "0"});
+        const auto r = run(MOTBOX_BIN, {"--rank", "r.tsv", "--control", c.control, "acgt.alph", "in.fa",
+                                        "res", "100", "1", "4", "4", "0"});
         EXPECT_EQ(r.status, 1) << c.control;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_FALSE(testutil::fileExists(dir_ + "/res")) << "refused before any result is written";

@@ -4,7 +4,6 @@
 // taken from files show as text.  Without Chromium the rendering tests are skipped with a message
 // (MOTBOX_REQUIRE_BROWSER=1 turns that into a failure, as CI sets it).
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,7 +37,8 @@ testutil::RunResult browse(const std::string& browser, const std::string& url, c
                            const std::string& action) {
     return runCommand({"/usr/bin/timeout", "180", browser, "--headless", "--no-sandbox", "--disable-gpu",
                        "--disable-quic", "--no-first-run", "--disable-background-networking",
-                       "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile, action, url});
+                       "--disable-component-update", "--disable-sync", "--user-data-dir=" + profile, action,
+                       url});
 }
 
 // The page as the browser built it, scripts run.
@@ -130,8 +130,10 @@ std::vector<bool> countedSequences(const std::string& fasta) {
     std::vector<std::string> texts;
     std::istringstream in(readFile(fasta));
     for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line[0] == '>') texts.emplace_back();
-        else if (!texts.empty()) texts.back() += line;
+        if (!line.empty() && line[0] == '>')
+            texts.emplace_back();
+        else if (!texts.empty())
+            texts.back() += line;
     }
     std::vector<bool> counted;
     for (size_t i = 0; i < texts.size(); ++i) {
@@ -148,10 +150,12 @@ class Report : public ::testing::Test {
     void SetUp() override {
         browser_ = findBrowser();
         if (browser_.empty()) {
-            if (const char* required = std::getenv("MOTBOX_REQUIRE_BROWSER"); required != nullptr && *required == '1')
+            if (const char* required = std::getenv("MOTBOX_REQUIRE_BROWSER");
+                required != nullptr && *required == '1')
                 FAIL() << "Chromium is required (MOTBOX_REQUIRE_BROWSER=1) but was not found in PATH";
-            GTEST_SKIP() << "Chromium not found (Debian package chromium, or MOTBOX_CHROMIUM=path): the report is "
-                            "not rendered";
+            GTEST_SKIP()
+                << "Chromium not found (Debian package chromium, or MOTBOX_CHROMIUM=path): the report is "
+                   "not rendered";
         }
         dir_ = testutil::makeTempDir();
         writeFile(dir_ + "/acgt.alph", "Nucleotide\nA\nC\nG\nT\n");
@@ -176,7 +180,9 @@ TEST_F(Report, RowsHistogramsAndNumbersAreThoseOfTheTableAndTheResultFiles) {
         std::string spacer;              // the spacer as the header words it
     };
     const std::vector<Case> cases = {
-        {MOTBOX_BIN, {"2", "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"}, "Spacer 1: 0 to 10 characters<"},
+        {MOTBOX_BIN,
+         {"2", "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"},
+         "Spacer 1: 0 to 10 characters<"},
         {MOTBOX_DELTA_BIN,
          {"2", "8", "8", "0", "4", "4", "0", "0", "10", "2", "4", "4", "0"},
          "Spacer 1: 0 to 10 characters, sorted into windows of 5 lengths (Delta 2)<"},
@@ -184,8 +190,8 @@ TEST_F(Report, RowsHistogramsAndNumbersAreThoseOfTheTableAndTheResultFiles) {
     const std::vector<bool> counted = countedSequences(kPromoters);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.program);
-        std::vector<std::string> args = {"--report", "page.html", "--report-top", "12", "acgt.alph", kPromoters,
-                                         "res", "10"};
+        std::vector<std::string> args = {"--report",  "page.html", "--report-top", "12",
+                                         "acgt.alph", kPromoters,  "res",          "10"};
         args.insert(args.end(), c.boxes.begin(), c.boxes.end());
         ASSERT_EQ(run(c.program, args).status, 0);
         // named after the page without --rank; the page's rows are the families' heads
@@ -302,8 +308,8 @@ TEST_F(Report, BothStrandsRowsSplitTheirHistogramsByStrand) {
 }
 
 TEST_F(Report, ARunWithoutModelSaysSoInsteadOfDrawing) {
-    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "empty.html", "acgt.alph", kPromoters, "res", "10", "2", "10", "10", "0",
-                               "5", "5", "0", "0", "10", "5", "5", "0"})
+    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "empty.html", "acgt.alph", kPromoters, "res", "10", "2", "10",
+                               "10", "0", "5", "5", "0", "0", "10", "5", "5", "0"})
                   .status,
               0);
     ASSERT_EQ(tableRows(dir_ + "/empty.tsv").size(), 0u);
@@ -319,22 +325,47 @@ TEST_F(Report, FileNamesHoldingMarkupShowAsText) {
     const std::string folder = "<script>document.title='injected'<";
     ASSERT_EQ(mkdir((dir_ + "/" + folder).c_str(), 0700), 0);
     writeFile(dir_ + "/" + folder + "/script>.fa", readFile(kPromoters));
-    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "page.html", "--rank", "t&<i>.tsv", "--report-top", "3", "acgt.alph",
-                               folder + "/script>.fa", "res", "10", "2", "8", "8", "0", "4", "4", "0", "0", "10", "4",
-                               "4", "0"})
+    ASSERT_EQ(run(MOTBOX_BIN, {"--report",
+                               "page.html",
+                               "--rank",
+                               "t&<i>.tsv",
+                               "--report-top",
+                               "3",
+                               "acgt.alph",
+                               folder + "/script>.fa",
+                               "res",
+                               "10",
+                               "2",
+                               "8",
+                               "8",
+                               "0",
+                               "4",
+                               "4",
+                               "0",
+                               "0",
+                               "10",
+                               "4",
+                               "4",
+                               "0"})
                   .status,
               0);
     const std::string page = dom("page.html");
     EXPECT_NE(page.find("data-ready=\"1\""), std::string::npos);
     EXPECT_EQ(page.find("injected</title>"), std::string::npos) << "a file name ran as a script";
     EXPECT_NE(page.find("&lt;script&gt;document.title='injected'&lt;/script&gt;.fa"), std::string::npos);
-    EXPECT_NE(page.find(">t&amp;&lt;i&gt;.tsv</a>"), std::string::npos) << "the table's name is not shown as text";
+    EXPECT_NE(page.find(">t&amp;&lt;i&gt;.tsv</a>"), std::string::npos)
+        << "the table's name is not shown as text";
     EXPECT_EQ(modelRows(page).size(), 3u);
 }
 
 TEST_F(Report, OpensAlignedOnTheStartsOnRequestAndPrints) {
-    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "page.html", "--report-top", "5", "acgt.alph", kPromoters, "res", "10", "2",
-                               "8", "8", "0", "4", "4", "0", "0", "10", "4", "4", "0"})
+    ASSERT_EQ(run(MOTBOX_BIN, {"--report", "page.html", "--report-top",
+                               "5",        "acgt.alph", kPromoters,
+                               "res",      "10",        "2",
+                               "8",        "8",         "0",
+                               "4",        "4",         "0",
+                               "0",        "10",        "4",
+                               "4",        "0"})
                   .status,
               0);
     const std::string page = dom("page.html#aligned-start");
@@ -343,8 +374,8 @@ TEST_F(Report, OpensAlignedOnTheStartsOnRequestAndPrints) {
     EXPECT_NE(page.find("<body class=\"aligned-start\""), std::string::npos) << page.substr(0, 2000);
     EXPECT_NE(page.find("aria-pressed=\"true\">aligned on sequence starts</button>"), std::string::npos);
 
-    const testutil::RunResult printed =
-        browse(browser_, "file://" + dir_ + "/page.html", dir_ + "/profile", "--print-to-pdf=" + dir_ + "/page.pdf");
+    const testutil::RunResult printed = browse(browser_, "file://" + dir_ + "/page.html", dir_ + "/profile",
+                                               "--print-to-pdf=" + dir_ + "/page.pdf");
     EXPECT_EQ(printed.status, 0) << printed.err;
     const std::string pdf = readFile(dir_ + "/page.pdf");
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);

@@ -34,7 +34,8 @@ TEST(Shuffle, ControlsComeInInputOrderAndFollowTheSeed) {
     const std::vector<std::string> inputs{"ACGTACGGTCAAT", "MKVLAAGIVKLLW", "", "GATTACAGATTACA"};
     const std::vector<std::string> controls = shuffledControls(inputs, 3, 42);
     ASSERT_EQ(controls.size(), 12u);
-    for (size_t i = 0; i < controls.size(); i++) EXPECT_EQ(pairCounts(controls[i]), pairCounts(inputs[i / 3]));
+    for (size_t i = 0; i < controls.size(); i++)
+        EXPECT_EQ(pairCounts(controls[i]), pairCounts(inputs[i / 3]));
     EXPECT_EQ(shuffledControls(inputs, 3, 42), controls);
     EXPECT_NE(shuffledControls(inputs, 3, 43), controls);
     EXPECT_EQ(shuffledControls(inputs, 3), shuffledControls(inputs, 3, kDefaultShuffleSeed));

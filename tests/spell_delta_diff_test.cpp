@@ -559,8 +559,7 @@ Figures checkCase(const Case& c, int threads) {
 void checkShape(const Shape& shape, unsigned seed, int cases) {
     std::mt19937 rng(seed);
     int models = 0;
-    for (int i = 0; i < cases && !::testing::Test::HasFailure(); i++)
-    {
+    for (int i = 0; i < cases && !::testing::Test::HasFailure(); i++) {
         // In the calling thread alone, and cut into tasks over an odd number of workers.
         const Case c = randomCase(rng, shape);
         models += checkCase(c, 1).models;

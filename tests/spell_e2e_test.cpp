@@ -173,8 +173,9 @@ TEST_F(SpellEndToEnd, NegativeSpacerMinimumCountsFromZero) {
 TEST_F(SpellEndToEnd, RecordOfTwoBoxesPrintsSpacerLengthsNewestFirst) {
     const std::string s0 = std::string(12, 'T') + "ACTTTTTG" + std::string(30, 'T');
     const std::string s1 = std::string(40, 'T') + "ACTTTG" + std::string(4, 'T');
-    const Outcome r = run(kDna, {s0, s1},
-                          {"100", "2", "3", "3", "0", "2", "2", "0", "3", "5", "1", "1", "0", "0", "1", "T", "0"});
+    const Outcome r =
+        run(kDna, {s0, s1},
+            {"100", "2", "3", "3", "0", "2", "2", "0", "3", "5", "1", "1", "0", "0", "1", "T", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
     const std::string records = "AC_G 01-2 2\nSeq     1   Pos    40\t3 \nSeq     0   Pos    12\t5 \n2\n";
     EXPECT_EQ(maskTime(r.file), resultFile("%%% 2 2/2 100 3 3 0 2 2 0 3 5 1 1 0 a.txt ACGT$", records, 1));
@@ -238,7 +239,8 @@ TEST_F(SpellEndToEnd, ModelsAsLongAsASharedSegment) {
 TEST_F(SpellEndToEnd, OccurrencesBelowADeepSubtree) {
     const int n = 300000;
     const std::string text(n, 'A');
-    const Outcome r = run(kDna, {text, text}, {"100", "2", "2", "0", "0", "1", "1", "0", "0", "0", "1", "1", "0"});
+    const Outcome r =
+        run(kDna, {text, text}, {"100", "2", "2", "0", "0", "1", "1", "0", "0", "0", "1", "1", "0"});
     ASSERT_EQ(r.result.status, 0) << r.result.err;
     const std::string body = records(r.file);
     ASSERT_EQ(body.compare(0, 10, "A_A 0-0 2\n"), 0) << body.substr(0, 40);

@@ -43,7 +43,8 @@ TEST(ChunkStream, KeepsEveryByteInMemoryOrInAnUnlinkedFile) {
         SpillBudget spill(budget);
         const std::string text = randomText(9u << 20, static_cast<unsigned>(budget));
         ChunkStream chunk(spill);
-        for (size_t i = 0; i < text.size(); i += 100000) fwrite(text.data() + i, 1, std::min<size_t>(100000, text.size() - i), chunk.stream());
+        for (size_t i = 0; i < text.size(); i += 100000)
+            fwrite(text.data() + i, 1, std::min<size_t>(100000, text.size() - i), chunk.stream());
         EXPECT_TRUE(chunk.finish());
         // A spilled stream leaves no name behind.
         EXPECT_TRUE(std::filesystem::is_empty(tmp)) << budget;
@@ -193,8 +194,9 @@ TEST(TaskDepth, ManyMoreTasksThanThreadsWithinTheLongestModel) {
     struct Row {
         int32_t symbols, threads, maxLength, depth;
     };
-    for (const Row& r : {Row{4, 1, 0, 3}, Row{4, 2, 0, 4}, Row{4, 64, 0, 6}, Row{6, 2, 0, 3}, Row{20, 2, 0, 2},
-                         Row{20, 128, 0, 4}, Row{4, 2, 2, 2}, Row{1, 8, 0, 1}, Row{4, 2, 1, 1}})
+    for (const Row& r :
+         {Row{4, 1, 0, 3}, Row{4, 2, 0, 4}, Row{4, 64, 0, 6}, Row{6, 2, 0, 3}, Row{20, 2, 0, 2},
+          Row{20, 128, 0, 4}, Row{4, 2, 2, 2}, Row{1, 8, 0, 1}, Row{4, 2, 1, 1}})
         EXPECT_EQ(taskDepth(r.symbols, r.threads, r.maxLength), r.depth)
             << r.symbols << " symbols, " << r.threads << " threads, longest " << r.maxLength;
 }
@@ -207,15 +209,16 @@ std::string maskUserTime(const std::string& s) {
 // count changes no byte of the result, written to a file or to standard output.
 TEST(ParallelRun, OneAndFourThreadsWriteTheSameResults) {
     const std::string promoters = std::string(MOTBOX_SOURCE_DIR) + "/examples/dm3_upstream_20.fa";
-    const std::vector<std::string> criteria = {"90", "2", "12", "12", "1", "6", "6", "1", "3", "9", "6", "6", "1"};
+    const std::vector<std::string> criteria = {"90", "2", "12", "12", "1", "6", "6",
+                                               "1",  "3", "9",  "6",  "6", "1"};
     for (const std::string output : {"r.txt", "stdout"}) {
         std::string results[2], outs[2];
         int threads[2] = {1, 4};
         for (int i = 0; i < 2; ++i) {
             const std::string dir = makeTempDir();
             writeFile(dir + "/acgt.alph", "Nucleotide\nA\nC\nG\nT\n");
-            std::vector<std::string> args = {MOTBOX_BIN, "-t", std::to_string(threads[i]), "acgt.alph", promoters,
-                                             output};
+            std::vector<std::string> args = {MOTBOX_BIN,  "-t",      std::to_string(threads[i]),
+                                             "acgt.alph", promoters, output};
             args.insert(args.end(), criteria.begin(), criteria.end());
             const RunResult r = runCommand(args, dir);
             ASSERT_EQ(r.status, 0) << r.err;

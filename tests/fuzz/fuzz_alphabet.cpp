@@ -8,8 +8,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::vector<std::string> parts = fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size), "\n@@\n");
-    std::vector<std::string> lines = parts.size() > 1 ? fuzz::split(parts[1], "\n") : std::vector<std::string>{};
+    std::vector<std::string> parts =
+        fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size), "\n@@\n");
+    std::vector<std::string> lines =
+        parts.size() > 1 ? fuzz::split(parts[1], "\n") : std::vector<std::string>{};
     if (lines.size() > 64) return 0;
     std::vector<std::string> storage;
     for (const std::string& l : lines) storage.push_back(l + "$");

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 2048) return 0;
-    std::vector<std::string> parts = fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size), "\n@@\n");
+    std::vector<std::string> parts =
+        fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size), "\n@@\n");
     if (parts.size() != 3 || parts[2].size() > 600) return 0;
     std::vector<std::string> w = fuzz::words(parts[0]);
     // A total maximum length is required and kept short: without it, jokers make models of every length,
@@ -51,8 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
     fuzz::closeOpenedSince(before);
     // The result files of one input are not those of the next.
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        std::filesystem::remove(entry.path());
+    for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove(entry.path());
     std::filesystem::current_path(home);
     return 0;
 }
