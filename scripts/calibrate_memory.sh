@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures the peak memory of the tree construction on a few inputs, to recalibrate the constants of
-# core/memory_guard.cpp.  Each run asks for a quorum of 200 %, which is never reached: only the tree is
+# core/tree/memory_guard.cpp.  Each run asks for a quorum of 200 %, which is never reached: only the tree is
 # built.  Prints one line per run: file, sequences, characters, window, peak RSS in bytes, and the
 # estimate the program gives (when it has --memory-report).
 # Usage: scripts/calibrate_memory.sh [MOTBOX] [WORKDIR]

@@ -2,7 +2,7 @@
 // palindrome declarations that the driver refuses, and a tree shallower than the models the criteria
 // allow.  The engine must stay within its arrays and the tree there (the sanitizer build checks it).
 // The engine belongs to the motbox program, not to motcore, so its source is compiled in here.
-#include "../motbox/spell.cpp"
+#include "../../motbox/spell.cpp"
 
 #include <gtest/gtest.h>
 
