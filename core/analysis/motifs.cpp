@@ -171,7 +171,7 @@ bool FamilyBuilder::meets(uint32_t head, size_t needed, size_t common) const {
     const SequenceIntervals headSide = {headIntervals_.data() + base.interval,
                                         headFirstOf_.data() + base.firstOf};
     const SequenceIntervals modelSide = {intervals_.data(), modelFirstOf_.data()};
-    const uint64_t* const headBits = &headSequences_[(head / kLanes) * words_ * kLanes + head % kLanes];
+    const uint64_t* const headBits = &headSequences_[headWordIndex(head, 0)];
     return overlapInEnough(headBits, kLanes, headSide, modelSequences_.data(), modelSide, words_, needed,
                            common);
 }
@@ -199,8 +199,7 @@ void FamilyBuilder::becomeHead(size_t model) {
     const size_t head = headModel_.size();
     headModel_.push_back(model);
     if (head % kLanes == 0) headSequences_.resize(headSequences_.size() + words_ * kLanes, 0);
-    for (uint32_t w : modelWords_)
-        headSequences_[((head / kLanes) * words_ + w) * kLanes + head % kLanes] = modelSequences_[w];
+    for (uint32_t w : modelWords_) headSequences_[headWordIndex(head, w)] = modelSequences_[w];
     headBase_.push_back({headIntervals_.size(), headFirstOf_.size()});
     headIntervals_.insert(headIntervals_.end(), intervals_.begin(), intervals_.end());
     headFirstOf_.insert(headFirstOf_.end(), modelFirstOf_.begin(), modelFirstOf_.end());

@@ -84,6 +84,9 @@ class FamilyBuilder {
                                 const SequenceIntervals& modelSide, size_t words, size_t needed,
                                 size_t common);
     void becomeHead(size_t model);
+    size_t headWordIndex(size_t head, size_t w) const {
+        return ((head / kLanes) * words_ + w) * kLanes + head % kLanes;
+    }
 
     static constexpr uint32_t kNoHead = UINT32_MAX;
 
