@@ -130,13 +130,6 @@ void computeWindowExtents(Criteres* cr) {
     }
 }
 
-template <typename T>
-T* allocZeroed(size_t count, const char* message) {
-    T* p = static_cast<T*>(calloc(count > 0 ? count : 1, sizeof(T)));
-    if (p == nullptr) fatalError(message);
-    return p;
-}
-
 // Summary line of one result file: its reached lengths, and for each spacer its window instead of its range.
 std::string fileSummary(const Criteres& cr, int nbseq, int reachedMax, const int* reachedBox,
                         const int* digits, const char* alphabetFile, const char* textAlphabet) {
@@ -185,26 +178,27 @@ struct RunOutcome {
 
 // Writes the final counts and the summary line of every result file and closes it; returns the number of
 // models over all files.  A file that could not be written completely ends the run with status 1.
-int finishResultFiles(const Criteres& cr, const CommandLine& cl, int nbFiles, const RunOutcome& run) {
-    int* deltatab = static_cast<int*>(malloc(sizeof(int) * static_cast<size_t>(cr.nbbloc)));
-    if (deltatab == nullptr) fatalError("main: cannot allocate 'deltatab', header of output will be wrong");
+int finishResultFiles(const Criteres& cr, const CommandLine& cl, const std::vector<FILE*>& files,
+                      const std::vector<SpellCounters>& counters, const RunOutcome& run) {
+    std::vector<int> digits(static_cast<size_t>(cr.nbbloc));
+    int* deltatab = digits.data();
     int total = 0;
-    for (int k = 0; k < nbFiles; k++) {
-        writeFinalCounts(f[k], nbmod[k], run.seconds);
-        total += nbmod[k];
+    for (size_t k = 0; k < files.size(); k++) {
+        FILE* out = files[k];
+        writeFinalCounts(out, counters[k].nbmod, run.seconds);
+        total += counters[k].nbmod;
         // Rewinding flushes first and then clears the error flag, so check what was written before it.
-        bool failed = fflush(f[k]) != 0 || ferror(f[k]);
-        file2Delta(k, deltatab, &cr);
-        writeSummaryLine(f[k],
-                         fileSummary(cr, run.nbseq, maxlongmod[k], maxlongbloc[k], deltatab, cl.alphabetFile,
-                                     run.textAlphabet),
+        bool failed = fflush(out) != 0 || ferror(out);
+        file2Delta(static_cast<int>(k), deltatab, &cr);
+        writeSummaryLine(out,
+                         fileSummary(cr, run.nbseq, counters[k].maxlongmod, counters[k].maxlongbloc.data(),
+                                     deltatab, cl.alphabetFile, run.textAlphabet),
                          run.headerLines);
-        failed = failed || fflush(f[k]) != 0 || ferror(f[k]);
-        failed = fclose(f[k]) != 0 || failed;
+        failed = failed || fflush(out) != 0 || ferror(out);
+        failed = fclose(out) != 0 || failed;
         if (failed)
             refuse("main: cannot write output file '" + resultFileName(cr, cl.outputFile, deltatab) + "'");
     }
-    free(deltatab);
     return total;
 }
 
@@ -267,42 +261,31 @@ int main(int argc, char** argv) {
         kMessages);
     computeWindowExtents(&cr);
 
-    f = static_cast<FILE**>(calloc(static_cast<size_t>(nbFiles), sizeof(FILE*)));
-    nbmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
-    if (f == nullptr || nbmod == nullptr) fatalError("main: cannot allocate 'f/nbmod'");
+    std::vector<FILE*> files(static_cast<size_t>(nbFiles), nullptr);
     const int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
     if (clusterWritesResults()) {
-        if (!initFiles(f, cl.outputFile, &cr, headerLines))
+        if (!initFiles(files.data(), cl.outputFile, &cr, headerLines))
             fatalError("main: cannot initialize output files\n");
     } else {
         // Only the first process of a cluster run writes the results.
         FILE* discard = fopen("/dev/null", "w");
         if (discard == nullptr) fatalError("main: cannot initialize output files\n");
-        std::fill(f, f + nbFiles, discard);
+        std::fill(files.begin(), files.end(), discard);
     }
     initTabSauts(&cr);
 
-    maxlongmod = static_cast<int*>(calloc(static_cast<size_t>(nbFiles), sizeof(int)));
-    maxlongbloc = static_cast<int**>(calloc(static_cast<size_t>(nbFiles), sizeof(int*)));
-    if (maxlongmod == nullptr || maxlongbloc == nullptr)
-        fatalError("main: cannot allocate 'maxlongmod/maxlongbloc'");
-    for (int k = 0; k < nbFiles; k++)
-        maxlongbloc[k] =
-            allocZeroed<int>(static_cast<size_t>(cr.nbbloc), "main: cannot allocate 'maxlongbloc[i]'");
-
     const float dust = userTimeTicks();
-    doSpell(&cr, nbseq, run.root, extractionThreads(options));
+    const std::vector<SpellCounters> counters =
+        doSpell(cr, run.root, extractionThreads(options), SpellOutput{files, delta2File});
     const float seconds = userSecondsSince(dust) + clusterOtherCpuSeconds();
     if (!clusterWritesResults()) return 0;
 
-    int total = finishResultFiles(cr, cl, nbFiles, {nbseq, run.textAlphabet, headerLines, seconds});
+    int total = finishResultFiles(cr, cl, files, counters, {nbseq, run.textAlphabet, headerLines, seconds});
     printf("\n");
     writeFinalCounts(stdout, total, seconds);
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles, seconds);
 
     freeTexts(run.texts);
-    free(f);
-    free(nbmod);
     Free_Arbre();
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "allocateurs.h"
 #include "alphabet.h"
@@ -92,13 +93,11 @@ std::string motboxSummary(const Criteres& cr, const CommandLine& cl, int nbseq, 
 // length limits and by the longest sequence.
 int headerBlankLinesForRun(const Criteres& cr, const CommandLine& cl, int nbseq, int longest,
                            const char* textAlphabet) {
-    std::string bound;
-    int* boxBounds = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
-    if (boxBounds == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
+    std::vector<int> boxBounds(static_cast<size_t>(cr.nbbloc), 0);
     for (int b = 0; b < cr.nbbloc && cr.nbbloc >= 2; b++)
-        boxBounds[b] = reachableLength(cr.bornesbloc[b].max, longest);
-    bound = motboxSummary(cr, cl, nbseq, reachableLength(cr.maxlong, longest), boxBounds, textAlphabet);
-    free(boxBounds);
+        boxBounds[static_cast<size_t>(b)] = reachableLength(cr.bornesbloc[b].max, longest);
+    const std::string bound =
+        motboxSummary(cr, cl, nbseq, reachableLength(cr.maxlong, longest), boxBounds.data(), textAlphabet);
     return headerBlankLinesFor(bound.size());
 }
 
@@ -139,12 +138,12 @@ int main(int argc, char** argv) {
     CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
     checkSpacerBounds(&cr);
     checkArgumentRanges(argv, cr, cl);
-    maxlongmod = windowLength(cr);
+    const int window = windowLength(cr);
 
-    IndexedRun run = loadAndIndex(&cr,
-                                  {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart,
-                                   cl.tailCount, maxlongmod, options},
-                                  kMessages);
+    IndexedRun run = loadAndIndex(
+        &cr,
+        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart, cl.tailCount, window, options},
+        kMessages);
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
@@ -158,33 +157,33 @@ int main(int argc, char** argv) {
         kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
-    f = openResultStream(cl.outputFile);
+    FILE* f = openResultStream(cl.outputFile);
     // Models written to standard output are kept aside as well, to be ranked.
     std::unique_ptr<OutputCopy> outputCopy;
     if (ranking != nullptr && f == stdout) {
         outputCopy = std::make_unique<OutputCopy>(stdout);
         f = outputCopy->stream();
     }
-    maxlongmod = 0;
-    maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
-    if (maxlongbloc == nullptr) fatalError("main: cannot allocate 'maxlongbloc'\n");
     int headerLines = headerBlankLinesForRun(cr, cl, nbseq, run.longest, run.textAlphabet);
     writeReservedHeader(f, headerLines);
 
     dust = userTimeTicks();
-    doSpell(&cr, nbseq, run.root, extractionThreads(options));
+    const SpellCounters counters =
+        doSpell(cr, run.root, extractionThreads(options), SpellOutput{{f}}).front();
     float seconds = userSecondsSince(dust) + clusterOtherCpuSeconds();
     if (!clusterWritesResults()) return 0;
     if (outputCopy != nullptr) fflush(f);  // the models come before what is written to stdout itself
 
     freeTexts(run.texts);
     printf("\n");
-    writeFinalCounts(stdout, nbmod, seconds);
-    writeFinalCounts(f, nbmod, seconds);
+    writeFinalCounts(stdout, counters.nbmod, seconds);
+    writeFinalCounts(f, counters.nbmod, seconds);
     // Rewinding flushes first and then clears the error flag, so check what was written before it.
     bool failedBefore = fflush(f) != 0 || ferror(f);
-    writeSummaryLine(outputCopy != nullptr ? stdout : f,
-                     motboxSummary(cr, cl, nbseq, maxlongmod, maxlongbloc, run.textAlphabet), headerLines);
+    writeSummaryLine(
+        outputCopy != nullptr ? stdout : f,
+        motboxSummary(cr, cl, nbseq, counters.maxlongmod, counters.maxlongbloc.data(), run.textAlphabet),
+        headerLines);
     checkResultWritten(f, cl.outputFile, failedBefore);
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, outputCopy.get(), seconds);
 

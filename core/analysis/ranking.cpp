@@ -19,8 +19,8 @@
 #include "libfasta.h"
 #include "pipeline.h"
 #include "shuffle.h"
+#include "spill_streams.h"
 #include "strands.h"
-#include "task_output.h"
 
 struct Ranking::Model {
     std::string name;
@@ -800,28 +800,23 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
     closeOrRefuse(&report_, opts_.reportFile, "report");
 }
 
-OutputCopy::OutputCopy(FILE* out) : out_(out) {
-    copy_ = unlinkedTemporaryFile("motbox-output");
-    cookie_io_functions_t io{};
-    io.write = &OutputCopy::onWrite;
-    stream_ = fopencookie(this, "w", io);
-    if (copy_ == nullptr || stream_ == nullptr)
+OutputCopy::OutputCopy(FILE* out)
+    : out_(out),
+      copy_(unlinkedTemporaryFile("motbox-output")),
+      stream_([this](const char* data, size_t size) {
+          return fwrite(data, 1, size, out_) == size && fwrite(data, 1, size, copy_) == size;
+      }) {
+    if (copy_ == nullptr || stream_.stream() == nullptr)
         fatalError("main: cannot create a temporary copy of the results for the ranking\n");
 }
 
 OutputCopy::~OutputCopy() {
-    if (stream_ != nullptr) fclose(stream_);
+    stream_.close();
     if (copy_ != nullptr) fclose(copy_);
 }
 
-ssize_t OutputCopy::onWrite(void* cookie, const char* data, size_t size) {
-    auto* self = static_cast<OutputCopy*>(cookie);
-    if (fwrite(data, 1, size, self->out_) != size || fwrite(data, 1, size, self->copy_) != size) return -1;
-    return static_cast<ssize_t>(size);
-}
-
 FILE* OutputCopy::copy() {
-    fflush(stream_);
+    fflush(stream_.stream());
     fflush(copy_);
     rewind(copy_);
     return copy_;

@@ -16,6 +16,7 @@
 #include "motifs.h"
 #include "options.h"
 #include "report.h"
+#include "spill_streams.h"
 
 // The matching rules of the run: what each models symbol accepts (its alphabet file line, upper-cased),
 // the joker, and the substitution allowances of cr.  Needs the loaded alphabet.
@@ -114,13 +115,12 @@ class OutputCopy {
     ~OutputCopy();
     OutputCopy(const OutputCopy&) = delete;
     OutputCopy& operator=(const OutputCopy&) = delete;
-    FILE* stream() { return stream_; }
+    FILE* stream() { return stream_.stream(); }
     // The copy, flushed and rewound.
     FILE* copy();
 
   private:
-    static ssize_t onWrite(void* cookie, const char* data, size_t size);
     FILE* out_;
-    FILE* copy_ = nullptr;
-    FILE* stream_ = nullptr;
+    FILE* copy_;
+    CallbackStream stream_;  // last: it writes to both
 };

@@ -16,11 +16,13 @@ namespace {
     exit(1);
 }
 
-// malloc of count elements; a count of 0 still gets a block so that null means failure.
+// count elements, a count of 0 or less getting a block all the same; the run ends with message without them.
 template <typename T>
-T* allocArray(int count) {
-    return static_cast<T*>(malloc(sizeof(T) * static_cast<size_t>(count > 0 ? count : 1)));
+T* allocArray(int count, const char* message) {
+    return allocOrDie<T>(count > 0 ? static_cast<size_t>(count) : 0, message);
 }
+
+constexpr const char* kAllocBlocMsg = "criteres: allocBloc: allocation error\n";
 
 int width(const Criteres* cr, int i) {
     return cr->sauts[i].max - cr->sauts[i].min + 1;
@@ -53,21 +55,15 @@ bool parsePal(const char* arg, int* i, int* j) {
 }  // namespace
 
 void allocBloc(Criteres* cr, int nb) {
-    cr->errbloc = allocArray<int>(nb);
-    cr->bornesbloc = allocArray<Intervalle>(nb);
-    cr->sauts = allocArray<Intervalle>(nb);
-    cr->flagcompobloc = allocArray<unsigned char>(nb);
-    cr->compobloc = allocArray<int*>(nb);
+    cr->errbloc = allocArray<int>(nb, kAllocBlocMsg);
+    cr->bornesbloc = allocArray<Intervalle>(nb, kAllocBlocMsg);
+    cr->sauts = allocArray<Intervalle>(nb, kAllocBlocMsg);
+    cr->flagcompobloc = allocArray<unsigned char>(nb, kAllocBlocMsg);
+    cr->compobloc = allocArray<int*>(nb, kAllocBlocMsg);
 #if MOTBOX_DELTA
-    cr->deltas = allocArray<int>(nb);
+    cr->deltas = allocArray<int>(nb, kAllocBlocMsg);
 #endif
-    cr->palbloc = allocArray<int>(nb);
-    bool failed =
-        !cr->errbloc || !cr->bornesbloc || !cr->sauts || !cr->flagcompobloc || !cr->compobloc || !cr->palbloc;
-#if MOTBOX_DELTA
-    failed = failed || !cr->deltas;
-#endif
-    if (failed) fatalError("criteres: allocBloc: allocation error\n");
+    cr->palbloc = allocArray<int>(nb, kAllocBlocMsg);
     for (int b = 0; b < nb; b++) {
         cr->sauts[b].min = 0;
         cr->sauts[b].max = 0;
@@ -116,12 +112,9 @@ void initTabSauts(Criteres* cr) {
     long long total = spacerCombinations(cr);
     if (total > INT_MAX) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
     int rows = static_cast<int>(total);
-    code2Sauts = allocArray<int*>(rows);
-    if (code2Sauts == nullptr) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
-    for (int r = 0; r < rows; r++) {
-        code2Sauts[r] = allocArray<int>(k);
-        if (code2Sauts[r] == nullptr) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts[j]'\n");
-    }
+    code2Sauts = allocArray<int*>(rows, "criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
+    for (int r = 0; r < rows; r++)
+        code2Sauts[r] = allocArray<int>(k, "criteres: initTabSauts: cannot allocate 'code2Sauts[j]'\n");
     int remaining = rows;
     int rep = k == 1 ? 1 : recFillTab(1, cr, &remaining, code2Sauts);
     fillColumn(0, cr, &remaining, code2Sauts, rep);
@@ -134,12 +127,8 @@ int recFillTab(int i, Criteres* cr, int* remaining, int** table) {
 }
 
 void setCompoPal(Criteres* cr, char** args, int n) {
-    cr->compo = allocArray<int>(nbSymbMod);
-    if (cr->compo == nullptr) fatalError("initCriteres: cannot allocate 'cr->compo'\n");
-    for (int b = 0; b < cr->nbbloc; b++) {
-        cr->compobloc[b] = allocArray<int>(nbSymbMod);
-        if (cr->compobloc[b] == nullptr) fatalError(kCompoblocAllocMsg);
-    }
+    cr->compo = allocArray<int>(nbSymbMod, "initCriteres: cannot allocate 'cr->compo'\n");
+    for (int b = 0; b < cr->nbbloc; b++) cr->compobloc[b] = allocArray<int>(nbSymbMod, kCompoblocAllocMsg);
     cr->flagcompo = 0;
     for (int m = 0; m < nbSymbMod; m++) cr->compo[m] = -1;
     for (int b = 0; b < cr->nbbloc; b++) {

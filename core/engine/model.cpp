@@ -11,10 +11,8 @@
 #include "liste_pos.h"
 
 Model* allocModel() {
-    auto* model = static_cast<Model*>(malloc(sizeof(Model)));
-    if (model == nullptr) fatalError("allocModel: cannot allocate 'model'\n");
-    model->name = static_cast<int32_t*>(calloc(kModelGrowth, sizeof(int32_t)));
-    if (model->name == nullptr) fatalError("allocModel: cannot allocate 'model->name'\n");
+    auto* model = allocOrDie<Model>(1, "allocModel: cannot allocate 'model'\n");
+    model->name = allocOrDie<int32_t>(kModelGrowth, "allocModel: cannot allocate 'model->name'\n", true);
     model->longueur = 0;
     model->taille = kModelGrowth;
     return model;

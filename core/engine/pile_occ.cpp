@@ -55,12 +55,9 @@ int32_t printOneOcc(FILE* flot, const Occ& o, int32_t prof, const Criteres* cr) 
 }  // namespace
 
 PileOcc* creePileOcc() {
-    auto* p = static_cast<PileOcc*>(malloc(sizeof(PileOcc)));
-    if (p == nullptr) fatalError("creePileOcc: cannot allocate 'p'\n");
-    p->occ = static_cast<Occ*>(calloc(kOccGrowth, sizeof(Occ)));
-    if (p->occ == nullptr) fatalError("creePileOcc: cannot allocate 'p->occ'\n");
-    p->carte = static_cast<int32_t*>(malloc(sizeof(int32_t) * kCarteGrowth));
-    if (p->carte == nullptr) fatalError("creePileOcc: cannot allocate 'p->carte'\n");
+    auto* p = allocOrDie<PileOcc>(1, "creePileOcc: cannot allocate 'p'\n");
+    p->occ = allocOrDie<Occ>(kOccGrowth, "creePileOcc: cannot allocate 'p->occ'\n", true);
+    p->carte = allocOrDie<int32_t>(kCarteGrowth, "creePileOcc: cannot allocate 'p->carte'\n");
     p->taille = kOccGrowth;
     p->taillecarte = kCarteGrowth;
     p->nbcarte = 0;

@@ -43,8 +43,7 @@ bool growEntryArrays(LoadedSequences& loaded, int newCapacity) {
 
 // Copies an entry into a fresh text block followed by the terminator the tree needs.
 char* makeText(const FastaSequence& entry) {
-    auto* t = static_cast<char*>(malloc(static_cast<size_t>(entry.length) + 3));
-    if (t == nullptr) fatalError("main: cannot allocate 'text'\n");
+    auto* t = allocOrDie<char>(static_cast<size_t>(entry.length) + 3, "main: cannot allocate 'text'\n");
     memcpy(t, entry.seq, static_cast<size_t>(entry.length));
     t[entry.length] = '$';
     t[entry.length + 1] = '\0';
@@ -362,8 +361,7 @@ void checkStrandsReadable(const LoadedSequences& loaded, const char* alphabetFil
 
 // Sequence i's reverse complement, in a text block of its own followed by the terminator.
 char* reverseComplementText(const char* forward, int length) {
-    auto* t = static_cast<char*>(malloc(static_cast<size_t>(length) + 3));
-    if (t == nullptr) fatalError("main: cannot allocate 'text'\n");
+    auto* t = allocOrDie<char>(static_cast<size_t>(length) + 3, "main: cannot allocate 'text'\n");
     for (int p = 0; p < length; p++) t[length - 1 - p] = complementBase(forward[p]);
     t[length] = '$';
     t[length + 1] = '\0';

@@ -38,8 +38,7 @@ bool isLower(int c) {
 // Heap copy with room for three more characters, so that transAlphMod can
 // rewrite the name in place as "[" name "]".
 char* copyName(const char* s) {
-    char* p = static_cast<char*>(malloc(strlen(s) + 4));
-    if (p == nullptr) fatalError("chargeAlphabet: cannot allocate 'nummod2str[i]'\n");
+    char* p = allocOrDie<char>(strlen(s) + 4, "chargeAlphabet: cannot allocate 'nummod2str[i]'\n");
     strcpy(p, s);
     return p;
 }

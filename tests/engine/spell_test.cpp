@@ -1,8 +1,7 @@
 // In-process runs of the spelling engine for the situations that the motbox driver never lets happen:
 // palindrome declarations that the driver refuses, and a tree shallower than the models the criteria
 // allow.  The engine must stay within its arrays and the tree there (the sanitizer build checks it).
-// The engine belongs to the motbox program, not to motcore, so its source is compiled in here.
-#include "../../motbox/spell.cpp"
+#include "spell.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "allocateurs.h"
+#include "alphabet.h"
 #include "construction.h"
 #include "criteres.h"
+#include "global_fonctions.h"
 #include "liste_pos.h"
 
 namespace {
@@ -51,18 +53,12 @@ class SpellEngine : public testing::Test {
         UpdateBit_TabForAllTree(root);
         if (nodeCount != 0) setNodeCounts(root, nodeCount);
         if (cr.nbbloc >= 2) initTabSauts(&cr);
-        f = tmpfile();
-        nbmod = 0;
-        maxlongmod = 0;
-        maxlongbloc = static_cast<int*>(calloc(cr.nbbloc, sizeof(int)));
-        doSpell(&cr, n, root);
+        FILE* f = tmpfile();
+        doSpell(cr, root, 1, SpellOutput{{f}});
         std::string out(static_cast<size_t>(ftell(f)), '\0');
         rewind(f);
         EXPECT_EQ(fread(out.data(), 1, out.size(), f), out.size());
         fclose(f);
-        f = nullptr;
-        free(maxlongbloc);
-        maxlongbloc = nullptr;
         releaseTree();
         return out;
     }
