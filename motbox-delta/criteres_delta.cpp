@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "global.h"
-#include "pipeline.h"
+#include "result_header.h"
 
 namespace {
 

@@ -11,13 +11,18 @@
 #include "allocateurs.h"
 #include "alphabet.h"
 #include "cluster.h"
+#include "command_line.h"
 #include "construction.h"
 #include "criteres.h"
 #include "global.h"
+#include "indexing.h"
 #include "options.h"
-#include "pipeline.h"
+#include "parameter_report.h"
 #include "ranking.h"
+#include "result_header.h"
+#include "sequences.h"
 #include "spell.h"
+#include "user_time.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "strands.h"
 
@@ -190,8 +191,8 @@ std::string sortedSet(std::string accepted) {
     return accepted;
 }
 
-}  // namespace
-
+// By symbol number: the symbol accepting exactly the complements of the characters it accepts (the joker:
+// itself), -1 when no symbol does or one of its characters has no complement.
 std::vector<int> complementSymbols(const MatchRules& rules) {
     const int symbols = static_cast<int>(rules.accepted.size());
     std::vector<int> complement(static_cast<size_t>(symbols), -1);
@@ -210,6 +211,8 @@ std::vector<int> complementSymbols(const MatchRules& rules) {
     return complement;
 }
 
+// The model read on the other strand: steps and spacer ranges in reverse order, each symbol replaced by its
+// complement (complementSymbols); none when a symbol has no complement.
 std::optional<CodedModel> reverseComplementOf(const CodedModel& model, const std::vector<int>& complement) {
     CodedModel reverse;
     reverse.spacers.assign(model.spacers.rbegin(), model.spacers.rend());
@@ -226,8 +229,6 @@ std::optional<CodedModel> reverseComplementOf(const CodedModel& model, const std
     }
     return reverse;
 }
-
-namespace {
 
 // A model's code with its spacer ranges, as one key.
 std::string keyOf(const CodedModel& model) {

@@ -6,7 +6,6 @@
 // one walk over the trie of their codes, so that models sharing a start share its matching.
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,10 +42,6 @@ std::vector<int32_t> controlSupport(const std::vector<std::string>& texts, const
 // Each text followed by its reverse complement, for controlSupport's strand pairs.
 std::vector<std::string> withReverseStrands(const std::vector<std::string>& texts);
 
-// By symbol number: the symbol accepting exactly the complements of the characters it accepts (the joker:
-// itself), -1 when no symbol does or one of its characters has no complement.
-std::vector<int> complementSymbols(const MatchRules& rules);
-
 // A model as the result files write it: its code ('0' + symbol number, '*' the joker, '-' a spacer) and the
 // ranges of its spacers, in order.
 struct CodedModel {
@@ -54,10 +49,6 @@ struct CodedModel {
     std::vector<SpacerRange> spacers;
     bool operator==(const CodedModel&) const = default;
 };
-
-// The model read on the other strand: steps and spacer ranges in reverse order, each symbol replaced by its
-// complement (complementSymbols); none when a symbol has no complement.
-std::optional<CodedModel> reverseComplementOf(const CodedModel& model, const std::vector<int>& complement);
 
 // By model: the index of the model that is its reverse complement (its own for a model that is its own
 // reverse complement), -1 when none of them is.

@@ -17,7 +17,7 @@
 #include "enrichment.h"
 #include "global.h"
 #include "libfasta.h"
-#include "pipeline.h"
+#include "sequences.h"
 #include "shuffle.h"
 #include "spill_streams.h"
 #include "strands.h"

@@ -169,6 +169,24 @@ const OptionRule kOptions[] = {
      Action::Set, setSitesFile},
 };
 
+// The options section of the help text.
+void printOptionsHelp(FILE* to) {
+    fputs("Options, before ALPHABET (\"--\" ends them):\n", to);
+    for (const OptionRule& o : kOptions) {
+        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
+        names += "--";
+        names += o.longName;
+        if (o.valueName != nullptr) names += std::string(" ") + o.valueName;
+        fprintf(to, "  %-24s ", names.c_str());
+        // Continuation lines of a help text line up under its first line.
+        for (const char* c = o.help; *c; c++) {
+            fputc(*c, to);
+            if (*c == '\n') fputs("                           ", to);
+        }
+        fputc('\n', to);
+    }
+}
+
 [[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {
     fprintf(stderr, ">> Error: %s\n", message.c_str());
     program.printUsage(stderr);
@@ -247,23 +265,6 @@ bool parseByteSize(const char* text, long long* bytes) {
     if (*end != '\0' || n == 0 || n > LLONG_MAX / unit) return false;
     *bytes = n * unit;
     return true;
-}
-
-void printOptionsHelp(FILE* to) {
-    fputs("Options, before ALPHABET (\"--\" ends them):\n", to);
-    for (const OptionRule& o : kOptions) {
-        std::string names = o.shortName ? std::string("-") + o.shortName + ", " : std::string("    ");
-        names += "--";
-        names += o.longName;
-        if (o.valueName != nullptr) names += std::string(" ") + o.valueName;
-        fprintf(to, "  %-24s ", names.c_str());
-        // Continuation lines of a help text line up under its first line.
-        for (const char* c = o.help; *c; c++) {
-            fputc(*c, to);
-            if (*c == '\n') fputs("                           ", to);
-        }
-        fputc('\n', to);
-    }
 }
 
 int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* opts) {

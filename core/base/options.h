@@ -52,9 +52,6 @@ struct ProgramInfo {
 // one line, followed by the usage and the options on standard error, status 1.
 int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* opts);
 
-// The options section of the help text.
-void printOptionsHelp(FILE* to);
-
 // Reads a size in bytes: digits, optionally followed by K, M or G (powers of 1024, either case).  False when
 // the text is not of that form, is zero or does not fit in a long long.
 bool parseByteSize(const char* text, long long* bytes);

@@ -17,7 +17,7 @@
 
 #include "barre.h"
 #include "global.h"
-#include "pipeline.h"
+#include "user_time.h"
 
 #ifdef MOTBOX_WITH_MPI
 #include <mpi.h>

@@ -2,10 +2,12 @@
 // positional layout, the number guard, the tail of compositions and palindromes, the window and, when
 // small enough, the spacer tables and motbox-delta's result file numbering.  Input: the arguments, one per
 // line or separated by blanks.
+#include "command_line.h"
 #include "criteres.h"
 #include "fuzz_support.h"
+#include "indexing.h"
 #include "options.h"
-#include "pipeline.h"
+#include "sequences.h"
 #if MOTBOX_DELTA
 #include "criteres_delta.h"
 #endif

@@ -1,0 +1,90 @@
+#include "indexing.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "alphabet.h"
+#include "barre.h"
+#include "cluster.h"
+#include "command_line.h"
+#include "construction.h"
+#include "global.h"
+#include "global_fonctions.h"
+#include "memory_guard.h"
+#include "quorum.h"
+#include "sequences.h"
+
+namespace {
+
+// Builds the generalised suffix tree of the n texts truncated at window, with its banner and the progress
+// meter on standard error.  Returns the root; colour sets are not yet propagated.
+Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
+    fputs("** Suffix tree construction **\n", stderr);
+    barre(n);
+    Init_All(textAlphabet, 0, n);
+    Noeud* root = Construction_Arbre(text[0], window);
+    barre(0);
+    for (int i = 1; i < n; i++) {
+        root = AjouteSequence(root, text[i], window);
+        barre(0);
+    }
+    fputc('\n', stderr);
+    return root;
+}
+
+}  // namespace
+
+int windowLength(const Criteres& cr) {
+    bool noUpperLimit = cr.maxlong == 0;
+    long long boxSum = 0;
+    long long spacerSum = 0;
+    for (int b = 0; cr.nbbloc >= 2 && b < cr.nbbloc; b++) {
+        if (cr.bornesbloc[b].max == 0) noUpperLimit = true;
+        boxSum += cr.bornesbloc[b].max;
+        if (b < cr.nbbloc - 1) spacerSum += cr.sauts[b].max;
+    }
+    if (noUpperLimit) return INT_MAX;
+    long long window = std::max(boxSum, static_cast<long long>(cr.maxlong)) + spacerSum;
+    return static_cast<int>(std::clamp(window, 1LL, static_cast<long long>(INT_MAX)));
+}
+
+IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m) {
+    FILE* fasta = openInputOrRefuse(in.fastaFile, m.fastaOpen);
+    LoadedSequences loaded = loadSequences(fasta);
+    fclose(fasta);
+    IndexedRun run{loaded.count, loaded.count, loaded.longest, nullptr, nullptr};
+    checkSequenceCount(run.nbseq, m);
+    cr->longtext = loaded.totalLength;
+    cr->quorum = computeQuorum(in.quorumPercent, run.nbseq);
+    checkQuorum(cr->quorum, m);
+    // The quorum follows from the count of sequences: its warning or refusal comes before a text is refused.
+    checkTextCharacters(loaded);
+
+    FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
+    initAlphabet();
+    run.textAlphabet = chargeAlphabet(alphabet, text, run.nbseq, in.options.bothStrands);
+    if (run.textAlphabet == nullptr) fatalError(m.alphabetFormat);
+    fclose(alphabet);
+    if (in.options.bothStrands) checkStrandsReadable(loaded, in.alphabetFile);
+    setCompoPal(cr, in.tail, in.tailCount);
+    checkPalindromes(*cr);
+    transAlphMod(cr->flagpal);
+    // The other processes of a cluster run read the same inputs once the first has accepted them.
+    clusterInputsAccepted();
+
+    // Both strands index every sequence twice.
+    const int strands = in.options.bothStrands ? 2 : 1;
+    const TreeSize tree{
+        strands * loaded.totalLength, strands * run.nbseq, loaded.longest, in.window, nbSymbSeq,
+        in.options.bothStrands};
+    checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
+    if (cr->nbbloc >= 2)
+        checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),
+                               in.options.maxMemory);
+    if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
+    run.root = buildSuffixTree(run.textAlphabet, run.texts, in.window);
+    freeFastaRecords(loaded);
+    UpdateBit_TabForAllTree(run.root);
+    return run;
+}
