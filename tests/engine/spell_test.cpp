@@ -45,7 +45,7 @@ class SpellEngine : public testing::Test {
     // Builds the tree truncated at `window` and returns the result records written by doSpell.  A
     // non-zero `nodeCount` replaces every node's cached number of sequences, which the walk may only use
     // as an upper bound.
-    std::string spell(int window, int32_t nodeCount = 0) {
+    std::string spell(int window, int32_t nodeCount = 0, int threads = 1) {
         const int n = static_cast<int>(texts.size());
         Init_All(alphSeq, 0, n);
         Noeud* root = Construction_Arbre(texts[0], window);
@@ -54,7 +54,7 @@ class SpellEngine : public testing::Test {
         if (nodeCount != 0) setNodeCounts(root, nodeCount);
         if (cr.nbbloc >= 2) initTabSauts(&cr);
         FILE* f = tmpfile();
-        doSpell(cr, root, 1, SpellOutput{{f}});
+        doSpell(cr, root, threads, SpellOutput{{f}});
         std::string out(static_cast<size_t>(ftell(f)), '\0');
         rewind(f);
         EXPECT_EQ(fread(out.data(), 1, out.size(), f), out.size());
@@ -155,6 +155,23 @@ TEST_F(SpellEngine, PartnerThatIsNotAnEarlierBoxIsIgnored) {
         for (char& c : mirrored) c = "TGCA"[std::string("ACGT").find(c)];
         EXPECT_EQ(box2, mirrored) << m;
     }
+}
+
+// A spacer cannot be shorter than nothing: a negative minimum spells as 0.  Tasks that find no model open
+// no stream, and the tasks of a parallel walk write what the walk on one thread writes.
+TEST_F(SpellEngine, NegativeSpacerMinimumCountsFromZeroOnAnyThreadCount) {
+    load(kDna, kTexts, 2);
+    twoBoxes();
+    const std::string fromZero = spell(100);
+    ASSERT_FALSE(fromZero.empty());
+    for (int low : {-1, -5}) {
+        cr.sauts[0] = {low, 2};
+        EXPECT_EQ(spell(100), fromZero) << "minimum " << low;
+    }
+    cr.sauts[0] = {0, 2};
+    cr.quorum = 3;  // fewer models: most tasks write nothing
+    const std::string oneThread = spell(100);
+    for (int threads : {2, 3}) EXPECT_EQ(spell(100, 0, threads), oneThread) << threads << " threads";
 }
 
 // A single-box run has no box lengths at all: a palindrome declaration there is ignored.
