@@ -26,6 +26,7 @@
 #include "parameter_report.h"
 #include "ranking.h"
 #include "result_header.h"
+#include "run_exit.h"
 #include "sequences.h"
 #include "spell.h"
 #include "user_time.h"
@@ -62,8 +63,7 @@ void printUsage(FILE* to) {
 }
 
 [[noreturn]] void refuse(const std::string& message) {
-    fprintf(stderr, ">> Error: %s\n", message.c_str());
-    exit(1);
+    endRun(1, ">> Error: %s\n", message.c_str());
 }
 
 [[noreturn]] void refuseBoxes(const char*) {
@@ -230,7 +230,10 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, in
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The whole run; a refusal or a failure ends it with a RunExit, which main reports.
+int runMotboxDelta(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
     clusterStart(&argc, &argv);
@@ -293,4 +296,10 @@ int main(int argc, char** argv) {
     freeTexts(run.texts);
     Free_Arbre();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return runProgram(runMotboxDelta, argc, argv);
 }

@@ -20,6 +20,7 @@
 #include "parameter_report.h"
 #include "ranking.h"
 #include "result_header.h"
+#include "run_exit.h"
 #include "sequences.h"
 #include "spell.h"
 #include "user_time.h"
@@ -60,8 +61,7 @@ void printUsage(FILE* to) {
 }
 
 [[noreturn]] void refuseBoxes(const char* arg) {
-    fprintf(stderr, ">> Error: incorrect number of boxes '%s': at least one box is needed\n", arg);
-    exit(1);
+    endRun(1, ">> Error: incorrect number of boxes '%s': at least one box is needed\n", arg);
 }
 
 constexpr ProgramInfo kProgram = {"motbox", MOTBOX_VERSION, printUsage};
@@ -73,8 +73,7 @@ FILE* openResultStream(const char* name) {
     if (strcmp(name, "stdout") == 0) return stdout;
     FILE* out = fopen(name, "w");
     if (out == nullptr) {
-        fprintf(stderr, "Error: main: cannot open output file '%s'\n", name);
-        exit(1);
+        endRun(1, "Error: main: cannot open output file '%s'\n", name);
     }
     return out;
 }
@@ -109,8 +108,7 @@ int headerBlankLinesForRun(const Criteres& cr, const CommandLine& cl, int nbseq,
 // A result that could not be written completely must not end with status 0.
 void checkResultWritten(FILE* out, const char* name, bool failedBefore) {
     if (!failedBefore && fflush(out) == 0 && !ferror(out)) return;
-    fprintf(stderr, ">> Error: main: cannot write output file '%s'\n", name);
-    exit(1);
+    endRun(1, ">> Error: main: cannot write output file '%s'\n", name);
 }
 
 // Ranks the models of the result file, read back from the file or from the copy of standard output.
@@ -118,8 +116,7 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, Ou
                 double seconds) {
     FILE* models = outputCopy != nullptr ? outputCopy->copy() : fopen(outputFile, "r");
     if (models == nullptr) {
-        fprintf(stderr, ">> Error: main: cannot read back output file '%s' for the ranking\n", outputFile);
-        exit(1);
+        endRun(1, ">> Error: main: cannot read back output file '%s' for the ranking\n", outputFile);
     }
     std::vector<SpacerRange> spacers;
     for (int b = 0; b + 1 < cr.nbbloc; b++) spacers.push_back({cr.sauts[b].min, cr.sauts[b].max});
@@ -129,7 +126,10 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, Ou
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+// The whole run; a refusal or a failure ends it with a RunExit, which main reports.
+int runMotbox(int argc, char** argv) {
     // Its arrays live until the process ends; static storage keeps them reachable until then.
     static Criteres cr{};
     clusterStart(&argc, &argv);
@@ -194,4 +194,10 @@ int main(int argc, char** argv) {
 
     Free_Arbre();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return runProgram(runMotbox, argc, argv);
 }

@@ -1,11 +1,11 @@
 #include "global.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "run_exit.h"
 
 void fatalError(const char* msg) {
-    fprintf(stderr, ">> Error: %s\n", msg);
-    exit(1);
+    endRun(1, ">> Error: %s\n", msg);
 }
 
 void warning(const char* msg) {

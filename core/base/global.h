@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 
-// Writes ">> Error: <msg>\n" on standard error and exits with status 1.
+// Ends the run with status 1 and ">> Error: <msg>\n" for standard error (a RunExit).
 [[noreturn]] void fatalError(const char* msg);
 // Writes "> Warning: <msg>\n" on standard error; the run goes on.
 void warning(const char* msg);

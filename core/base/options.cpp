@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "run_exit.h"
+
 namespace {
 
 enum class Action { Help, Version, Set };
@@ -188,10 +190,8 @@ void printOptionsHelp(FILE* to) {
 }
 
 [[noreturn]] void refuseOption(const ProgramInfo& program, const std::string& message) {
-    fprintf(stderr, ">> Error: %s\n", message.c_str());
-    program.printUsage(stderr);
-    printOptionsHelp(stderr);
-    exit(1);
+    endRunWith(1, ">> Error: " + message + "\n" + textPrintedBy(program.printUsage) +
+                      textPrintedBy(printOptionsHelp));
 }
 
 const OptionRule* findLong(const std::string& name) {
@@ -304,10 +304,10 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
             case Action::Help:
                 program.printUsage(stdout);
                 printOptionsHelp(stdout);
-                exit(0);
+                endRunWith(0, "");
             case Action::Version:
                 printf("%s %s\n", program.name, program.version);
-                exit(0);
+                endRunWith(0, "");
             case Action::Set:
                 reportTopGiven = reportTopGiven || rule->apply == setReportTop;
                 if (!rule->apply(*opts, value))

@@ -3,11 +3,11 @@
 #include <cstdlib>
 
 #include "global.h"
+#include "run_exit.h"
 
 void refuseRun(const RunMessage& m, const char* name) {
     if (m.viaFatalError) fatalError(m.text);
-    fprintf(stderr, m.text, name);
-    exit(1);
+    endRun(1, m.text, name);
 }
 
 FILE* openInputOrRefuse(const char* path, const RunMessage& onFailure) {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "run_exit.h"
+
 namespace {
 
 constexpr int kArgAlphabet = 1;
@@ -17,9 +19,9 @@ constexpr int kFixedArguments = 8;
 constexpr int kArgsPerBox = 3;
 
 [[noreturn]] void refuseShortCommandLine(int given, int needed, const CommandLineRules& rules) {
-    fprintf(stderr, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
-    rules.printUsage(stderr);
-    exit(1);
+    char line[96];
+    snprintf(line, sizeof line, ">> Error: missing arguments: %d given, %d needed\n", given, needed);
+    endRunWith(1, line + textPrintedBy(rules.printUsage));
 }
 
 // Arguments the positional layout takes for nbbloc boxes (a single box has no groups).
@@ -45,9 +47,8 @@ void readBoxGroups(char** argv, Criteres* cr) {
 }
 
 [[noreturn]] void refuseArgument(int index, const std::string& what, int value, int low, int high) {
-    fprintf(stderr, ">> Error: argument %d (%s) is %d: it must be between %d and %d\n", index, what.c_str(),
-            value, low, high);
-    exit(1);
+    endRun(1, ">> Error: argument %d (%s) is %d: it must be between %d and %d\n", index, what.c_str(), value,
+           low, high);
 }
 
 void checkRange(int index, const std::string& what, int value, int low = -kMaxArgumentMagnitude,
@@ -119,12 +120,7 @@ void checkArgumentRanges(char** argv, const Criteres& cr, const CommandLine& cl)
 void checkPalindromes(const Criteres& cr) {
     int box = firstPalWithoutEarlierPartner(&cr);
     if (box == -1) return;
-    if (cr.nbbloc < 2) {
-        fputs(">> Error: palindrome declarations need a run of at least two boxes\n", stderr);
-    } else {
-        fprintf(stderr,
-                ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
-                box + 1, cr.palbloc[box] + 1);
-    }
-    exit(1);
+    if (cr.nbbloc < 2) endRunWith(1, ">> Error: palindrome declarations need a run of at least two boxes\n");
+    endRun(1, ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
+           box + 1, cr.palbloc[box] + 1);
 }

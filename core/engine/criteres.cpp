@@ -7,14 +7,11 @@
 
 #include "alphabet.h"
 #include "global.h"
+#include "run_exit.h"
 
 int** code2Sauts = nullptr;
 
 namespace {
-
-[[noreturn]] void exitOne() {
-    exit(1);
-}
 
 // count elements, a count of 0 or less getting a block all the same; the run ends with message without them.
 template <typename T>
@@ -89,9 +86,8 @@ int addSaut2Code(int code, int saut, int i, const Criteres* cr) {
 void checkSpacerBounds(const Criteres* cr) {
     for (int j = 0; j < cr->nbbloc - 1; j++) {
         if (cr->sauts[j].max < cr->sauts[j].min) {
-            fprintf(stderr, ">> Error: spacer %d: maximum length %d is lower than minimum length %d\n", j + 1,
-                    cr->sauts[j].max, cr->sauts[j].min);
-            exitOne();
+            endRun(1, ">> Error: spacer %d: maximum length %d is lower than minimum length %d\n", j + 1,
+                   cr->sauts[j].max, cr->sauts[j].min);
         }
     }
 }
@@ -138,22 +134,19 @@ void setCompoPal(Criteres* cr, char** args, int n) {
 
     while (n > 0 && args[0][0] != 'p') {
         if (n < 2) {
-            fprintf(stderr, ">> Error: composition group '%s' has no number of pairs\n", args[0]);
-            exitOne();
+            endRun(1, ">> Error: composition group '%s' has no number of pairs\n", args[0]);
         }
         int box = atoi(args[0]);
         int pairs = atoi(args[1]);
         if (box < 0 || box > cr->nbbloc) {
-            fprintf(stderr, ">> Error: composition group '%s %s': box %d is not between 0 and %d\n", args[0],
-                    args[1], box, static_cast<int>(cr->nbbloc));
-            exitOne();
+            endRun(1, ">> Error: composition group '%s %s': box %d is not between 0 and %d\n", args[0],
+                   args[1], box, static_cast<int>(cr->nbbloc));
         }
         if (pairs < 0 || pairs > (n - 2) / 2) {
-            fprintf(
-                stderr,
+            endRun(
+                1,
                 ">> Error: composition group '%s %s' announces %d pairs but %d arguments remain after it\n",
                 args[0], args[1], pairs, n - 2);
-            exitOne();
         }
         args += 2;
         n -= 2;
@@ -181,13 +174,11 @@ void setCompoPal(Criteres* cr, char** args, int n) {
         int i = 0;
         int j = 0;
         if (!parsePal(args[0], &i, &j)) {
-            fprintf(stderr, ">> Error: palindrome argument '%s' is not of the form pI/J\n", args[0]);
-            exitOne();
+            endRun(1, ">> Error: palindrome argument '%s' is not of the form pI/J\n", args[0]);
         }
         if (i < 1 || i > cr->nbbloc || j < 1 || j > cr->nbbloc) {
-            fprintf(stderr, ">> Error: palindrome argument '%s': boxes must be between 1 and %d\n", args[0],
-                    static_cast<int>(cr->nbbloc));
-            exitOne();
+            endRun(1, ">> Error: palindrome argument '%s': boxes must be between 1 and %d\n", args[0],
+                   static_cast<int>(cr->nbbloc));
         }
         cr->palbloc[i - 1] = j - 1;
     }

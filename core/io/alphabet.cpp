@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "global.h"
+#include "run_exit.h"
 #include "strands.h"
 
 char alphSeq[kAlphSeqSize];
@@ -29,10 +30,6 @@ bool isLetterOrDigit(int c) {
 }
 bool isLower(int c) {
     return c >= 'a' && c <= 'z';
-}
-
-[[noreturn]] void exitOne() {
-    exit(1);
 }
 
 // Heap copy with room for three more characters, so that transAlphMod can
@@ -77,13 +74,11 @@ void checkTexts(char** texts, int nbSeq, bool* present) {
             // Neither a letter nor a digit.
             const int c = static_cast<signed char>(t[p]);
             if (c <= 31 || c == 127) {
-                fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, c, c);
-                exitOne();
+                endRun(1, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, p, c, c);
             }
             if (c == '*' || c == '_') {
-                fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
-                        p, c, c);
-                exitOne();
+                endRun(1, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s, p, c,
+                       c);
             }
             fprintf(stderr, "> Warning: Seq %d Pos %d Non alphanumeric character '%c'\n", s, p, c);
             present[c] = true;
@@ -113,13 +108,11 @@ void readSymbolLine(char* line, int n) {
     for (int i = 0; line[i] != '\n' && line[i] != '\0'; i++) {
         int c = static_cast<signed char>(line[i]);
         if (c <= 32 || c == 127) {
-            fprintf(stderr, ">> Error: Control character '%c' in the alphabet file\n", c);
-            exitOne();
+            endRun(1, ">> Error: Control character '%c' in the alphabet file\n", c);
         }
         if (c == '*') {
             if (i != 0 || (line[1] != '\n' && line[1] != '\0')) {
-                fprintf(stderr, ">> Error: JOKER character '%c' not alone\n", '*');
-                exitOne();
+                endRun(1, ">> Error: JOKER character '%c' not alone\n", '*');
             }
             if (numJOKER != -1) fatalError("JOKER defined 2 times in the alphabet file\n");
             numJOKER = n;
@@ -128,8 +121,7 @@ void readSymbolLine(char* line, int n) {
             // non-alphanumeric, and being no text symbol it sets nothing more.
         }
         if (c == '$' || c == '_') {
-            fprintf(stderr, ">> Error: Forbidden character %d ('%c') in the alphabet file\n", c, c);
-            exitOne();
+            endRun(1, ">> Error: Forbidden character %d ('%c') in the alphabet file\n", c, c);
         }
         if (!isLetterOrDigit(c))
             fprintf(stderr, "Warning: Non alphanumeric character '%c' in the alphabet file\n", c);
@@ -245,9 +237,8 @@ char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) 
         if (line[0] == '\n') continue;
         // Tables hold 127 models numbers, the spacer symbol's included.
         if (nbSymbMod >= kMaxModelsSymbols) {
-            fprintf(stderr, ">> Error: the alphabet file declares more than %d models symbols\n",
-                    kMaxModelsSymbols);
-            exitOne();
+            endRun(1, ">> Error: the alphabet file declares more than %d models symbols\n",
+                   kMaxModelsSymbols);
         }
         readSymbolLine(line, nbSymbMod);
         nbSymbMod++;
@@ -281,12 +272,11 @@ void chercheComp(const char* a, const char* b) {
         comp[i] = j;
         comp[j] = i;
     } else if (i != -1 || j != -1) {
-        fprintf(
-            stderr,
+        endRun(
+            1,
             ">> Error: the models alphabet misses some symbols to be used with the palindromic option ('%s' "
             "and '%s' must appear together)\n",
             a, b);
-        exitOne();
     }
 }
 
@@ -304,18 +294,16 @@ void transAlphMod(unsigned char pal) {
             translateOther(nummod2str[i]);
         for (int j = 0; j < i; j++) {
             if (strcmp(nummod2str[i], nummod2str[j]) == 0) {
-                fprintf(stderr,
-                        ">> Error: possible confusion between symbols %s and %s of the alphabet.\nModify the "
-                        "alphabet to avoid conflict.\n",
-                        alphMod[i], alphMod[j]);
-                exitOne();
+                endRun(1,
+                       ">> Error: possible confusion between symbols %s and %s of the alphabet.\nModify the "
+                       "alphabet to avoid conflict.\n",
+                       alphMod[i], alphMod[j]);
             }
         }
     }
     if (!pal) return;
     if (type != 0) {
-        fprintf(stderr, ">> Error: palindroms can only be used with a nucleotide alphabet\n");
-        exitOne();
+        endRun(1, ">> Error: palindroms can only be used with a nucleotide alphabet\n");
     }
     for (int m = 0; m < nbSymbMod; m++) comp[m] = -1;
     chercheComp("A", "T");
@@ -324,11 +312,10 @@ void transAlphMod(unsigned char pal) {
     if (numJOKER != -1) comp[numJOKER] = numJOKER;
     for (int m = 0; m < nbSymbMod; m++) {
         if (comp[m] == -1) {
-            fprintf(stderr,
-                    ">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
-                    "cannot use "
-                    "the palindromic option\n");
-            exitOne();
+            endRun(1,
+                   ">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
+                   "cannot use "
+                   "the palindromic option\n");
         }
     }
 }

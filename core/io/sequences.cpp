@@ -8,6 +8,7 @@
 
 #include "alphabet.h"
 #include "global.h"
+#include "run_exit.h"
 #include "strands.h"
 
 char** text = nullptr;
@@ -109,34 +110,30 @@ void checkTextCharacters(const LoadedSequences& loaded) {
         const size_t dollarAt = dollar != nullptr ? static_cast<size_t>(dollar - t) : length;
         const size_t nulAt = strnlen(t, length);
         if (dollarAt < nulAt) {
-            fprintf(stderr, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
-                    static_cast<int>(dollarAt), '$', '$');
-            exit(1);
+            endRun(1, ">> Error: Seq %d Pos %d Forbidden character %d ('%c') in the sequences\n", s,
+                   static_cast<int>(dollarAt), '$', '$');
         }
         if (nulAt < length) {
             // Written like the other control characters, the byte itself between the quotes.
-            fprintf(stderr, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s,
-                    static_cast<int>(nulAt), 0, '\0');
-            exit(1);
+            endRun(1, ">> Error: Seq %d Pos %d Control character %d ('%c')\n", s, static_cast<int>(nulAt), 0,
+                   '\0');
         }
     }
 }
 
 void checkStrandsReadable(const LoadedSequences& loaded, const char* alphabetFile) {
     if (type != 0) {
-        fprintf(
-            stderr,
+        endRun(
+            1,
             ">> Error: --both-strands needs a nucleotide alphabet, and alphabet file '%s' does not declare "
             "one (its header line must hold the word \"Nucleotide\")\n",
             alphabetFile);
-        exit(1);
     }
     for (int s = 0; s < loaded.count; s++)
         for (int p = 0; p < loaded.records[s]->length; p++)
             if (complementBase(text[s][p]) == 0) {
-                fprintf(stderr, ">> Error: --both-strands: Seq %d Pos %d character '%c' has no complement\n",
-                        s, p, text[s][p]);
-                exit(1);
+                endRun(1, ">> Error: --both-strands: Seq %d Pos %d character '%c' has no complement\n", s, p,
+                       text[s][p]);
             }
 }
 

@@ -11,12 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "barre.h"
 #include "global.h"
+#include "run_exit.h"
 #include "user_time.h"
 
 #ifdef MOTBOX_WITH_MPI
@@ -40,12 +42,49 @@ void startWorkers(WorkerThreads& workers, int threads, const std::function<void(
             fatalError("doSpell: cannot start the extraction threads\n");
 }
 
-// The tasks of a run in one process: the workers run them, the calling thread writes them.
-void runInThisProcess(int threads, const std::function<void()>& work, const std::function<void()>& write) {
+// The first failure among the workers of a run, raised again in the thread that waits for them.
+class WorkerFailure {
+  public:
+    void record(std::exception_ptr failure) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!first_) first_ = std::move(failure);
+    }
+    void rethrowIfAny() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (first_) std::rethrow_exception(first_);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::exception_ptr first_;
+};
+
+// The tasks of a run in one process: the workers run them, the calling thread writes them.  A failure on
+// either side abandons the board, which stops the other side; the workers' first failure is the one
+// raised, since the writer's is only that a task never came.
+void runInThisProcess(TaskBoard& board, int threads, const std::function<void()>& work,
+                      const std::function<void()>& write) {
+    WorkerFailure failure;
+    const std::function<void()> guardedWork = [&] {
+        try {
+            work();
+        } catch (...) {
+            failure.record(std::current_exception());
+            board.abandon();
+        }
+    };
     WorkerThreads workers;
-    startWorkers(workers, threads, work, [] {});
-    write();
+    try {
+        startWorkers(workers, threads, guardedWork, [] {});
+        write();
+    } catch (...) {
+        board.abandon();
+        workers.joinAll();
+        failure.rethrowIfAny();
+        throw;
+    }
     workers.joinAll();
+    failure.rethrowIfAny();
 }
 
 }  // namespace
@@ -68,9 +107,9 @@ int clusterThreads(int threads) {
     return threads;
 }
 
-void runTasks(TaskBoard&, int threads, const std::function<void()>& work,
+void runTasks(TaskBoard& board, int threads, const std::function<void()>& work,
               const std::function<void()>& write) {
-    runInThisProcess(threads, work, write);
+    runInThisProcess(board, threads, work, write);
 }
 
 #else
@@ -365,6 +404,12 @@ class ShippingDealer final : public TaskDealer {
     int running_;
 };
 
+// Ends this process of a cluster run with the failure's text and status.
+[[noreturn]] void endProcess(const RunExit& e) {
+    fwrite(e.text().data(), 1, e.text().size(), stderr);
+    exit(e.status());
+}
+
 void runWritingRank(TaskBoard& board, int threads, const std::function<void()>& work,
                     const std::function<void()>& write) {
     WritingDealer dealer(board);
@@ -402,8 +447,7 @@ void runShippingRank(TaskBoard& board, int threads, const std::function<void()>&
 void clusterStart(int* argc, char*** argv) {
     int provided = 0;
     if (MPI_Init_thread(argc, argv, MPI_THREAD_SERIALIZED, &provided) != MPI_SUCCESS) {
-        fputs(">> Error: main: cannot start MPI\n", stderr);
-        exit(1);
+        endRunWith(1, ">> Error: main: cannot start MPI\n");
     }
     MPI_Comm_rank(MPI_COMM_WORLD, &processRank);
     MPI_Comm_size(MPI_COMM_WORLD, &processCount);
@@ -416,7 +460,8 @@ void clusterStart(int* argc, char*** argv) {
     if (processRank == 0) return;
     quietRank();
     goSent = true;
-    if (receiveInt(0, kGo) == 0) exit(0);
+    // The first rank refused the run or ended early: this one ends without a word.
+    if (receiveInt(0, kGo) == 0) endRunWith(0, "");
 }
 
 void clusterInputsAccepted() {
@@ -434,11 +479,29 @@ int clusterThreads(int threads) {
 void runTasks(TaskBoard& board, int threads, const std::function<void()>& work,
               const std::function<void()>& write) {
     if (processCount == 1) {
-        runInThisProcess(threads, work, write);
-    } else if (processRank == 0) {
-        runWritingRank(board, threads, work, write);
-    } else {
-        runShippingRank(board, threads, work);
+        runInThisProcess(board, threads, work, write);
+        return;
+    }
+    // The processes of a cluster run wait for one another's messages: a failure in one of them ends its
+    // process where it happens, whichever thread it is in, and mpirun then stops the others.
+    const auto endingTheProcess = [](const std::function<void()>& part) {
+        return [&part] {
+            try {
+                part();
+            } catch (const RunExit& e) {
+                endProcess(e);
+            }
+        };
+    };
+    const std::function<void()> failingWork = endingTheProcess(work);
+    const std::function<void()> failingWrite = endingTheProcess(write);
+    try {
+        if (processRank == 0)
+            runWritingRank(board, threads, failingWork, failingWrite);
+        else
+            runShippingRank(board, threads, failingWork);
+    } catch (const RunExit& e) {
+        endProcess(e);
     }
 }
 

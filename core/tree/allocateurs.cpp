@@ -8,6 +8,7 @@
 
 #include "liste_pos.h"
 #include "memory_batches.h"
+#include "run_exit.h"
 
 namespace {
 
@@ -101,8 +102,7 @@ void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
 }  // namespace
 
 void treeOutOfMemory() {
-    fputs("No Enougth space\nProgram Abord\n", stderr);
-    exit(-1);
+    endRunWith(-1, "No Enougth space\nProgram Abord\n");
 }
 
 void Init_Allocateurs() {

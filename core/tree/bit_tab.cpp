@@ -13,6 +13,7 @@
 
 #include "cpu_dispatch.h"
 #include "memory_batches.h"
+#include "run_exit.h"
 
 int32_t NB_SEQUENCE = 0;
 int32_t SIZE_STATIC_BIT_TAB = 1;
@@ -43,8 +44,7 @@ constexpr int32_t kMaxDynamicCount = 0x7FFF;
 constexpr int32_t kMaxDynamicMember = 0xFFFF;
 
 [[noreturn]] void bitTabOutOfMemory() {
-    fputs("No enougth space... \n Program aborded \n", stderr);
-    exit(-2);
+    endRunWith(-2, "No enougth space... \n Program aborded \n");
 }
 
 unsigned char* checkedMalloc(size_t size) {

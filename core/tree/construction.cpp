@@ -13,6 +13,7 @@
 #include "bit_tab.h"
 #include "global_fonctions.h"
 #include "liste_pos.h"
+#include "run_exit.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ int32_t textLength() {
 }
 
 [[noreturn]] void abortConstruction(const char* message) {
-    fputs(message, stderr);
-    exit(-1);
+    endRunWith(-1, message);
 }
 
 constexpr char kTerminator = '$';
@@ -70,11 +70,13 @@ bool validText(const char* text) {
 // A lookup result that a consistent tree never produces.  Going on would
 // extract from a wrong tree, so the run ends with a failure status.
 [[noreturn]] void reportInconsistentTree(const char* what, int32_t from, int32_t to) {
-    fprintf(stderr, "ERREUR    %s for sequence %d and string %d .. %d \n", what, current_sequence, from, to);
+    char line[160];
+    snprintf(line, sizeof line, "ERREUR    %s for sequence %d and string %d .. %d \n", what, current_sequence,
+             from, to);
     const char* text = Sequence[current_sequence];
-    for (int32_t k = from; k < to; ++k) fputc(text[k], stderr);
-    fputc('\n', stderr);
-    exit(-1);
+    std::string message = line;
+    for (int32_t k = from; k < to; ++k) message += text[k];
+    endRunWith(-1, message + '\n');
 }
 
 void linkPending(Step& st, void* target) {
@@ -376,8 +378,7 @@ void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
             int32_t r = 0;
             void* rec = FindString(root, k, length, &pere, &etat, &r);
             if (etat != 1) {
-                fprintf(stderr, "YOUPI II I I I %d \n", etat);
-                exit(-1);
+                endRun(-1, "YOUPI II I I I %d \n", etat);
             }
             n = root;
             d = length - k - 1;

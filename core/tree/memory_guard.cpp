@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "run_exit.h"
+
 namespace {
 
 // Calibration, on the Release build, of the peak resident memory of `motbox ALPHABET FASTA /dev/null 200 1
@@ -103,11 +105,10 @@ void checkTreeMemory(const TreeSize& t, long long limit, bool report, const char
         fprintf(stderr, "; %s: %lld bytes)\n", given ? "limit" : "available", limit);
     }
     if (limit < 0 || estimate <= limit) return;
-    fprintf(stderr,
-            ">> Error: the suffix tree needs about %lld MB but %s: give a maximum model length (MAX_LENGTH, "
-            "or every BOX_MAX) or fewer sequences\n",
-            megabytesAbove(estimate), describeRoom(limit, given).c_str());
-    exit(1);
+    endRun(1,
+           ">> Error: the suffix tree needs about %lld MB but %s: give a maximum model length (MAX_LENGTH, "
+           "or every BOX_MAX) or fewer sequences\n",
+           megabytesAbove(estimate), describeRoom(limit, given).c_str());
 }
 
 long long estimateSpacerTableBytes(long long combinations, int spacers) {
@@ -124,11 +125,10 @@ void checkSpacerTableMemory(long long combinations, int spacers, long long treeB
     const long long table = estimateSpacerTableBytes(combinations, spacers);
     if (limit < 0 || table <= limit - treeBytes) return;
     const char* beyond = combinations == LLONG_MAX ? "more than " : "";
-    fprintf(
-        stderr,
+    endRun(
+        1,
         ">> Error: the spacer ranges allow %s%lld combinations of lengths, whose table needs about %lld MB "
         "beside the suffix tree's %lld MB, but %s: narrow the spacer ranges\n",
         beyond, combinations, megabytesAbove(table), megabytesAbove(treeBytes),
         describeRoom(limit, given).c_str());
-    exit(1);
 }

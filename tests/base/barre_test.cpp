@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "as_program.h"
 #include "support_test_util.h"
 
 namespace {
@@ -197,11 +198,11 @@ TEST(Entree, PromptsOnStandardOutputAndReadsOneCharacter) {
     fputs("Qrest\n", f);
     fclose(f);
     EXPECT_EXIT(
-        {
+        asProgram([&] {
             if (freopen(in.c_str(), "r", stdin) == nullptr || freopen(out.c_str(), "w", stdout) == nullptr)
                 _exit(3);
             exit(entree() == 'Q' ? 0 : 2);
-        },
+        }),
         ::testing::ExitedWithCode(0), supporttest::exactly(""));
     FILE* g = fopen(out.c_str(), "r");
     ASSERT_NE(g, nullptr);

@@ -3,34 +3,35 @@
 
 #include <gtest/gtest.h>
 
+#include "as_program.h"
 #include "support_test_util.h"
 
 using supporttest::exactly;
 
 TEST(FatalError, WritesPrefixMessageAndLineFeedThenExitsWithOne) {
-    EXPECT_EXIT(fatalError("criteres: allocBloc: allocation error"), ::testing::ExitedWithCode(1),
-                exactly(">> Error: criteres: allocBloc: allocation error\n"));
+    EXPECT_EXIT(asProgram([&] { fatalError("criteres: allocBloc: allocation error"); }),
+                ::testing::ExitedWithCode(1), exactly(">> Error: criteres: allocBloc: allocation error\n"));
 }
 
 TEST(FatalError, MessageEndingWithLineFeedIsFollowedByAnEmptyLine) {
-    EXPECT_EXIT(fatalError("main: cannot allocate 'text'\n"), ::testing::ExitedWithCode(1),
-                exactly(">> Error: main: cannot allocate 'text'\n\n"));
+    EXPECT_EXIT(asProgram([&] { fatalError("main: cannot allocate 'text'\n"); }),
+                ::testing::ExitedWithCode(1), exactly(">> Error: main: cannot allocate 'text'\n\n"));
 }
 
 TEST(FatalError, PercentSignsInTheMessageArePrintedAsIs) {
-    EXPECT_EXIT(fatalError("100% %d"), ::testing::ExitedWithCode(1), exactly(">> Error: 100% %d\n"));
+    EXPECT_EXIT(asProgram([&] { fatalError("100% %d"); }), ::testing::ExitedWithCode(1),
+                exactly(">> Error: 100% %d\n"));
 }
 
 TEST(FatalError, FlushesStandardOutputOnExit) {
     // Open streams are flushed by the normal process exit.
     std::string path = ::testing::TempDir() + "support_fatal_stdout.txt";
-    EXPECT_EXIT(
-        {
-            if (freopen(path.c_str(), "w", stdout) == nullptr) _exit(3);
-            printf("pending report");
-            fatalError("stop");
-        },
-        ::testing::ExitedWithCode(1), exactly(">> Error: stop\n"));
+    EXPECT_EXIT(asProgram([&] {
+                    if (freopen(path.c_str(), "w", stdout) == nullptr) _exit(3);
+                    printf("pending report");
+                    fatalError("stop");
+                }),
+                ::testing::ExitedWithCode(1), exactly(">> Error: stop\n"));
     FILE* f = fopen(path.c_str(), "r");
     ASSERT_NE(f, nullptr);
     char buf[64] = {};

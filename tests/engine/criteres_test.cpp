@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alphabet.h"
+#include "as_program.h"
 #include "support_test_util.h"
 
 using supporttest::exactly;
@@ -274,7 +275,7 @@ TEST(RecFillTab, FillsColumnsFromTheLastSpacerAndReturnsTheRepetition) {
 TEST(SpacerTableDeathTest, TooManyCombinationsAreRefusedBeforeAllocating) {
     Record r(4);
     r.spacers({{0, 1999}, {0, 1999}, {0, 1999}});
-    EXPECT_EXIT(initTabSauts(&r.cr), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { initTabSauts(&r.cr); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: criteres: initTabSauts: cannot allocate 'code2Sauts'\n\n"));
 }
 
@@ -313,7 +314,7 @@ TEST(CheckSpacerBounds, AcceptsOrderedBoundsAndIgnoresTheUnusedEntry) {
 TEST(CheckSpacerBoundsDeathTest, RefusesMaxBelowMin) {
     Record r(4);
     r.spacers({{2, 4}, {5, 4}, {0, 1}});
-    EXPECT_EXIT(checkSpacerBounds(&r.cr), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { checkSpacerBounds(&r.cr); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: spacer 2: maximum length 4 is lower than minimum length 5\n"));
 }
 
@@ -445,34 +446,55 @@ TEST_F(CompoPal, GroupForTheLastBox) {
 TEST_F(CompoPalDeathTest, GroupAnnouncingMorePairsThanRemain) {
     Record r(3);
     EXPECT_EXIT(
-        runInChild(r.cr, {"1", "2", "A", "3"}), ::testing::ExitedWithCode(1),
+        asProgram([&] {
+            runInChild(r.cr, {"1", "2", "A", "3"});
+        }),
+        ::testing::ExitedWithCode(1),
         exactly(">> Error: composition group '1 2' announces 2 pairs but 2 arguments remain after it\n"));
     EXPECT_EXIT(
-        runInChild(r.cr, {"0", "1", "A"}), ::testing::ExitedWithCode(1),
+        asProgram([&] {
+            runInChild(r.cr, {"0", "1", "A"});
+        }),
+        ::testing::ExitedWithCode(1),
         exactly(">> Error: composition group '0 1' announces 1 pairs but 1 arguments remain after it\n"));
     EXPECT_EXIT(
-        runInChild(r.cr, {"1", "-1"}), ::testing::ExitedWithCode(1),
+        asProgram([&] {
+            runInChild(r.cr, {"1", "-1"});
+        }),
+        ::testing::ExitedWithCode(1),
         exactly(">> Error: composition group '1 -1' announces -1 pairs but 0 arguments remain after it\n"));
 }
 
 TEST_F(CompoPalDeathTest, GroupWithoutItsNumberOfPairs) {
     Record r(3);
-    EXPECT_EXIT(runInChild(r.cr, {"0", "1", "A", "2", "3"}), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] {
+                    runInChild(r.cr, {"0", "1", "A", "2", "3"});
+                }),
+                ::testing::ExitedWithCode(1),
                 exactly(">> Error: composition group '3' has no number of pairs\n"));
 }
 
 TEST_F(CompoPalDeathTest, WarningsBeforeTheRefusalAreKept) {
     Record r(3);
-    EXPECT_EXIT(runInChild(r.cr, {"0", "1", "R", "2", "9", "0"}), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] {
+                    runInChild(r.cr, {"0", "1", "R", "2", "9", "0"});
+                }),
+                ::testing::ExitedWithCode(1),
                 exactly("> Warning: composition in 'R' ignored, symbol is not in the models alphabet.\n"
                         ">> Error: composition group '9 0': box 9 is not between 0 and 3\n"));
 }
 
 TEST_F(CompoPalDeathTest, BoxNumberOutOfRange) {
     Record r(3);
-    EXPECT_EXIT(runInChild(r.cr, {"4", "1", "A", "1"}), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] {
+                    runInChild(r.cr, {"4", "1", "A", "1"});
+                }),
+                ::testing::ExitedWithCode(1),
                 exactly(">> Error: composition group '4 1': box 4 is not between 0 and 3\n"));
-    EXPECT_EXIT(runInChild(r.cr, {"-1", "0"}), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] {
+                    runInChild(r.cr, {"-1", "0"});
+                }),
+                ::testing::ExitedWithCode(1),
                 exactly(">> Error: composition group '-1 0': box -1 is not between 0 and 3\n"));
 }
 
@@ -480,19 +502,25 @@ TEST_F(CompoPalDeathTest, PalindromeArgumentNotOfTheFormPIJ) {
     Record r(3);
     for (const char* bad : {"p3", "p3/", "p/1", "p3/1x", "px/1", "p3-1"}) {
         EXPECT_EXIT(
-            runInChild(r.cr, {"p2/1", bad}), ::testing::ExitedWithCode(1),
+            asProgram([&] {
+                runInChild(r.cr, {"p2/1", bad});
+            }),
+            ::testing::ExitedWithCode(1),
             exactly(std::string(">> Error: palindrome argument '") + bad + "' is not of the form pI/J\n"))
             << bad;
     }
     // Once the palindrome section began, every argument must be a declaration.
-    EXPECT_EXIT(runInChild(r.cr, {"p2/1", "0", "1"}), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] {
+                    runInChild(r.cr, {"p2/1", "0", "1"});
+                }),
+                ::testing::ExitedWithCode(1),
                 exactly(">> Error: palindrome argument '0' is not of the form pI/J\n"));
 }
 
 TEST_F(CompoPalDeathTest, PalindromeBoxesOutOfRange) {
     Record r(3);
     for (const char* bad : {"p4/1", "p0/1", "p2/0", "p2/4", "p-1/2"}) {
-        EXPECT_EXIT(runInChild(r.cr, {bad}), ::testing::ExitedWithCode(1),
+        EXPECT_EXIT(asProgram([&] { runInChild(r.cr, {bad}); }), ::testing::ExitedWithCode(1),
                     exactly(std::string(">> Error: palindrome argument '") + bad +
                             "': boxes must be between 1 and 3\n"))
             << bad;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 
+#include "as_program.h"
 #include "run_messages.h"
 
 namespace {
@@ -46,7 +47,7 @@ TEST(QuorumTest, OneIsAWarningAndBelowOneIsFatal) {
     checkQuorum(2, kTestMessages);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "> Warning: quorum one\n");
     for (int q : {0, -3, INT_MIN})
-        EXPECT_EXIT(checkQuorum(q, kTestMessages), ::testing::ExitedWithCode(1),
+        EXPECT_EXIT(asProgram([&] { checkQuorum(q, kTestMessages); }), ::testing::ExitedWithCode(1),
                     "^>> Error: quorum below one\n$");
 }
 

@@ -12,22 +12,19 @@
 #include <vector>
 
 #include "alphabet.h"
-#include "fuzz_exit.h"
+#include "run_exit.h"
 
 namespace fuzz {
 
-// Runs f with the exits turned into FuzzExit; returns the exit status, or -1 when f returned.
+// Runs f, which may end its run early; returns the status it ended with, or -1 when f returned.
 template <typename F>
 int catchingExits(F&& f) {
-    fuzzCatchExits = true;
-    int status = -1;
     try {
         f();
-    } catch (const FuzzExit& e) {
-        status = e.status;
+    } catch (const RunExit& e) {
+        return e.status();
     }
-    fuzzCatchExits = false;
-    return status;
+    return -1;
 }
 
 // Splits data at every occurrence of sep.

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "as_program.h"
 #include "support_test_util.h"
 
 using supporttest::exactly;
@@ -212,37 +213,37 @@ TEST_F(Alphabet, EmptyTextsGiveAnEmptyTextAlphabet) {
 
 TEST_F(AlphabetDeathTest, TabInASequenceIsAControlCharacter) {
     Texts t{"ACGT$", "AC\tG$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 1 Pos 2 Control character 9 ('\t')\n"));
 }
 
 TEST_F(AlphabetDeathTest, HighByteInASequenceIsAControlCharacterWithANegativeCode) {
     Texts t{"AC\xc8G$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 0 Pos 2 Control character -56 ('\xc8')\n"));
 }
 
 TEST_F(AlphabetDeathTest, CarriageReturnAndDelInASequence) {
     Texts t{"AC\r$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 0 Pos 2 Control character 13 ('\r')\n"));
     Texts u{"A\x7f$"};
-    EXPECT_EXIT(loadInChild(u, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(u, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 0 Pos 1 Control character 127 ('\x7f')\n"));
 }
 
 TEST_F(AlphabetDeathTest, StarAndUnderscoreAreForbiddenInSequences) {
     Texts t{"ACGT$", "GG*$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 1 Pos 2 Forbidden character 42 ('*') in the sequences\n"));
     Texts u{"_$"};
-    EXPECT_EXIT(loadInChild(u, kNucl + "A\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(u, kNucl + "A\n"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: Seq 0 Pos 0 Forbidden character 95 ('_') in the sequences\n"));
 }
 
 TEST_F(AlphabetDeathTest, WarningsBeforeTheErrorAreKeptAndTheFileIsNotRead) {
     Texts t{"A-C$", "A\x01$"};
-    EXPECT_EXIT(loadInChild(t, "Nucleotide\n**\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, "Nucleotide\n**\n"); }), ::testing::ExitedWithCode(1),
                 exactly("> Warning: Seq 0 Pos 1 Non alphanumeric character '-'\n"
                         ">> Error: Seq 1 Pos 1 Control character 1 ('\x01')\n"));
 }
@@ -426,58 +427,62 @@ TEST_F(AlphabetDeathTest, MoreThan126SymbolsAreRefused) {
     std::string file = kNucl + "\n";
     for (int i = 0; i < kMaxModelsSymbols; i++) file += "C\n\n";
     file += "A\nG\n";
-    EXPECT_EXIT(loadInChild(t, file), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, file); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: the alphabet file declares more than 126 models symbols\n"));
 }
 
 TEST_F(AlphabetDeathTest, ControlCharactersInASymbolLine) {
     Texts t{"AC$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A \n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A \n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character ' ' in the alphabet file\n"));
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\r\nC\r\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\r\nC\r\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character '\r' in the alphabet file\n"));
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\n\tC\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\n\tC\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character '\t' in the alphabet file\n"));
-    EXPECT_EXIT(loadInChild(t, kNucl + "\x7f\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "\x7f\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character '\x7f' in the alphabet file\n"));
-    EXPECT_EXIT(loadInChild(t, kNucl + "A\xe9\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A\xe9\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character '\xe9' in the alphabet file\n"));
 }
 
 TEST_F(AlphabetDeathTest, CrLfFileStopsOnTheFirstSymbolLine) {
     Texts t{"AC$"};
     // The header's CR is not checked; the first symbol line's is.
-    EXPECT_EXIT(loadInChild(t, "Nucleotide\r\nA\r\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, "Nucleotide\r\nA\r\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Control character '\r' in the alphabet file\n"));
 }
 
 TEST_F(AlphabetDeathTest, JokerNotAlone) {
     Texts t{"AC$"};
     const std::string msg = kTypeNucl + ">> Error: JOKER character '*' not alone\n";
-    EXPECT_EXIT(loadInChild(t, kNucl + "**\n"), ::testing::ExitedWithCode(1), exactly(msg));
-    EXPECT_EXIT(loadInChild(t, kNucl + "*A\n"), ::testing::ExitedWithCode(1), exactly(msg));
-    EXPECT_EXIT(loadInChild(t, kNucl + "A*\n"), ::testing::ExitedWithCode(1), exactly(msg));
-    EXPECT_EXIT(loadInChild(t, kNucl + "C\nA*C\n"), ::testing::ExitedWithCode(1), exactly(msg));
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "**\n"); }), ::testing::ExitedWithCode(1),
+                exactly(msg));
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "*A\n"); }), ::testing::ExitedWithCode(1),
+                exactly(msg));
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A*\n"); }), ::testing::ExitedWithCode(1),
+                exactly(msg));
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "C\nA*C\n"); }), ::testing::ExitedWithCode(1),
+                exactly(msg));
 }
 
 TEST_F(AlphabetDeathTest, SecondJokerGoesThroughFatalError) {
     Texts t{"AC$"};
     EXPECT_EXIT(
-        loadInChild(t, kNucl + "*\nA\n*\n"), ::testing::ExitedWithCode(1),
+        asProgram([&] { loadInChild(t, kNucl + "*\nA\n*\n"); }), ::testing::ExitedWithCode(1),
         exactly(kTypeNucl + kJokerWarning + ">> Error: JOKER defined 2 times in the alphabet file\n\n"));
 }
 
 TEST_F(AlphabetDeathTest, DollarAndUnderscoreAreForbiddenInSymbolLines) {
     Texts t{"AC$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A$\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A$\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Forbidden character 36 ('$') in the alphabet file\n"));
-    EXPECT_EXIT(loadInChild(t, kNucl + "_\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "_\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + ">> Error: Forbidden character 95 ('_') in the alphabet file\n"));
 }
 
 TEST_F(AlphabetDeathTest, WarningOfAnEarlierCharacterPrecedesTheError) {
     Texts t{"AC$"};
-    EXPECT_EXIT(loadInChild(t, kNucl + "A-$\n"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { loadInChild(t, kNucl + "A-$\n"); }), ::testing::ExitedWithCode(1),
                 exactly(kTypeNucl + "Warning: Non alphanumeric character '-' in the alphabet file\n" +
                         ">> Error: Forbidden character 36 ('$') in the alphabet file\n"));
 }
@@ -526,7 +531,7 @@ TEST_F(TranslationDeathTest, RowsAreTriedInOrder) {
     // NN has the letters of "AN" (row 1) before anything else.
     Texts t{"ACGTN$"};
     load(t, kNucl + "NN\nNA\n");
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly("Symbol NN ->> A\nSymbol NA ->> A\n"
                         ">> Error: possible confusion between symbols NA\n and NN\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
@@ -535,7 +540,7 @@ TEST_F(TranslationDeathTest, RowsAreTriedInOrder) {
 TEST_F(TranslationDeathTest, ArAndNaAreConfused) {
     Texts t{"ACGTN$"};
     load(t, kNucl + "AR\nNA\nC\n");
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly("Symbol AR ->> A\nSymbol NA ->> A\n"
                         ">> Error: possible confusion between symbols NA\n and AR\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
@@ -545,7 +550,7 @@ TEST_F(TranslationDeathTest, ConfusionNamesTheLaterLineFirstWithItsCase) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nar\nAG\n");
     // The first failure ends the run: AG is never translated.
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly("Symbol AR ->> A\n"
                         ">> Error: possible confusion between symbols ar\n and A\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
@@ -554,7 +559,7 @@ TEST_F(TranslationDeathTest, ConfusionNamesTheLaterLineFirstWithItsCase) {
 TEST_F(TranslationDeathTest, LineRConflictsWithLineAg) {
     Texts t{"ACGRT$"};
     load(t, kNucl + "AG\nR\n");
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly("Symbol AG ->> R\n"
                         ">> Error: possible confusion between symbols R\n and AG\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
@@ -563,7 +568,7 @@ TEST_F(TranslationDeathTest, LineRConflictsWithLineAg) {
 TEST_F(TranslationDeathTest, ConfusionOfTheLastLineWithoutLineFeed) {
     Texts t{"AC$"};
     load(t, "other\nA\nA");
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: possible confusion between symbols A and A\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
 }
@@ -592,7 +597,7 @@ TEST_F(Translation, OtherAlphabetKeepsNamesAndBracketsTheJoker) {
 TEST_F(TranslationDeathTest, OtherAlphabetConfusionOfIdenticalLines) {
     Texts t{"AB$"};
     load(t, "x\nAB\nab\n");
-    EXPECT_EXIT(transAlphMod(0), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(0); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: possible confusion between symbols ab\n and AB\n of the alphabet.\n"
                         "Modify the alphabet to avoid conflict.\n"));
 }
@@ -600,18 +605,18 @@ TEST_F(TranslationDeathTest, OtherAlphabetConfusionOfIdenticalLines) {
 TEST_F(TranslationDeathTest, PalindromesNeedANucleotideAlphabet) {
     Texts t{"AT$"};
     load(t, "Protein\nA\nT\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: palindroms can only be used with a nucleotide alphabet\n"));
     resetAlphabetGlobals();
     load(t, "other\n*\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: palindroms can only be used with a nucleotide alphabet\n"));
 }
 
 TEST_F(TranslationDeathTest, RWithoutYIsRefusedWithThePalindromicOption) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nC\nG\nT\nAG\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly("Symbol AG ->> R\n"
                         ">> Error: the models alphabet misses some symbols to be used with the palindromic "
                         "option ('R' and 'Y' must appear together)\n"));
@@ -620,7 +625,7 @@ TEST_F(TranslationDeathTest, RWithoutYIsRefusedWithThePalindromicOption) {
 TEST_F(TranslationDeathTest, CWithoutGIsRefused) {
     Texts t{"ACT$"};
     load(t, kNucl + "A\nT\nC\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: the models alphabet misses some symbols to be used with the palindromic "
                         "option ('C' and 'G' must appear together)\n"));
 }
@@ -643,7 +648,7 @@ TEST_F(Translation, JokerAloneIsItsOwnComplement) {
 TEST_F(TranslationDeathTest, BracketedSymbolHasNoComplement) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nT\nACGT\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
                         "cannot use the palindromic option\n"));
 }
@@ -651,7 +656,7 @@ TEST_F(TranslationDeathTest, BracketedSymbolHasNoComplement) {
 TEST_F(TranslationDeathTest, LineNHasNoComplement) {
     Texts t{"ACGTN$"};
     load(t, kNucl + "A\nT\nN\n");
-    EXPECT_EXIT(transAlphMod(1), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { transAlphMod(1); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
                         "cannot use the palindromic option\n"));
 }
@@ -671,7 +676,7 @@ TEST_F(Translation, ChercheCompPairsBothWaysOrDoesNothing) {
 TEST_F(TranslationDeathTest, ChercheCompWithOneOfThePair) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nC\n");
-    EXPECT_EXIT(chercheComp("T", "A"), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { chercheComp("T", "A"); }), ::testing::ExitedWithCode(1),
                 exactly(">> Error: the models alphabet misses some symbols to be used with the palindromic "
                         "option ('T' and 'A' must appear together)\n"));
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "as_program.h"
 #include "test_util.h"
 
 namespace {
@@ -106,33 +107,36 @@ int incompleteRead(FILE*, FastaSequence* s) {
 TEST_F(LoadTest, AllocationFailuresOfTheReaderEndTheRun) {
     std::string path = dir + "/in.fa";
     writeFile(path, ">a\nACGT\n");
-    EXPECT_EXIT(
-        {
-            FILE* fp = fopen(path.c_str(), "r");
-            loadSequences(fp, noRecord);
-        },
-        ::testing::ExitedWithCode(1), "^>> Error: main: cannot allocate a FASTA record\n$");
-    EXPECT_EXIT(
-        {
-            FILE* fp = fopen(path.c_str(), "r");
-            loadSequences(fp, NewFastaSequence, incompleteRead);
-        },
-        ::testing::ExitedWithCode(1),
-        "^>> Error: main: cannot allocate the text of sequence 0 \\('cut'\\)\n$");
+    EXPECT_EXIT(asProgram([&] {
+                    FILE* fp = fopen(path.c_str(), "r");
+                    loadSequences(fp, noRecord);
+                }),
+                ::testing::ExitedWithCode(1), "^>> Error: main: cannot allocate a FASTA record\n$");
+    EXPECT_EXIT(asProgram([&] {
+                    FILE* fp = fopen(path.c_str(), "r");
+                    loadSequences(fp, NewFastaSequence, incompleteRead);
+                }),
+                ::testing::ExitedWithCode(1),
+                "^>> Error: main: cannot allocate the text of sequence 0 \\('cut'\\)\n$");
 }
 
 TEST(SequenceCountTest, FewerThanTwoSequencesAreRefused) {
-    EXPECT_EXIT(checkSequenceCount(0, kTestMessages), ::testing::ExitedWithCode(1), "^>> Error: no entry\n$");
-    EXPECT_EXIT(checkSequenceCount(1, kTestMessages), ::testing::ExitedWithCode(1),
+    EXPECT_EXIT(asProgram([&] { checkSequenceCount(0, kTestMessages); }), ::testing::ExitedWithCode(1),
+                "^>> Error: no entry\n$");
+    EXPECT_EXIT(asProgram([&] { checkSequenceCount(1, kTestMessages); }), ::testing::ExitedWithCode(1),
                 "^>> Error: one entry\n$");
     checkSequenceCount(2, kTestMessages);  // returns
 }
 
 TEST(RefuseRunTest, DirectMessageNamesTheFileAndFatalOnesDoNot) {
-    EXPECT_EXIT(refuseRun({"Error: cannot open '%s'\n", false}, "x.fa"), ::testing::ExitedWithCode(1),
-                "^Error: cannot open 'x.fa'\n$");
-    EXPECT_EXIT(refuseRun({"cannot open", true}, "x.fa"), ::testing::ExitedWithCode(1),
-                "^>> Error: cannot open\n$");
+    EXPECT_EXIT(asProgram([&] {
+                    refuseRun({"Error: cannot open '%s'\n", false}, "x.fa");
+                }),
+                ::testing::ExitedWithCode(1), "^Error: cannot open 'x.fa'\n$");
+    EXPECT_EXIT(asProgram([&] {
+                    refuseRun({"cannot open", true}, "x.fa");
+                }),
+                ::testing::ExitedWithCode(1), "^>> Error: cannot open\n$");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "allocateurs.h"
+#include "as_program.h"
 #include "bit_tab.h"
 #include "global_fonctions.h"
 #include "liste_pos.h"
@@ -544,7 +545,7 @@ TEST_F(ConstructionDeathTest, InvalidArgumentsEndTheRunWithStatusMinusOne) {
     };
     for (const Case& c : cases) {
         Init_All("ACGT$", 0, 2);
-        EXPECT_EXIT(c.run(), testing::ExitedWithCode(255), exactly(c.message)) << c.name;
+        EXPECT_EXIT(asProgram([&] { c.run(); }), testing::ExitedWithCode(255), exactly(c.message)) << c.name;
         Free_Arbre();
     }
 }
@@ -561,7 +562,7 @@ TEST_F(ConstructionDeathTest, InconsistentTreeIsReportedAsFailure) {
     auto* ac = static_cast<Feuille*>(childFor(root, 'A'));
     // The leaf AC now ends after A: its label stops before the word does.
     setLeafEnd(ac, 1);
-    EXPECT_EXIT(AjouteSequence(root, second, 2), testing::ExitedWithCode(255),
+    EXPECT_EXIT(asProgram([&] { AjouteSequence(root, second, 2); }), testing::ExitedWithCode(255),
                 exactly("ERREUR    CAS 2 for sequence 1 and string 0 .. 2 \nAC\n"));
     Free_Arbre();
 
@@ -570,7 +571,7 @@ TEST_F(ConstructionDeathTest, InconsistentTreeIsReportedAsFailure) {
     // The leaf $ now reads C$: the last word of C$ is no longer found.
     auto* dollar = static_cast<Feuille*>(childFor(root, '$'));
     dollar->debut = 1 | MARQUE_FEUILLE;
-    EXPECT_EXIT(AjouteSequence(root, third, 2), testing::ExitedWithCode(255),
+    EXPECT_EXIT(asProgram([&] { AjouteSequence(root, third, 2); }), testing::ExitedWithCode(255),
                 exactly("YOUPI II I I I -1 \n"));
 }
 
