@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
         "entries %zu  characters %lld  alphabet %s  window %d  construction %.3f s (colours %.3f s)  "
         "nodes %d  leaves %d  cells %d  peak RSS %ld kB\n",
         texts.size(), totalLength, alphabet.c_str(), window, elapsed.count(), colouring.count(),
-        recordsIn(Noeud_Alloc), recordsIn(Feuille_Alloc), Liste_positions_fin->nb_elements, usage.ru_maxrss);
+        recordsIn(treeState().Noeud_Alloc), recordsIn(treeState().Feuille_Alloc),
+        treeState().Liste_positions_fin->nb_elements, usage.ru_maxrss);
     Free_Arbre();
     return 0;
 }

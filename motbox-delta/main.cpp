@@ -26,6 +26,7 @@
 #include "parameter_report.h"
 #include "ranking.h"
 #include "result_header.h"
+#include "run.h"
 #include "run_exit.h"
 #include "sequences.h"
 #include "spell.h"
@@ -234,8 +235,7 @@ namespace {
 
 // The whole run; a refusal or a failure ends it with a RunExit, which main reports.
 int runMotboxDelta(int argc, char** argv) {
-    // Its arrays live until the process ends; static storage keeps them reachable until then.
-    static Criteres cr{};
+    Criteres& cr = Run::current()->criteres;
     clusterStart(&argc, &argv);
     const int fullArgc = argc;
     char** const fullArgv = argv;
@@ -301,5 +301,5 @@ int runMotboxDelta(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return runProgram(runMotboxDelta, argc, argv);
+    return runProgramInARun(runMotboxDelta, argc, argv);
 }

@@ -20,6 +20,7 @@
 #include "parameter_report.h"
 #include "ranking.h"
 #include "result_header.h"
+#include "run.h"
 #include "run_exit.h"
 #include "sequences.h"
 #include "spell.h"
@@ -130,8 +131,7 @@ namespace {
 
 // The whole run; a refusal or a failure ends it with a RunExit, which main reports.
 int runMotbox(int argc, char** argv) {
-    // Its arrays live until the process ends; static storage keeps them reachable until then.
-    static Criteres cr{};
+    Criteres& cr = Run::current()->criteres;
     clusterStart(&argc, &argv);
     const int fullArgc = argc;
     char** const fullArgv = argv;
@@ -199,5 +199,5 @@ int runMotbox(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return runProgram(runMotbox, argc, argv);
+    return runProgramInARun(runMotbox, argc, argv);
 }

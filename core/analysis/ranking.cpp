@@ -17,6 +17,7 @@
 #include "enrichment.h"
 #include "global.h"
 #include "libfasta.h"
+#include "run.h"
 #include "sequences.h"
 #include "shuffle.h"
 #include "spill_streams.h"
@@ -103,9 +104,10 @@ std::vector<std::string> readControlFile(const char* path, bool bothStrands) {
 // The input texts as loaded (upper-cased by the alphabet step), without their terminator; of strand pairs,
 // the sequences as written.
 std::vector<std::string> loadedTexts(int count) {
-    const int stride = strandPairs ? 2 : 1;
+    const int stride = strandState().strandPairs ? 2 : 1;
     std::vector<std::string> texts;
-    for (int k = 0; k < count; ++k) texts.emplace_back(text[stride * k], strcspn(text[stride * k], "$"));
+    for (int k = 0; k < count; ++k)
+        texts.emplace_back(sequenceTexts().text[stride * k], strcspn(sequenceTexts().text[stride * k], "$"));
     return texts;
 }
 
@@ -141,13 +143,13 @@ std::vector<std::string> distinctOf(const std::vector<std::string>& texts, bool 
 
 MatchRules matchRulesOfRun(const Criteres& cr) {
     MatchRules rules;
-    for (int s = 0; s < nbSymbMod; ++s) {
-        std::string line = alphMod[s] != nullptr ? alphMod[s] : "";
+    for (int s = 0; s < alphabetTables().nbSymbMod; ++s) {
+        std::string line = alphabetTables().alphMod[s] != nullptr ? alphabetTables().alphMod[s] : "";
         line.erase(std::remove(line.begin(), line.end(), '\n'), line.end());
         for (char& c : line) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
         rules.accepted.push_back(line);
     }
-    rules.joker = numJOKER;
+    rules.joker = alphabetTables().numJOKER;
     rules.maxErr = cr.maxerr;
     if (cr.nbbloc > 1) rules.boxErr.assign(cr.errbloc, cr.errbloc + cr.nbbloc);
     return rules;
@@ -240,7 +242,8 @@ void Ranking::chooseLetters() {
         }
     std::sort(present.begin(), present.end());
     letters_ = present;
-    const MemeAlphabetCheck check = memeAlphabetFor(type == 0, type == 1, present);
+    const MemeAlphabetCheck check =
+        memeAlphabetFor(alphabetTables().type == 0, alphabetTables().type == 1, present);
     if (check.ok) {
         memeDeclarable_ = true;
         memeAlphabet_ = check.alphabet;
@@ -795,7 +798,8 @@ void Ranking::writeReport(const std::vector<size_t>& order, const std::vector<Ra
             shown.boxCounts.push_back({letters_, box.counts});
         top.push_back(std::move(shown));
     }
-    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - kProcessStart).count();
+    const auto started = Run::current() != nullptr ? Run::current()->startedAt : kProcessStart;
+    run.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     ::writeReport(report_, run, top);
     closeOrRefuse(&report_, opts_.reportFile, "report");
 }

@@ -3,6 +3,20 @@
 
 // One-line progress meter with a remaining-time estimate, on standard error.
 
+// The meter of one run: its task's steps and what it has drawn.
+struct Meter {
+    int pos = 0;
+    int max = 0;
+    int lastecrit = 0;
+    time_t start = 0;
+    bool silent = false;
+};
+// The meter the calling thread draws: that of the run it works for (see Run), else the process's own.
+extern constinit thread_local Meter* meterInUse;
+inline Meter& progressMeter() {
+    return *meterInUse;
+}
+
 // n != 0: start a task of n steps and draw the empty bar; n == 0: advance one step.
 void barre(int n);
 // Draws nothing from now on: a process whose progress another one shows.
@@ -15,5 +29,5 @@ void repChar(char c, int count);
 // Test seams, never used by the programs.
 // Replaces the calendar clock the meter reads (same contract as time()); nullptr restores time().
 void barreSetClock(time_t (*clock)(time_t*));
-// Puts the meter back in its program-start state: no task, pos = max = lastecrit = start = 0.
+// Puts the meter in use back in its program-start state: no task, pos = max = lastecrit = start = 0.
 void barreReset();

@@ -3,6 +3,7 @@
 // file that refuses the run when it cannot be read.
 
 #include <cstdio>
+#include <memory>
 
 // How a refusal is reported.  With viaFatalError the text goes through fatalError (">> Error: " prefix,
 // used as is); otherwise it is a printf format with one %s for the file name, written on standard error
@@ -30,3 +31,9 @@ struct DriverMessages {
 
 // Opens path for reading; refuses the run with onFailure when it cannot be opened.
 FILE* openInputOrRefuse(const char* path, const RunMessage& onFailure);
+
+// An input file closed when it goes out of scope, whether the run goes on or is refused.
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using InputFile = std::unique_ptr<FILE, FileCloser>;

@@ -9,7 +9,13 @@
 #include "global.h"
 #include "run_exit.h"
 
-int** code2Sauts = nullptr;
+namespace {
+
+SpacerCodes processSpacerCodes;
+
+}  // namespace
+
+constinit thread_local SpacerCodes* spacerCodesInUse = &processSpacerCodes;
 
 namespace {
 
@@ -108,12 +114,17 @@ void initTabSauts(Criteres* cr) {
     long long total = spacerCombinations(cr);
     if (total > INT_MAX) fatalError("criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
     int rows = static_cast<int>(total);
-    code2Sauts = allocArray<int*>(rows, "criteres: initTabSauts: cannot allocate 'code2Sauts'\n");
+    releaseSpacerCodes();
+    spacerCodes().rows = rows;
+    // Zeroed, so that a table cut short by a failed allocation can be released.
+    spacerCodes().code2Sauts = allocOrDie<int*>(
+        static_cast<size_t>(rows), "criteres: initTabSauts: cannot allocate 'code2Sauts'\n", true);
     for (int r = 0; r < rows; r++)
-        code2Sauts[r] = allocArray<int>(k, "criteres: initTabSauts: cannot allocate 'code2Sauts[j]'\n");
+        spacerCodes().code2Sauts[r] =
+            allocArray<int>(k, "criteres: initTabSauts: cannot allocate 'code2Sauts[j]'\n");
     int remaining = rows;
-    int rep = k == 1 ? 1 : recFillTab(1, cr, &remaining, code2Sauts);
-    fillColumn(0, cr, &remaining, code2Sauts, rep);
+    int rep = k == 1 ? 1 : recFillTab(1, cr, &remaining, spacerCodes().code2Sauts);
+    fillColumn(0, cr, &remaining, spacerCodes().code2Sauts, rep);
 }
 
 int recFillTab(int i, Criteres* cr, int* remaining, int** table) {
@@ -123,13 +134,14 @@ int recFillTab(int i, Criteres* cr, int* remaining, int** table) {
 }
 
 void setCompoPal(Criteres* cr, char** args, int n) {
-    cr->compo = allocArray<int>(nbSymbMod, "initCriteres: cannot allocate 'cr->compo'\n");
-    for (int b = 0; b < cr->nbbloc; b++) cr->compobloc[b] = allocArray<int>(nbSymbMod, kCompoblocAllocMsg);
+    cr->compo = allocArray<int>(alphabetTables().nbSymbMod, "initCriteres: cannot allocate 'cr->compo'\n");
+    for (int b = 0; b < cr->nbbloc; b++)
+        cr->compobloc[b] = allocArray<int>(alphabetTables().nbSymbMod, kCompoblocAllocMsg);
     cr->flagcompo = 0;
-    for (int m = 0; m < nbSymbMod; m++) cr->compo[m] = -1;
+    for (int m = 0; m < alphabetTables().nbSymbMod; m++) cr->compo[m] = -1;
     for (int b = 0; b < cr->nbbloc; b++) {
         cr->flagcompobloc[b] = 0;
-        for (int m = 0; m < nbSymbMod; m++) cr->compobloc[b][m] = -1;
+        for (int m = 0; m < alphabetTables().nbSymbMod; m++) cr->compobloc[b][m] = -1;
     }
 
     while (n > 0 && args[0][0] != 'p') {
@@ -213,4 +225,26 @@ CriteresCopy::CriteresCopy(const Criteres* source, int symbols) : cr_(*source) {
     }
     for (auto& row : rows_) compobloc_.push_back(row.empty() ? nullptr : row.data());
     cr_.compobloc = compobloc_.data();
+}
+
+void releaseSpacerCodes() {
+    SpacerCodes& codes = spacerCodes();
+    if (codes.code2Sauts == nullptr) return;
+    for (int r = 0; r < codes.rows; r++) free(codes.code2Sauts[r]);
+    free(codes.code2Sauts);
+    codes.code2Sauts = nullptr;
+    codes.rows = 0;
+}
+
+void releaseCriteres(Criteres* cr) {
+    for (int b = 0; cr->compobloc != nullptr && b < cr->nbbloc; b++) free(cr->compobloc[b]);
+    for (void* p :
+         {static_cast<void*>(cr->compobloc), static_cast<void*>(cr->errbloc), static_cast<void*>(cr->compo),
+          static_cast<void*>(cr->bornesbloc), static_cast<void*>(cr->sauts),
+          static_cast<void*>(cr->flagcompobloc), static_cast<void*>(cr->palbloc)})
+        free(p);
+#if MOTBOX_DELTA
+    free(cr->deltas);
+#endif
+    *cr = Criteres{};
 }

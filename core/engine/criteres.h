@@ -36,8 +36,21 @@ struct Criteres {
     unsigned char flagpal;
 };
 
-// Spacer code -> spacer lengths, one row per combination.
-extern int** code2Sauts;
+// The spacer codes of one run: spacer code -> spacer lengths, one row per combination (initTabSauts).
+struct SpacerCodes {
+    int** code2Sauts = nullptr;
+    int rows = 0;
+};
+// The codes the calling thread works with: those of the run it works for (see Run), else the process's own,
+// which the library's unit tests use.
+extern constinit thread_local SpacerCodes* spacerCodesInUse;
+inline SpacerCodes& spacerCodes() {
+    return *spacerCodesInUse;
+}
+// Frees the rows of code2Sauts.
+void releaseSpacerCodes();
+// Frees the per-box arrays of cr (allocBloc and setCompoPal), leaving it empty.
+void releaseCriteres(Criteres* cr);
 
 void allocBloc(Criteres* cr, int nb);
 // Code of spacers 0..i once spacer i takes length saut (code: that of spacers 0..i-1).

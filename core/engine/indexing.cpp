@@ -23,10 +23,10 @@ Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
     fputs("** Suffix tree construction **\n", stderr);
     barre(n);
     Init_All(textAlphabet, 0, n);
-    Noeud* root = Construction_Arbre(text[0], window);
+    Noeud* root = Construction_Arbre(sequenceTexts().text[0], window);
     barre(0);
     for (int i = 1; i < n; i++) {
-        root = AjouteSequence(root, text[i], window);
+        root = AjouteSequence(root, sequenceTexts().text[i], window);
         barre(0);
     }
     fputc('\n', stderr);
@@ -50,9 +50,12 @@ int windowLength(const Criteres& cr) {
 }
 
 IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m) {
-    FILE* fasta = openInputOrRefuse(in.fastaFile, m.fastaOpen);
-    LoadedSequences loaded = loadSequences(fasta);
-    fclose(fasta);
+    LoadedSequences loaded = loadSequences(InputFile(openInputOrRefuse(in.fastaFile, m.fastaOpen)).get());
+    // The records go once the tree is built, or when the run is refused before.
+    struct RecordsRelease {
+        LoadedSequences& loaded;
+        ~RecordsRelease() { freeFastaRecords(loaded); }
+    } recordsRelease{loaded};
     IndexedRun run{loaded.count, loaded.count, loaded.longest, nullptr, nullptr};
     checkSequenceCount(run.nbseq, m);
     cr->longtext = loaded.totalLength;
@@ -61,11 +64,11 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     // The quorum follows from the count of sequences: its warning or refusal comes before a text is refused.
     checkTextCharacters(loaded);
 
-    FILE* alphabet = openInputOrRefuse(in.alphabetFile, m.alphabetOpen);
+    const InputFile alphabet(openInputOrRefuse(in.alphabetFile, m.alphabetOpen));
     initAlphabet();
-    run.textAlphabet = chargeAlphabet(alphabet, text, run.nbseq, in.options.bothStrands);
+    run.textAlphabet =
+        chargeAlphabet(alphabet.get(), sequenceTexts().text, run.nbseq, in.options.bothStrands);
     if (run.textAlphabet == nullptr) fatalError(m.alphabetFormat);
-    fclose(alphabet);
     if (in.options.bothStrands) checkStrandsReadable(loaded, in.alphabetFile);
     setCompoPal(cr, in.tail, in.tailCount);
     checkPalindromes(*cr);
@@ -75,9 +78,8 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
 
     // Both strands index every sequence twice.
     const int strands = in.options.bothStrands ? 2 : 1;
-    const TreeSize tree{
-        strands * loaded.totalLength, strands * run.nbseq, loaded.longest, in.window, nbSymbSeq,
-        in.options.bothStrands};
+    const TreeSize tree{strands * loaded.totalLength, strands * run.nbseq,   loaded.longest, in.window,
+                        alphabetTables().nbSymbSeq,   in.options.bothStrands};
     checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
     if (cr->nbbloc >= 2)
         checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),

@@ -45,11 +45,14 @@ void writeModelLine(FILE* out, const Model* model, int32_t nbseqmod) {
     // Kept from call to call: one line per model written.
     static thread_local std::string line;
     line.clear();
-    for (int32_t i = 0; i < model->longueur; ++i) line += nummod2str[model->name[i]];
+    const AlphabetTables& alphabet = alphabetTables();
+    for (int32_t i = 0; i < model->longueur; ++i) line += alphabet.nummod2str[model->name[i]];
     line += ' ';
     for (int32_t i = 0; i < model->longueur; ++i) {
         const int32_t symbol = model->name[i];
-        line += static_cast<char>(symbol == numJOKER ? '*' : symbol == numSAUT ? '-' : '0' + symbol);
+        line += static_cast<char>(symbol == alphabet.numJOKER  ? '*'
+                                  : symbol == alphabet.numSAUT ? '-'
+                                                               : '0' + symbol);
     }
     line += ' ';
     char count[12];

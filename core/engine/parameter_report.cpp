@@ -22,9 +22,9 @@ void printBoxSection(const Criteres& cr, int box, const DriverMessages& m) {
 #endif
     }
     if (cr.flagcompobloc[box]) {
-        for (int j = 0; j < nbSymbMod; j++)
+        for (int j = 0; j < alphabetTables().nbSymbMod; j++)
             if (cr.compobloc[box][j] != -1)
-                printf(m.boxCompositionFormat, nummod2str[j], cr.compobloc[box][j]);
+                printf(m.boxCompositionFormat, alphabetTables().nummod2str[j], cr.compobloc[box][j]);
     }
     if (cr.palbloc[box] != -1) printf("Palindrom of box:              %d\n", cr.palbloc[box] + 1);
 }
@@ -47,8 +47,9 @@ void printParameterReport(const Criteres& cr, const ReportInput& in, const Drive
     printf("Quorum:                        %f%% (%d sequences in %d)\n\n", in.quorumPercent, cr.quorum,
            in.nbseq);
     if (cr.flagcompo) {
-        for (int j = 0; j < nbSymbMod; j++)
-            if (cr.compo[j] != -1) printf("Total max composition in %s:    %d\n", nummod2str[j], cr.compo[j]);
+        for (int j = 0; j < alphabetTables().nbSymbMod; j++)
+            if (cr.compo[j] != -1)
+                printf("Total max composition in %s:    %d\n", alphabetTables().nummod2str[j], cr.compo[j]);
     }
     if (cr.nbbloc >= 2) {
         for (int b = 0; b < cr.nbbloc; b++) printBoxSection(cr, b, m);

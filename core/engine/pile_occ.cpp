@@ -99,7 +99,7 @@ int32_t getPrecDummy(const PileOcc* p) {
 
 void ajouteInitOcc2Pile(PileOcc* p, Noeud* node) {
     // The super-racine's terminator edge is one character long: pos 1 stands exactly at the root.
-    ajouteOcc2Pile(p, node, carseq2num[static_cast<unsigned char>('$')], 1, 0, 0, 0, 0);
+    ajouteOcc2Pile(p, node, alphabetTables().carseq2num[static_cast<unsigned char>('$')], 1, 0, 0, 0, 0);
 }
 
 void copieLastOcc(PileOcc* dest, const PileOcc* source) {
@@ -169,7 +169,7 @@ int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, i
         auto* node = static_cast<Noeud*>(p.record);
         const int32_t below = p.d + node->fin - node->debut;
         // Pushed from the last letter down, so that the children come off in letter order.
-        for (int32_t i = nbSymbSeq; i >= 0; --i)
+        for (int32_t i = alphabetTables().nbSymbSeq; i >= 0; --i)
             if (node->fils[i] != nullptr) pending.push_back({node->fils[i], below});
     }
     return lines;

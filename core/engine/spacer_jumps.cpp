@@ -42,7 +42,7 @@ int32_t sauteSymbole(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
     }
     if (isFeuille(child)) return landings;
     auto* node = static_cast<Noeud*>(child);
-    for (int32_t m = 0; m < nbSymbSeq; ++m)
+    for (int32_t m = 0; m < alphabetTables().nbSymbSeq; ++m)
         if (node->fils[m] != nullptr) landings += sauteSymbole(node, 1, m, from, dest, cr, b, lgsaut + 1);
     return landings;
 }
@@ -64,7 +64,7 @@ int32_t sauteBranche(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
     if (isFeuille(child)) return 0;
     auto* node = static_cast<Noeud*>(child);
     int32_t landings = 0;
-    for (int32_t m = 0; m < nbSymbSeq; ++m) {
+    for (int32_t m = 0; m < alphabetTables().nbSymbSeq; ++m) {
         void* grandchild = node->fils[m];
         if (grandchild == nullptr) continue;
         const int32_t gL = seg_taille(grandchild);
@@ -131,7 +131,7 @@ int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t p
     if (isFeuille(child)) return 0;
     Noeud* node = static_cast<Noeud*>(child);
     int count = 0;
-    for (int m = 0; m < nbSymbSeq; m++) {
+    for (int m = 0; m < alphabetTables().nbSymbSeq; m++) {
         void* g = node->fils[m];
         if (g == nullptr) continue;
         int32_t gL = seg_taille(g);
@@ -161,7 +161,7 @@ int sauteSymbole(const Occ& o, int l, PileOcc* dest, const Criteres* cr, int b) 
     if (isFeuille(child)) return 0;
     Noeud* node = static_cast<Noeud*>(child);
     int count = 0;
-    for (int m = 0; m < nbSymbSeq; m++) {
+    for (int m = 0; m < alphabetTables().nbSymbSeq; m++) {
         if (node->fils[m] == nullptr) continue;
         ajouteOcc2Pile(dest, node, m, 1, o.nberr, o.nberrbloc, o.longsaut + 1,
                        addSaut2Code(o.nberrbloc, l, b, cr));

@@ -142,7 +142,8 @@ struct Frame {
 // each goes through the models above the task depth (few), and the tasks below are run by whichever worker
 // claims them first.
 struct Walk {
-    CriteresCopy criteria;  // the run's criteria with allowances of the walk's own
+    const AlphabetTables& alphabet;  // the run's, read at every step of the walk
+    CriteresCopy criteria;           // the run's criteria with allowances of the walk's own
     Criteres* cr;
     bool multibloc;     // false: a one-box run, which counts no box substitutions and has no spacers
     PileOcc* pile;      // one level per open prefix of the model; the top level holds the model's occurrences
@@ -318,7 +319,8 @@ int sharedWindowCentre(const Criteres*, int) {
 
 Walk::Walk(const Criteres* source, Noeud* superRacine, const SpellOutput& out,
            std::vector<SpellCounters>* run)
-    : criteria(source, nbSymbMod),
+    : alphabet(alphabetTables()),
+      criteria(source, alphabetTables().nbSymbMod),
       cr(criteria.get()),
       multibloc(source->nbbloc != 1),
       output(out),
@@ -396,7 +398,8 @@ void keepModel(Walk& w, int nbseqmod, int prof, int window = -1) {
 int keepFrame(Walk& w, const Frame& fr, uint32_t windows = 0) {
     if (w.model->longueur == 0) return 0;  // the empty model (minimum length 0) would be every text position
     const int last = w.model->name[w.model->longueur - 1];
-    if (last == numJOKER || last == numSAUT) return fr.windows != 0 ? static_cast<int>(windows) : 1;
+    if (last == w.alphabet.numJOKER || last == w.alphabet.numSAUT)
+        return fr.windows != 0 ? static_cast<int>(windows) : 1;
     w.longbloc[fr.numbloc] = fr.lgbloc;
     if (!w.writes) return 0;
     if (fr.extended) {
@@ -452,7 +455,7 @@ bool limitReached(const Walk& w, int prof, int lgbloc, int numbloc) {
 // begins, for later palindromic boxes.
 bool symbolAllowedFor(Walk& w, const Frame& fr, int s) {
     const Criteres* cr = w.cr;
-    if (fr.prof == 0 && s == numJOKER) return false;
+    if (fr.prof == 0 && s == w.alphabet.numJOKER) return false;
     if (compositionApplies(cr, fr.numbloc) && (cr->compobloc[fr.numbloc][s] == 0 || cr->compo[s] == 0))
         return false;
     if (!cr->flagpal) return true;
@@ -460,7 +463,7 @@ bool symbolAllowedFor(Walk& w, const Frame& fr, int s) {
     const int p = partnerOf(w, fr.numbloc);
     if (p < 0) return true;
     const int mirrored = w.model->name[w.posdebbloc[p] + w.longbloc[p] - fr.lgbloc - 1];
-    return comp[mirrored] == s;
+    return w.alphabet.comp[mirrored] == s;
 }
 
 bool symbolAllowed(Walk& w, Frame& fr) {
@@ -507,7 +510,7 @@ void collectChildren(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     fr.batched = true;
     fr.childBegin = w.children.size();
-    w.children.resize(fr.childBegin + static_cast<size_t>(nbSymbMod));
+    w.children.resize(fr.childBegin + static_cast<size_t>(w.alphabet.nbSymbMod));
     if (w.board != nullptr && fr.prof + 1 == w.taskDepth) return;
     if (limitReached(w, fr.prof + 1, fr.lgbloc + 1, fr.numbloc)) return;
     int32_t symbols[kAlphabetSlots];
@@ -515,7 +518,7 @@ void collectChildren(Walk& w, Frame& fr) {
     int n = 0;
     if (fr.windows != 0 && w.childSequences.size() < w.children.size())
         w.childSequences.resize(w.children.size());
-    for (int s = 0; s < nbSymbMod; ++s) {
+    for (int s = 0; s < w.alphabet.nbSymbMod; ++s) {
         if (!symbolAllowedFor(w, fr, s)) continue;
         if (fr.windows != 0) {
             // Each extension keeps the landings of the windows where it is explored.
@@ -553,7 +556,7 @@ void releaseSuccessors(Walk& w, const Frame& fr) {
 bool openBoxChange(Walk& w, Frame& fr) {
     if (!jumpSpacer(w, fr)) return false;
     changeModel(w.model, fr.s);
-    changeModel(w.model, numSAUT);
+    changeModel(w.model, w.alphabet.numSAUT);
     if (fr.spend) spendComposition(w.cr, fr.numbloc, fr.s, 1);
     w.longbloc[fr.numbloc] = fr.lgbloc + 1;
     return true;
@@ -573,7 +576,7 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
     const Criteres* cr = w.cr;
     if (fr.windows != 0) {
         // A shared model lies in the last box: its symbols only extend it.
-        while (++fr.s < nbSymbMod) {
+        while (++fr.s < w.alphabet.nbSymbMod) {
             if (!symbolAllowed(w, fr)) continue;
             const size_t slot = fr.childBegin + static_cast<size_t>(fr.s);
             if (fr.windowsCounted) {
@@ -588,7 +591,7 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
     }
     const bool boxMayEnd =
         w.multibloc && fr.numbloc != cr->nbbloc - 1 && fr.lgbloc + 1 >= cr->bornesbloc[fr.numbloc].min;
-    while (++fr.s < nbSymbMod) {
+    while (++fr.s < w.alphabet.nbSymbMod) {
         if (!symbolAllowed(w, fr)) continue;
         // A symbol under the quorum is passed over without moving: neither a box change nor an extension
         // would follow.
@@ -611,7 +614,7 @@ Frame::Step trySymbols(Walk& w, Frame& fr) {
 
 // Makes the model model + s: its occurrences are the successors of fr moved by s, read by the child frame.
 void openExtension(Walk& w, Frame& fr) {
-    if (fr.s == numJOKER) {
+    if (fr.s == w.alphabet.numJOKER) {
         fr.jokerFlag = true;
         fr.jokerWindows |= fr.childWindows;
     }
@@ -844,7 +847,7 @@ void spellInParallel(const Criteres& cr, Noeud* superRacine, int threads, const 
                      std::vector<SpellCounters>& counters) {
     TaskBoard board(kTaskMemory);
     std::mutex meter;
-    const int depth = taskDepth(nbSymbMod, clusterThreads(threads), longestModel(&cr));
+    const int depth = taskDepth(alphabetTables().nbSymbMod, clusterThreads(threads), longestModel(&cr));
     auto setUp = [&](Walk& w) {
         w.board = &board;
         w.taskDepth = depth;
@@ -878,7 +881,7 @@ std::vector<SpellCounters> doSpell(const Criteres& cr, Noeud* racine, int thread
     std::vector<SpellCounters> counters(
         output.files.size(), SpellCounters{0, 0, std::vector<int>(static_cast<size_t>(cr.nbbloc), 0)});
     fputs("** Models extraction **\n", stderr);
-    barre(static_cast<int>(pow(nbSymbMod, 3)));
+    barre(static_cast<int>(pow(alphabetTables().nbSymbMod, 3)));
     try {
         if (threads <= 1 && clusterSize() == 1) {
             Walk w(&cr, superRacine, output, &counters);

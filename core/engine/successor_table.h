@@ -163,7 +163,7 @@ class SuccessorTable {
     void appendMoves(Range r, int32_t s, const SubstitutionLimits& limits, bool multibloc,
                      PileOcc* dest) const {
         Occ* out = reserveOcc(dest, static_cast<uint32_t>(r->successors.size()));
-        const unsigned char* accepts = TabSymb[s];
+        const unsigned char* accepts = alphabetTables().TabSymb[s];
         uint32_t kept = 0;
         for (const Successor& st : r->successors) {
             out[kept] = st.occ;
@@ -184,14 +184,15 @@ class SuccessorTable {
         int32_t sequences;
     };
     Count count(Range r, int32_t s) {
-        const unsigned char* accepts = TabSymb[s];
+        const unsigned char* accepts = alphabetTables().TabSymb[s];
         const size_t words = colourWords();
         const LetterTally* tally = r->tallies.data();
         const uint64_t* unions = r->unions.data();
         Count c{0, 0};
         bool first = true;
         scratch_.resize(words);
-        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+        const int32_t letters = alphabetTables().nbSymbSeq;
+        for (int32_t m = 0; m < letters; ++m) {
             const int32_t moves = accepts[m] ? tally[m].exactCount : tally[m].substitutedCount;
             if (moves == 0) continue;
             c.moves += moves;
@@ -211,7 +212,7 @@ class SuccessorTable {
     void countWindows(Range r, int32_t s, uint32_t windows, int32_t span, Count* out) {
         const size_t groups = static_cast<size_t>(r->groups);
         const size_t words = colourWords();
-        const unsigned char* accepts = TabSymb[s];
+        const unsigned char* accepts = alphabetTables().TabSymb[s];
         const uint64_t spanMask = (1ull << span) - 1;
         uint64_t covered = 0;
         for (uint32_t m = windows; m != 0; m &= m - 1) covered |= spanMask << __builtin_ctz(m);
@@ -219,7 +220,8 @@ class SuccessorTable {
         int32_t groupMoves[32];
         uint32_t filled = 0;
         groupUnions_.resize(groups * words);
-        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+        const int32_t letters = alphabetTables().nbSymbSeq;
+        for (int32_t m = 0; m < letters; ++m) {
             const size_t kind = accepts[m] ? 0 : 1;
             for (uint32_t rest = r->letterGroups[static_cast<size_t>(m)] & static_cast<uint32_t>(covered);
                  rest != 0; rest &= rest - 1) {
@@ -266,6 +268,7 @@ class SuccessorTable {
     [[gnu::noinline]] Range collectLevel(const PileOcc* pile, LevelWalk w, const SubstitutionLimits& limits,
                                          bool multibloc, GroupFilter filter) {
         Collector<Grouped> c(take(filter.groups), limits, multibloc);
+        const TreeReading tree = readingTree();
         Place places[kMaxPlaces];
         for (int64_t i = w.from; i > w.stop && pile->occ[i].noeudpere != nullptr; --i) {
             const Occ& o = pile->occ[i];
@@ -277,8 +280,8 @@ class SuccessorTable {
             const void* child = childOf(o);
             const int n = placesAfter(o,
                                       {child, colourRef(colourSet(child)),
-                                       Sequence[numSeqOf(child)] + labelStart(child), seg_taille(child)},
-                                      places);
+                                       tree.texts[numSeqOf(child)] + labelStart(child), seg_taille(child)},
+                                      places, tree);
             c.reserve(static_cast<size_t>(n));
             for (int k = 0; k < n; ++k) c.add(o, places[k], g);
         }
@@ -294,11 +297,12 @@ class SuccessorTable {
         std::vector<Collector<Grouped>> children;
         children.reserve(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) children.emplace_back(take(groups), limits, multibloc);
+        const TreeReading tree = readingTree();
         Place places[kMaxPlaces];
         const Successor* first = parent->successors.begin();
         // The moves stack the successors in order, and a level is read from its top.
         for (const Successor* st = parent->successors.end(); st-- != first;) {
-            const int found = placesAfter(st->occ, st->edge(), places);
+            const int found = placesAfter(st->occ, st->edge(), places, tree);
             if (found == 0) continue;
             int32_t g = 0;
             if constexpr (Grouped) g = groupOf(st->occ, groups);
@@ -306,7 +310,8 @@ class SuccessorTable {
                 if constexpr (Grouped)
                     if (groupMasks != nullptr && ((groupMasks[i] >> g) & 1) == 0) continue;
                 Occ o = st->occ;
-                if (!applyMove(o, TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc)) continue;
+                if (!applyMove(o, tree.alphabet->TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc))
+                    continue;
                 Collector<Grouped>& child = children[static_cast<size_t>(i)];
                 child.reserve(static_cast<size_t>(found));
                 for (int k = 0; k < found; ++k) child.add(o, places[k], g);
@@ -325,20 +330,30 @@ class SuccessorTable {
     };
     static constexpr int kMaxPlaces = kAlphabetSlots;
 
+    // The run's tables the hot loops read, fetched once per call rather than at every place.
+    struct TreeReading {
+        const AlphabetTables* alphabet;
+        char* const* texts;
+    };
+    static TreeReading readingTree() { return {&alphabetTables(), treeState().Sequence}; }
+
     // The places one text character beyond occurrence o, which stands on edge e, in the order the moves
     // push them; returns their number.
-    [[gnu::always_inline]] static int placesAfter(const Occ& o, const Edge& e, Place* places) {
+    [[gnu::always_inline]] static int placesAfter(const Occ& o, const Edge& e, Place* places,
+                                                  const TreeReading& tree) {
         if (o.pos < e.length) {
             const char c = e.label[o.pos];
             if (c == '$') return 0;
-            places[0] = {o.noeudpere, o.lettre, o.pos + 1, textSymbol(c), e};
+            places[0] = {o.noeudpere, o.lettre, o.pos + 1,
+                         tree.alphabet->carseq2num[static_cast<unsigned char>(c)], e};
             return 1;
         }
         // A leaf ends with "$" or at the window, which the length limits never let a model pass.
         if (isFeuille(e.record)) return 0;
         auto* node = static_cast<Noeud*>(const_cast<void*>(e.record));
         int n = 0;
-        for (int32_t m = 0; m < nbSymbSeq; ++m) {
+        const int32_t letters = tree.alphabet->nbSymbSeq;
+        for (int32_t m = 0; m < letters; ++m) {
             const void* g = node->fils[m];
             if (g != nullptr)
                 places[n++] = {
@@ -346,7 +361,7 @@ class SuccessorTable {
                     m,
                     1,
                     m,
-                    {g, colourRef(colourSet(g)), Sequence[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
+                    {g, colourRef(colourSet(g)), tree.texts[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
         }
         return n;
     }
@@ -372,10 +387,10 @@ class SuccessorTable {
         }
         b->successors.clear();
         b->groups = groups;
-        const size_t slots = static_cast<size_t>(nbSymbSeq) * static_cast<size_t>(groups);
+        const size_t slots = static_cast<size_t>(alphabetTables().nbSymbSeq) * static_cast<size_t>(groups);
         b->tallies.assign(slots, LetterTally{});
         b->unions.resize(2 * slots * colourWords());
-        if (groups > 1) b->letterGroups.assign(static_cast<size_t>(nbSymbSeq), 0);
+        if (groups > 1) b->letterGroups.assign(static_cast<size_t>(alphabetTables().nbSymbSeq), 0);
         return b;
     }
 
@@ -384,7 +399,11 @@ class SuccessorTable {
     class Collector {
       public:
         Collector(Block* b, const SubstitutionLimits& limits, bool multibloc)
-            : b_(b), limits_(limits), multibloc_(multibloc), words_(colourWords()) {}
+            : b_(b),
+              limits_(limits),
+              multibloc_(multibloc),
+              words_(colourWords()),
+              staticBytes_(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB)) {}
 
         // The successor at place p of occurrence `from`, of group g.
         [[gnu::always_inline]] void add(const Occ& from, const Place& p, int32_t g) {
@@ -404,11 +423,11 @@ class SuccessorTable {
                 std::fill(exact, exact + 2 * words_, 0);
                 if constexpr (Grouped) b_->letterGroups[static_cast<size_t>(p.symbol)] |= 1u << g;
             }
-            if (e.colours != t.lastExact) uniteColourRef(exact, e.colours);
+            if (e.colours != t.lastExact) uniteColourRef(exact, e.colours, staticBytes_);
             t.lastExact = e.colours;
             if (limits_.refuseSubstitution(from, multibloc_)) return;
             ++t.substitutedCount;
-            if (e.colours != t.lastSubstituted) uniteColourRef(substituted, e.colours);
+            if (e.colours != t.lastSubstituted) uniteColourRef(substituted, e.colours, staticBytes_);
             t.lastSubstituted = e.colours;
         }
 
@@ -420,6 +439,7 @@ class SuccessorTable {
         SubstitutionLimits limits_;
         bool multibloc_;
         size_t words_;
+        size_t staticBytes_;
     };
 
     std::vector<std::unique_ptr<Block>> all_;

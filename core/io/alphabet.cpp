@@ -8,17 +8,22 @@
 #include "run_exit.h"
 #include "strands.h"
 
-char alphSeq[kAlphSeqSize];
-int nbSymbSeq = 0;
-int carseq2num[kAlphabetSlots];
-int nbSymbMod = 0;
-unsigned char TabSymb[kAlphabetSlots][kAlphabetSlots];
-char* nummod2str[kAlphabetSlots];
-char* alphMod[kAlphabetSlots];
-int type = 0;
-int numJOKER = -1;
-int numSAUT = -1;
-int comp[kAlphabetSlots];
+namespace {
+
+AlphabetTables processAlphabet;
+
+}  // namespace
+
+constinit thread_local AlphabetTables* alphabetInUse = &processAlphabet;
+
+void AlphabetTables::releaseNames() {
+    for (int m = 0; m < kAlphabetSlots; m++) {
+        free(nummod2str[m]);
+        nummod2str[m] = nullptr;
+        free(alphMod[m]);
+        alphMod[m] = nullptr;
+    }
+}
 
 namespace {
 
@@ -90,21 +95,23 @@ void buildTextAlphabet(const bool* present) {
     int k = 0;
     for (int code = 32; code <= 126; code++) {
         if (!present[code]) continue;
-        alphSeq[k] = static_cast<char>(code);
-        carseq2num[code] = k;
+        alphabetTables().alphSeq[k] = static_cast<char>(code);
+        alphabetTables().carseq2num[code] = k;
         k++;
     }
-    nbSymbSeq = k;
-    alphSeq[k] = '$';
-    alphSeq[k + 1] = '\0';
-    carseq2num[static_cast<int>('$')] = nbSymbSeq;
-    printf("\n** Text alphabet: %s (%d symbols + terminator) **\n", alphSeq, nbSymbSeq);
+    alphabetTables().nbSymbSeq = k;
+    alphabetTables().alphSeq[k] = '$';
+    alphabetTables().alphSeq[k + 1] = '\0';
+    alphabetTables().carseq2num[static_cast<int>('$')] = alphabetTables().nbSymbSeq;
+    printf("\n** Text alphabet: %s (%d symbols + terminator) **\n", alphabetTables().alphSeq,
+           alphabetTables().nbSymbSeq);
 }
 
 // Reads one symbol line (already known not to start with its line end) as symbol n.
 void readSymbolLine(char* line, int n) {
-    alphMod[n] = strdup(line);
-    if (alphMod[n] == nullptr) fatalError("alphabet: chargeAlphabet: cannot allocate 'alphMod[i]'\n");
+    alphabetTables().alphMod[n] = strdup(line);
+    if (alphabetTables().alphMod[n] == nullptr)
+        fatalError("alphabet: chargeAlphabet: cannot allocate 'alphMod[i]'\n");
     for (int i = 0; line[i] != '\n' && line[i] != '\0'; i++) {
         int c = static_cast<signed char>(line[i]);
         if (c <= 32 || c == 127) {
@@ -114,9 +121,9 @@ void readSymbolLine(char* line, int n) {
             if (i != 0 || (line[1] != '\n' && line[1] != '\0')) {
                 endRun(1, ">> Error: JOKER character '%c' not alone\n", '*');
             }
-            if (numJOKER != -1) fatalError("JOKER defined 2 times in the alphabet file\n");
-            numJOKER = n;
-            for (int k = 0; k < nbSymbSeq; k++) TabSymb[n][k] = 1;
+            if (alphabetTables().numJOKER != -1) fatalError("JOKER defined 2 times in the alphabet file\n");
+            alphabetTables().numJOKER = n;
+            for (int k = 0; k < alphabetTables().nbSymbSeq; k++) alphabetTables().TabSymb[n][k] = 1;
             // The star then goes through the tests below like any character: it is warned about as
             // non-alphanumeric, and being no text symbol it sets nothing more.
         }
@@ -129,11 +136,12 @@ void readSymbolLine(char* line, int n) {
             c -= 32;
             line[i] = static_cast<char>(c);
         }
-        if (carseq2num[c] != -1) TabSymb[n][carseq2num[c]] = 1;
+        if (alphabetTables().carseq2num[c] != -1)
+            alphabetTables().TabSymb[n][alphabetTables().carseq2num[c]] = 1;
     }
     size_t len = strlen(line);
     if (len > 0 && line[len - 1] == '\n') line[len - 1] = '\0';
-    nummod2str[n] = copyName(line);
+    alphabetTables().nummod2str[n] = copyName(line);
 }
 
 // Bracketed display name, written in the name's own block (allocated with room for it).
@@ -197,17 +205,17 @@ void translateOther(char* name) {
 }
 
 int findName(const char* s) {
-    for (int m = 0; m < nbSymbMod; m++)
-        if (strcmp(nummod2str[m], s) == 0) return m;
+    for (int m = 0; m < alphabetTables().nbSymbMod; m++)
+        if (strcmp(alphabetTables().nummod2str[m], s) == 0) return m;
     return -1;
 }
 
 }  // namespace
 
 void initAlphabet() {
-    for (int i = 0; i < kAlphabetSlots; i++) carseq2num[i] = -1;
-    memset(TabSymb, 0, sizeof TabSymb);
-    alphSeq[0] = '\0';
+    for (int i = 0; i < kAlphabetSlots; i++) alphabetTables().carseq2num[i] = -1;
+    memset(alphabetTables().TabSymb, 0, sizeof alphabetTables().TabSymb);
+    alphabetTables().alphSeq[0] = '\0';
 }
 
 char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) {
@@ -222,40 +230,41 @@ char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) 
 
     char line[kLineSize];
     if (fgets(line, kLineSize, file) == nullptr)
-        type = 2;
+        alphabetTables().type = 2;
     else if (strstr(line, "Nucleotide") != nullptr)
-        type = 0;
+        alphabetTables().type = 0;
     else if (strstr(line, "Protein") != nullptr)
-        type = 1;
+        alphabetTables().type = 1;
     else
-        type = 2;
+        alphabetTables().type = 2;
     static const char* const kTypeNames[] = {"Nucleotides", "Amino-acids", "unknown"};
-    fprintf(stderr, "** Models alphabet: %s **\n", kTypeNames[type]);
+    fprintf(stderr, "** Models alphabet: %s **\n", kTypeNames[alphabetTables().type]);
 
-    nbSymbMod = 0;
+    alphabetTables().nbSymbMod = 0;
     while (fgets(line, kLineSize, file) != nullptr) {
         if (line[0] == '\n') continue;
         // Tables hold 127 models numbers, the spacer symbol's included.
-        if (nbSymbMod >= kMaxModelsSymbols) {
+        if (alphabetTables().nbSymbMod >= kMaxModelsSymbols) {
             endRun(1, ">> Error: the alphabet file declares more than %d models symbols\n",
                    kMaxModelsSymbols);
         }
-        readSymbolLine(line, nbSymbMod);
-        nbSymbMod++;
+        readSymbolLine(line, alphabetTables().nbSymbMod);
+        alphabetTables().nbSymbMod++;
     }
 
-    fprintf(stderr, "Models alphabet's size: %d\n", nbSymbMod);
-    numSAUT = nbSymbMod;
-    nummod2str[numSAUT] = copyName("_");
+    fprintf(stderr, "Models alphabet's size: %d\n", alphabetTables().nbSymbMod);
+    alphabetTables().numSAUT = alphabetTables().nbSymbMod;
+    alphabetTables().nummod2str[alphabetTables().numSAUT] = copyName("_");
 
-    for (int k = 0; k < nbSymbSeq; k++) {
+    for (int k = 0; k < alphabetTables().nbSymbSeq; k++) {
         bool accepted = false;
-        for (int m = 0; m < nbSymbMod && !accepted; m++) accepted = TabSymb[m][k] != 0;
+        for (int m = 0; m < alphabetTables().nbSymbMod && !accepted; m++)
+            accepted = alphabetTables().TabSymb[m][k] != 0;
         if (!accepted)
             fprintf(stderr, "> Warning: text symbol '%c' is not recognized by any models symbol.\n",
-                    alphSeq[k]);
+                    alphabetTables().alphSeq[k]);
     }
-    return alphSeq;
+    return alphabetTables().alphSeq;
 }
 
 int strshfl(const char* a, const char* b) {
@@ -269,8 +278,8 @@ void chercheComp(const char* a, const char* b) {
     int i = findName(a);
     int j = findName(b);
     if (i != -1 && j != -1) {
-        comp[i] = j;
-        comp[j] = i;
+        alphabetTables().comp[i] = j;
+        alphabetTables().comp[j] = i;
     } else if (i != -1 || j != -1) {
         endRun(
             1,
@@ -285,33 +294,34 @@ int str2nummod(const char* s) {
 }
 
 void transAlphMod(unsigned char pal) {
-    for (int i = 0; i < nbSymbMod; i++) {
-        if (type == 0)
-            translateNucleotide(nummod2str[i]);
-        else if (type == 1)
-            translateAminoAcid(nummod2str[i]);
+    for (int i = 0; i < alphabetTables().nbSymbMod; i++) {
+        if (alphabetTables().type == 0)
+            translateNucleotide(alphabetTables().nummod2str[i]);
+        else if (alphabetTables().type == 1)
+            translateAminoAcid(alphabetTables().nummod2str[i]);
         else
-            translateOther(nummod2str[i]);
+            translateOther(alphabetTables().nummod2str[i]);
         for (int j = 0; j < i; j++) {
-            if (strcmp(nummod2str[i], nummod2str[j]) == 0) {
+            if (strcmp(alphabetTables().nummod2str[i], alphabetTables().nummod2str[j]) == 0) {
                 endRun(1,
                        ">> Error: possible confusion between symbols %s and %s of the alphabet.\nModify the "
                        "alphabet to avoid conflict.\n",
-                       alphMod[i], alphMod[j]);
+                       alphabetTables().alphMod[i], alphabetTables().alphMod[j]);
             }
         }
     }
     if (!pal) return;
-    if (type != 0) {
+    if (alphabetTables().type != 0) {
         endRun(1, ">> Error: palindroms can only be used with a nucleotide alphabet\n");
     }
-    for (int m = 0; m < nbSymbMod; m++) comp[m] = -1;
+    for (int m = 0; m < alphabetTables().nbSymbMod; m++) alphabetTables().comp[m] = -1;
     chercheComp("A", "T");
     chercheComp("C", "G");
     chercheComp("R", "Y");
-    if (numJOKER != -1) comp[numJOKER] = numJOKER;
-    for (int m = 0; m < nbSymbMod; m++) {
-        if (comp[m] == -1) {
+    if (alphabetTables().numJOKER != -1)
+        alphabetTables().comp[alphabetTables().numJOKER] = alphabetTables().numJOKER;
+    for (int m = 0; m < alphabetTables().nbSymbMod; m++) {
+        if (alphabetTables().comp[m] == -1) {
             endRun(1,
                    ">> Error: some symbols of the models alphabet misses their complemtentary symbol, "
                    "cannot use "

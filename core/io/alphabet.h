@@ -8,21 +8,37 @@ constexpr int kMaxModelsSymbols = kAlphabetSlots - 1;
 // Room of alphSeq: at most 95 text symbols (codes 32 to 126), then "$" and NUL.
 constexpr int kAlphSeqSize = 95 + 2;
 
-extern char alphSeq[];
-extern int nbSymbSeq;
-extern int carseq2num[kAlphabetSlots];
-extern int nbSymbMod;
-extern unsigned char TabSymb[kAlphabetSlots][kAlphabetSlots];
-extern char* nummod2str[kAlphabetSlots];
-extern char* alphMod[kAlphabetSlots];
-extern int type;      // 0 nucleotides, 1 amino acids, 2 any other
-extern int numJOKER;  // -1 = no joker
-extern int numSAUT;   // spacer symbol, nbSymbMod once the file is read
-extern int comp[kAlphabetSlots];
+// The text and models alphabets of one run and their tables.
+struct AlphabetTables {
+    char alphSeq[kAlphSeqSize] = {};
+    int nbSymbSeq = 0;
+    int carseq2num[kAlphabetSlots] = {};
+    int nbSymbMod = 0;
+    unsigned char TabSymb[kAlphabetSlots][kAlphabetSlots] = {};
+    char* nummod2str[kAlphabetSlots] = {};
+    char* alphMod[kAlphabetSlots] = {};
+    int type = 0;       // 0 nucleotides, 1 amino acids, 2 any other
+    int numJOKER = -1;  // -1 = no joker
+    int numSAUT = -1;   // spacer symbol, nbSymbMod once the file is read
+    int comp[kAlphabetSlots] = {};
+
+    constexpr AlphabetTables() = default;
+    AlphabetTables(const AlphabetTables&) = delete;
+    AlphabetTables& operator=(const AlphabetTables&) = delete;
+    // Frees the symbols' names and lines read from the alphabet file (a run does when it ends).
+    void releaseNames();
+};
+
+// The tables the calling thread works with: those of the run it works for (see Run), else the process's
+// own, which the library's unit tests use.
+extern constinit thread_local AlphabetTables* alphabetInUse;
+inline AlphabetTables& alphabetTables() {
+    return *alphabetInUse;
+}
 
 // Letter number of text character c (an index into the child slots of a node).
 inline int textSymbol(char c) {
-    return carseq2num[static_cast<unsigned char>(c)];
+    return alphabetTables().carseq2num[static_cast<unsigned char>(c)];
 }
 
 // Empties carseq2num, TabSymb and alphSeq; numJOKER and numSAUT keep their values,

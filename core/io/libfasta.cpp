@@ -5,20 +5,21 @@
 
 namespace {
 
-constexpr int kBufSize = 1024;
-constexpr int kNameSize = 64;
-constexpr int kCommentSize = 512;
+FastaReaderState processReader;
 
-// Line buffer of the reader; after a read that stopped on the next entry's
-// header, it holds that header and sRetained is set.
-char sBuffer[kBufSize];
-int sRetained = 0;
-// Stream position of the retained header line: measured back from the end of
-// the line, it would be one too low when the file ends without a line feed.
-long sRetainedOffset = 0;
+}  // namespace
 
-char sName[kNameSize];
-char sComment[kCommentSize];
+constinit thread_local FastaReaderState* fastaReaderInUse = &processReader;
+
+namespace {
+
+constexpr int kBufSize = FastaReaderState::kBufSize;
+constexpr int kNameSize = FastaReaderState::kNameSize;
+constexpr int kCommentSize = FastaReaderState::kCommentSize;
+
+FastaReaderState& reader() {
+    return *fastaReaderInUse;
+}
 
 bool isWhite(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -28,9 +29,6 @@ bool isLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-// Bytes held by sBuffer, NUL bytes of the stream included.
-int sLength = 0;
-
 // Reads like fgets into sBuffer, up to and including a line feed, at most kBufSize - 1 bytes, and sets
 // sLength: a NUL byte of the stream is data, which fgets could not tell from its own terminator.  Returns
 // false at end of stream when nothing was read.
@@ -39,18 +37,18 @@ bool readPiece(FILE* stream) {
     int c = 0;
     // The files are read by one thread: the stream need not be locked for every character.
     while (n < kBufSize - 1 && (c = getc_unlocked(stream)) != EOF) {
-        sBuffer[n++] = static_cast<char>(c);
+        reader().sBuffer[n++] = static_cast<char>(c);
         if (c == '\n') break;
     }
-    sBuffer[n] = '\0';
-    sLength = n;
+    reader().sBuffer[n] = '\0';
+    reader().sLength = n;
     return n > 0;
 }
 
 // Removes one final line feed from sBuffer; returns true when there was one.
 bool chopLineFeed() {
-    if (sLength > 0 && sBuffer[sLength - 1] == '\n') {
-        sBuffer[--sLength] = '\0';
+    if (reader().sLength > 0 && reader().sBuffer[reader().sLength - 1] == '\n') {
+        reader().sBuffer[--reader().sLength] = '\0';
         return true;
     }
     return false;
@@ -73,7 +71,7 @@ bool readLine(FILE* stream, bool isHeader, long* skipped) {
     *skipped = 0;
     if (!readPiece(stream)) return false;
     bool hadLineFeed = chopLineFeed();
-    if (isHeader && !hadLineFeed && sBuffer[0] == '>') *skipped = skipRestOfLine(stream);
+    if (isHeader && !hadLineFeed && reader().sBuffer[0] == '>') *skipped = skipRestOfLine(stream);
     return true;
 }
 
@@ -87,41 +85,41 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
 
     bool haveLine;
     long headerSkipped = 0;
-    const bool retained = useRetained && sRetained;
+    const bool retained = useRetained && reader().sRetained;
     if (retained) {
         haveLine = true;
-        s->offset = sRetainedOffset;
+        s->offset = reader().sRetainedOffset;
     } else {
         haveLine = readLine(stream, true, &headerSkipped);
     }
-    sRetained = 0;
-    if (!haveLine || sBuffer[0] != '>') return 0;
+    reader().sRetained = 0;
+    if (!haveLine || reader().sBuffer[0] != '>') return 0;
 
     // A header read here from a non-zero offset is measured back as if it had been read ahead.
-    if (!retained && s->offset != 0) s->offset -= static_cast<long>(sLength) + headerSkipped + 1;
+    if (!retained && s->offset != 0) s->offset -= static_cast<long>(reader().sLength) + headerSkipped + 1;
 
-    strcpy(s->name, GetFastaName(sBuffer));
-    strcpy(s->comment, GetFastaComment(sBuffer));
+    strcpy(s->name, GetFastaName(reader().sBuffer));
+    strcpy(s->comment, GetFastaComment(reader().sBuffer));
 
     for (;;) {
         // Sequence lines are read without the header test of readLine: a
         // line that starts with ">" is recognised below, and its overflow
         // (if any) is skipped there.
         if (!readPiece(stream)) break;
-        const int pieceBytes = sLength;
+        const int pieceBytes = reader().sLength;
         bool hadLineFeed = chopLineFeed();
-        if (sBuffer[0] == '>') {
+        if (reader().sBuffer[0] == '>') {
             // Measured back from here, once per entry, rather than asked of the stream before every line.
             const long here = ftell(stream);
             const long pieceStart = here < 0 ? here : here - pieceBytes;
             if (!hadLineFeed) skipRestOfLine(stream);
             if (retainNext) {
-                sRetained = 1;
-                sRetainedOffset = pieceStart;
+                reader().sRetained = 1;
+                reader().sRetainedOffset = pieceStart;
             }
             break;
         }
-        int len = sLength;
+        int len = reader().sLength;
         int t = s->length + len;
         if (t >= s->bufsize) {
             char* grown = static_cast<char*>(realloc(s->seq, 2 * static_cast<size_t>(t) + 1));
@@ -129,7 +127,7 @@ int readEntry(FILE* stream, FastaSequence* s, bool useRetained, bool retainNext)
             s->seq = grown;
             s->bufsize = 2 * t + 1;
         }
-        memcpy(s->seq + s->length, sBuffer, len);
+        memcpy(s->seq + s->length, reader().sBuffer, len);
         s->length = t;
     }
     s->seq[s->length] = '\0';
@@ -199,12 +197,12 @@ char* GetFastaName(const char* header) {
     int n = 0;
     while (p[n] && !isWhite(p[n]) && n < kNameSize - 1) n++;
     if (n == 0) {
-        strcpy(sName, "<no Name>");
+        strcpy(reader().sName, "<no Name>");
     } else {
-        memcpy(sName, p, n);
-        sName[n] = '\0';
+        memcpy(reader().sName, p, n);
+        reader().sName[n] = '\0';
     }
-    return sName;
+    return reader().sName;
 }
 
 char* GetFastaComment(const char* header) {
@@ -213,14 +211,14 @@ char* GetFastaComment(const char* header) {
     size_t i = 0;
     while (i < len && !isWhite(header[i])) i++;
     if (i == len) {
-        strcpy(sComment, "<no comment>");
+        strcpy(reader().sComment, "<no comment>");
     } else {
         size_t n = len - (i + 1);
         if (n > kCommentSize - 1) n = kCommentSize - 1;
-        memcpy(sComment, header + i + 1, n);
-        sComment[n] = '\0';
+        memcpy(reader().sComment, header + i + 1, n);
+        reader().sComment[n] = '\0';
     }
-    return sComment;
+    return reader().sComment;
 }
 
 int CountAlpha(const char* s) {

@@ -1,6 +1,26 @@
 #pragma once
 #include <cstdio>
 
+// What the reader keeps between two entries of the file it reads, and the names it returns.
+struct FastaReaderState {
+    static constexpr int kBufSize = 1024;
+    static constexpr int kNameSize = 64;
+    static constexpr int kCommentSize = 512;
+    // Line buffer of the reader; after a read that stopped on the next entry's header, it holds that header
+    // and sRetained is set.
+    char sBuffer[kBufSize] = {};
+    int sRetained = 0;
+    // Stream position of the retained header line: measured back from the end of the line, it would be one
+    // too low when the file ends without a line feed.
+    long sRetainedOffset = 0;
+    // Bytes held by sBuffer, NUL bytes of the stream included.
+    int sLength = 0;
+    char sName[kNameSize] = {};
+    char sComment[kCommentSize] = {};
+};
+// The reader state the calling thread uses: that of the run it works for (see Run), else the process's own.
+extern constinit thread_local FastaReaderState* fastaReaderInUse;
+
 // FASTA reader.  One stream is read at a time: the reader keeps the header
 // line that ended the previous entry for the next read.
 struct FastaSequence {

@@ -11,7 +11,13 @@
 #include "run_exit.h"
 #include "strands.h"
 
-char** text = nullptr;
+namespace {
+
+SequenceTexts processTexts;
+
+}  // namespace
+
+constinit thread_local SequenceTexts* textsInUse = &processTexts;
 
 namespace {
 
@@ -23,9 +29,10 @@ bool growEntryArrays(LoadedSequences& loaded, int newCapacity) {
         realloc(loaded.records, static_cast<size_t>(newCapacity) * sizeof(FastaSequence*)));
     if (records == nullptr) return false;
     loaded.records = records;
-    auto* texts = static_cast<char**>(realloc(text, static_cast<size_t>(newCapacity) * sizeof(char*)));
+    auto* texts =
+        static_cast<char**>(realloc(sequenceTexts().text, static_cast<size_t>(newCapacity) * sizeof(char*)));
     if (texts == nullptr) return false;
-    text = texts;
+    sequenceTexts().text = texts;
     loaded.capacity = newCapacity;
     return true;
 }
@@ -38,6 +45,8 @@ char* makeText(const FastaSequence& entry) {
     t[entry.length + 1] = '\0';
     return t;
 }
+
+void readEntries(FILE* fp, NewRecordFn newRecord, ReadRecordFn readRecord, LoadedSequences& loaded);
 
 [[noreturn]] void refuseIncompleteEntry(int k, const FastaSequence& entry) {
     char msg[160];
@@ -59,10 +68,22 @@ char* reverseComplementText(const char* forward, int length) {
 LoadedSequences loadSequences(FILE* fp, NewRecordFn newRecord, ReadRecordFn readRecord) {
     LoadedSequences loaded;
     loaded.records = static_cast<FastaSequence**>(malloc(kInitialEntries * sizeof(FastaSequence*)));
-    text = static_cast<char**>(malloc(kInitialEntries * sizeof(char*)));
-    if (loaded.records == nullptr || text == nullptr) fatalError("main: seq/text: cannot allocate\n");
+    sequenceTexts().text = static_cast<char**>(malloc(kInitialEntries * sizeof(char*)));
+    if (loaded.records == nullptr || sequenceTexts().text == nullptr)
+        fatalError("main: seq/text: cannot allocate\n");
     loaded.capacity = kInitialEntries;
+    try {
+        readEntries(fp, newRecord, readRecord, loaded);
+    } catch (...) {
+        freeFastaRecords(loaded);
+        throw;
+    }
+    return loaded;
+}
 
+namespace {
+
+void readEntries(FILE* fp, NewRecordFn newRecord, ReadRecordFn readRecord, LoadedSequences& loaded) {
     for (int k = 0;; k++) {
         if (k == loaded.capacity && !growEntryArrays(loaded, 2 * loaded.capacity))
             fatalError("main: seq/text: cannot reallocate\n");
@@ -78,22 +99,26 @@ LoadedSequences loadSequences(FILE* fp, NewRecordFn newRecord, ReadRecordFn read
         if (!entry->ok) refuseIncompleteEntry(k, *entry);
         loaded.totalLength += entry->length;
         if (entry->length > loaded.longest) loaded.longest = entry->length;
-        text[k] = makeText(*entry);
+        sequenceTexts().text[k] = makeText(*entry);
+        sequenceTexts().count = k + 1;
     }
-    return loaded;
 }
 
+}  // namespace
+
 void freeFastaRecords(LoadedSequences& loaded) {
+    if (loaded.records == nullptr) return;
     for (int k = 0; k < loaded.count; k++) FreeFastaSequence(loaded.records[k]);
     free(loaded.records);
     loaded.records = nullptr;
 }
 
 void freeTexts(int n) {
-    if (text == nullptr) return;
-    for (int k = 0; k < n; k++) free(text[k]);
-    free(text);
-    text = nullptr;
+    if (sequenceTexts().text == nullptr) return;
+    for (int k = 0; k < n; k++) free(sequenceTexts().text[k]);
+    free(sequenceTexts().text);
+    sequenceTexts().text = nullptr;
+    sequenceTexts().count = 0;
 }
 
 void checkSequenceCount(int n, const DriverMessages& m) {
@@ -103,7 +128,7 @@ void checkSequenceCount(int n, const DriverMessages& m) {
 
 void checkTextCharacters(const LoadedSequences& loaded) {
     for (int s = 0; s < loaded.count; s++) {
-        const char* t = text[s];
+        const char* t = sequenceTexts().text[s];
         // The first "$" or NUL byte, whichever comes first, found by the library's word-wide scans.
         const size_t length = static_cast<size_t>(loaded.records[s]->length);
         const auto* dollar = static_cast<const char*>(memchr(t, '$', length));
@@ -122,7 +147,7 @@ void checkTextCharacters(const LoadedSequences& loaded) {
 }
 
 void checkStrandsReadable(const LoadedSequences& loaded, const char* alphabetFile) {
-    if (type != 0) {
+    if (alphabetTables().type != 0) {
         endRun(
             1,
             ">> Error: --both-strands needs a nucleotide alphabet, and alphabet file '%s' does not declare "
@@ -131,9 +156,9 @@ void checkStrandsReadable(const LoadedSequences& loaded, const char* alphabetFil
     }
     for (int s = 0; s < loaded.count; s++)
         for (int p = 0; p < loaded.records[s]->length; p++)
-            if (complementBase(text[s][p]) == 0) {
+            if (complementBase(sequenceTexts().text[s][p]) == 0) {
                 endRun(1, ">> Error: --both-strands: Seq %d Pos %d character '%c' has no complement\n", s, p,
-                       text[s][p]);
+                       sequenceTexts().text[s][p]);
             }
 }
 
@@ -144,11 +169,12 @@ int addReverseStrands(const LoadedSequences& loaded) {
     std::vector<int32_t> lengths(static_cast<size_t>(n));
     for (int i = 0; i < n; i++) {
         lengths[static_cast<size_t>(i)] = loaded.records[i]->length;
-        paired[2 * i] = text[i];
-        paired[2 * i + 1] = reverseComplementText(text[i], loaded.records[i]->length);
+        paired[2 * i] = sequenceTexts().text[i];
+        paired[2 * i + 1] = reverseComplementText(sequenceTexts().text[i], loaded.records[i]->length);
     }
-    free(text);
-    text = paired;
+    free(sequenceTexts().text);
+    sequenceTexts().text = paired;
+    sequenceTexts().count = 2 * n;
     setStrandPairs(std::move(lengths));
     return 2 * n;
 }

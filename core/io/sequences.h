@@ -5,8 +5,17 @@
 #include "libfasta.h"
 #include "run_messages.h"
 
-// Sequence texts in FASTA order, each followed by "$" and a NUL.
-extern char** text;
+// The sequence texts of one run, in FASTA order, each followed by "$" and a NUL.
+struct SequenceTexts {
+    char** text = nullptr;
+    int count = 0;  // texts in the array, both strands counted
+};
+// The texts the calling thread works with: those of the run it works for (see Run), else the process's own,
+// which the library's unit tests use.
+extern constinit thread_local SequenceTexts* textsInUse;
+inline SequenceTexts& sequenceTexts() {
+    return *textsInUse;
+}
 
 // The entries of a FASTA file once loaded into `text`.
 struct LoadedSequences {
@@ -28,7 +37,8 @@ LoadedSequences loadSequences(FILE* fp, NewRecordFn newRecord = NewFastaSequence
                               ReadRecordFn readRecord = ReadFastaSequence);
 // Frees every record and the record array; the texts stay.
 void freeFastaRecords(LoadedSequences& loaded);
-// Frees the n texts and the `text` array (n counts both strands of a both-strands run).
+// Frees the n texts and the `text` array (n counts both strands of a both-strands run); none when the
+// array is already freed.
 void freeTexts(int n);
 // Refuses a file of no entry or of a single entry with the driver's messages.
 void checkSequenceCount(int n, const DriverMessages& m);

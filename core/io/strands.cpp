@@ -2,21 +2,22 @@
 
 #include <utility>
 
-bool strandPairs = false;
-
 namespace {
 
-std::vector<int32_t> lengths;
+StrandPairs processStrands;
 
 }  // namespace
 
+constinit thread_local StrandPairs* strandsInUse = &processStrands;
+
 void setStrandPairs(std::vector<int32_t> sequenceLengths) {
-    lengths = std::move(sequenceLengths);
-    strandPairs = !lengths.empty();
+    StrandPairs& strands = strandState();
+    strands.lengths = std::move(sequenceLengths);
+    strands.strandPairs = !strands.lengths.empty();
 }
 
 int32_t strandSequenceLength(int32_t s) {
-    return lengths[static_cast<size_t>(s)];
+    return strandState().lengths[static_cast<size_t>(s)];
 }
 
 char complementBase(char c) {

@@ -8,8 +8,18 @@
 #include <string>
 #include <vector>
 
-// Whether the texts are strand pairs; false (one text per sequence) unless setStrandPairs was called.
-extern bool strandPairs;
+// Whether the texts of one run are strand pairs (false, one text per sequence, unless setStrandPairs was
+// called), and the sequences' lengths when they are.
+struct StrandPairs {
+    bool strandPairs = false;
+    std::vector<int32_t> lengths;
+};
+// The strands the calling thread works with: those of the run it works for (see Run), else the process's
+// own, which the library's unit tests use.
+extern constinit thread_local StrandPairs* strandsInUse;
+inline StrandPairs& strandState() {
+    return *strandsInUse;
+}
 
 // Declares the texts strand pairs of the sequences whose lengths (terminators not counted) are given, in
 // sequence order; an empty vector goes back to one text per sequence.
@@ -17,10 +27,10 @@ void setStrandPairs(std::vector<int32_t> sequenceLengths);
 
 // The sequence a text belongs to, and whether it is the reverse complement.
 inline int32_t sequenceOfText(int32_t t) {
-    return strandPairs ? t >> 1 : t;
+    return strandState().strandPairs ? t >> 1 : t;
 }
 inline bool isReverseText(int32_t t) {
-    return strandPairs && (t & 1) != 0;
+    return strandState().strandPairs && (t & 1) != 0;
 }
 
 // Length of sequence s (valid while the texts are strand pairs).

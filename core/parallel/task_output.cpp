@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run.h"
+
 TaskRecord& TaskBoard::record(int64_t k) {
     while (first_ + static_cast<int64_t>(tasks_.size()) <= k) tasks_.emplace_back();
     return tasks_[static_cast<size_t>(k - first_)];
@@ -100,7 +102,16 @@ void TaskBoard::abandon() {
 }
 
 bool WorkerThreads::start(std::function<void()> body) {
-    bodies_.push_back(std::make_unique<std::function<void()>>(std::move(body)));
+    // The worker works for the run of the thread that starts it.
+    Run* owner = Run::current();
+    bodies_.push_back(std::make_unique<std::function<void()>>([owner, body = std::move(body)] {
+        if (owner == nullptr) {
+            body();
+            return;
+        }
+        RunBinding bound(owner);
+        body();
+    }));
     pthread_t thread;
     auto run = [](void* arg) -> void* {
         (*static_cast<std::function<void()>*>(arg))();

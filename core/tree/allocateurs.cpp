@@ -73,8 +73,9 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
 // A node's child array follows it in its slot, so that a descent finds the
 // record and its children together instead of in two separate allocations.
 uint32_t nodeSlotSize() {
-    return static_cast<uint32_t>(sizeof(Noeud) +
-                                 static_cast<size_t>(ALPHA_CARD > 0 ? ALPHA_CARD : 0) * sizeof(void*));
+    return static_cast<uint32_t>(
+        sizeof(Noeud) +
+        static_cast<size_t>(treeState().ALPHA_CARD > 0 ? treeState().ALPHA_CARD : 0) * sizeof(void*));
 }
 
 // The records' fields are released before any block: a batch's block goes with
@@ -109,8 +110,8 @@ void Init_Allocateurs() {
     // A tree left over from an earlier run in this process is released first,
     // so that a new run never hands out records from stale pages.
     Free_Arbre();
-    ensurePool(Noeud_Alloc, nodeSlotSize());
-    ensurePool(Feuille_Alloc, sizeof(Feuille));
+    ensurePool(treeState().Noeud_Alloc, nodeSlotSize());
+    ensurePool(treeState().Feuille_Alloc, sizeof(Feuille));
 }
 
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
@@ -128,9 +129,9 @@ CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
 
 Noeud* Alloc_Noeud() {
     const uint32_t slot = nodeSlotSize();
-    auto* n = static_cast<Noeud*>(takeSlot(Noeud_Alloc, slot));
+    auto* n = static_cast<Noeud*>(takeSlot(treeState().Noeud_Alloc, slot));
     n->debut = 0;
-    n->num_seq = current_sequence;
+    n->num_seq = treeState().current_sequence;
     n->fin = 0;
     n->nodeChildren = 0;
     n->lien_suffixe = nullptr;
@@ -143,19 +144,19 @@ Noeud* Alloc_Noeud() {
 }
 
 Feuille* Alloc_Feuille() {
-    auto* f = static_cast<Feuille*>(takeSlot(Feuille_Alloc, sizeof(Feuille)));
+    auto* f = static_cast<Feuille*>(takeSlot(treeState().Feuille_Alloc, sizeof(Feuille)));
     f->debut = MARQUE_FEUILLE;
-    f->num_seq = current_sequence;
+    f->num_seq = treeState().current_sequence;
     f->dernier_indice = -1;
-    f->fin = getValue(Liste_positions_fin, f->dernier_indice);
-    f->bit_tab = SingletonBitTab(current_sequence);
+    f->fin = getValue(treeState().Liste_positions_fin, f->dernier_indice);
+    f->bit_tab = SingletonBitTab(treeState().current_sequence);
     return f;
 }
 
 Liste* Alloc_Liste() {
-    Liste* cell = FREE_LISTE;
+    Liste* cell = treeState().FREE_LISTE;
     if (cell != nullptr) {
-        FREE_LISTE = cell->suivant;
+        treeState().FREE_LISTE = cell->suivant;
     } else {
         cell = static_cast<Liste*>(malloc(sizeof(Liste)));
         if (cell == nullptr) treeOutOfMemory();
@@ -166,25 +167,25 @@ Liste* Alloc_Liste() {
 }
 
 void Free_Liste(Liste* cell) {
-    cell->suivant = FREE_LISTE;
-    FREE_LISTE = cell;
+    cell->suivant = treeState().FREE_LISTE;
+    treeState().FREE_LISTE = cell;
 }
 
 void Free_All_Liste_Cell() {
-    while (FREE_LISTE != nullptr) {
-        Liste* next = FREE_LISTE->suivant;
-        free(FREE_LISTE);
-        FREE_LISTE = next;
+    while (treeState().FREE_LISTE != nullptr) {
+        Liste* next = treeState().FREE_LISTE->suivant;
+        free(treeState().FREE_LISTE);
+        treeState().FREE_LISTE = next;
     }
 }
 
 void Free_Arbre() {
-    releasePool<Noeud>(Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
-    releasePool<Feuille>(Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
+    releasePool<Noeud>(treeState().Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
+    releasePool<Feuille>(treeState().Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
     releaseFinalBitTabs();  // the nodes' colour sets
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.
-    Free_ListePositions(Liste_positions_fin);
-    Liste_positions_fin = nullptr;
+    Free_ListePositions(treeState().Liste_positions_fin);
+    treeState().Liste_positions_fin = nullptr;
     Free_All_Liste_Cell();
 }

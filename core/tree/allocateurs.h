@@ -3,30 +3,10 @@
 
 #include "global_variables.h"
 
-// Page-sized pools for tree records and the free list of active-list cells.
+// Page-sized pools for tree records and the free list of active-list cells (TreeState's Noeud_Alloc,
+// Feuille_Alloc and FREE_LISTE).
 
-struct CelluleAlloc {
-    CelluleAlloc* suivante;
-    void* bloc;
-    int32_t nb_pris;
-    int32_t nb_max;
-    uint32_t taille_case;  // bytes per record slot
-    int32_t bloc_propre;   // 1: bloc is a block of its own, freed with the page; 0: carved from a batch
-};
-
-struct PoolAlloc {
-    CelluleAlloc* premiere;
-    CelluleAlloc* courante;
-    char* lot;             // next unused page of the current batch
-    int32_t pages_du_lot;  // pages of the batch not handed out yet
-    int64_t octets_lots;   // bytes of all the batches obtained since the pool opened
-};
-
-extern PoolAlloc Noeud_Alloc;
-extern PoolAlloc Feuille_Alloc;
-extern Liste* FREE_LISTE;
-
-// Writes "No Enougth space\nProgram Abord\n" on standard error and exits with status -1.
+// Ends the run with status -1 and "No Enougth space\nProgram Abord\n" (a RunExit).
 [[noreturn]] void treeOutOfMemory();
 
 // Opens one empty page in each pool and empties FREE_LISTE; a tree still held

@@ -15,10 +15,6 @@
 #include "memory_batches.h"
 #include "run_exit.h"
 
-int32_t NB_SEQUENCE = 0;
-int32_t SIZE_STATIC_BIT_TAB = 1;
-int32_t CHANGE_LIMITE = 1;
-
 namespace {
 
 // The spelling engines count a union for every candidate symbol, so this is hot: it counts eight bytes
@@ -28,12 +24,12 @@ POPCOUNT_DISPATCH int32_t countStaticMembers(BitTab bt) {
     // Byte 0 is masked so that the form bit is never counted.
     int32_t n = std::popcount(static_cast<unsigned>(bt[0] & 0x7F));
     int32_t i = 1;
-    for (; i + 8 <= SIZE_STATIC_BIT_TAB; i += 8) {
+    for (; i + 8 <= colourSetStore().SIZE_STATIC_BIT_TAB; i += 8) {
         uint64_t word;
         memcpy(&word, bt + i, sizeof word);
         n += std::popcount(word);
     }
-    for (; i < SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
+    for (; i < colourSetStore().SIZE_STATIC_BIT_TAB; ++i) n += std::popcount(static_cast<unsigned>(bt[i]));
     return n;
 }
 
@@ -53,20 +49,10 @@ unsigned char* checkedMalloc(size_t size) {
     return p;
 }
 
-// Shared sets, never written once made nor freed: the empty set every node
-// holds until the colour propagation gives it its own, and the sets of one
-// sequence that most leaves keep for good (a window word is mostly found in
-// one sequence), so that making a node or a leaf costs no allocation.
-unsigned char sharedEmpty[2] = {0x80, 0x00};
-// Entry s holds {s} in the dynamic form; only the pages of the sequences used
-// become resident.
-unsigned char sharedSingletons[kMaxDynamicMember + 1][4];
+// Entries of the shared singletons: every sequence number the dynamic form can hold.
+constexpr size_t kSharedSingletons = static_cast<size_t>(kMaxDynamicMember) + 1;
 
-bool isSharedSingleton(const unsigned char* bt) {
-    const auto p = reinterpret_cast<uintptr_t>(bt);
-    const auto first = reinterpret_cast<uintptr_t>(&sharedSingletons[0][0]);
-    return p >= first && p < first + sizeof sharedSingletons;
-}
+bool isSharedSingleton(const unsigned char* bt);
 
 int32_t dynamicCount(const unsigned char* bt) {
     return ((bt[0] & 0x7F) << 8) | bt[1];
@@ -149,16 +135,6 @@ class FinalSetBlocks {
     uintptr_t lowest_ = UINTPTR_MAX;
     uintptr_t highest_ = 0;
 };
-
-FinalSetBlocks finalSets;
-
-// Unions up to this size, most nodes', are carved from the blocks; a larger one gets an allocation of its
-// own, where the allocator may reuse the room that sets freed as they grew while the tree was built.
-constexpr size_t kCarvedUnionMax = 256;
-
-unsigned char* newUnion(size_t size) {
-    return size <= kCarvedUnionMax ? finalSets.take(size) : checkedMalloc(size);
-}
 
 // Leaves' sets: short lists that grow a member at a time, in increasing order, while the tree is built, and
 // then stay until it is released.  Millions of them got a block of the allocator each, most of it header
@@ -244,21 +220,79 @@ class GrowingSetSlots {
     unsigned char* free_[kClasses] = {};  // each free slot holds the address of the next one of its class
 };
 
-GrowingSetSlots growingSets;
+}  // namespace
+
+// Shared sets, never written once made nor freed: the empty set every node holds until the colour
+// propagation gives it its own, and the sets of one sequence that most leaves keep for good (a window word is
+// mostly found in one sequence), so that making a node or a leaf costs no allocation.  Entry s of the
+// singletons holds {s} in the dynamic form; only the pages of the sequences used become resident.  Then the
+// blocks of the final sets and the slots of the growing ones.
+class ColourSetBlocks {
+  public:
+    ColourSetBlocks() : sharedSingletons(static_cast<unsigned char (*)[4]>(calloc(kSharedSingletons, 4))) {
+        if (sharedSingletons == nullptr) bitTabOutOfMemory();
+    }
+    ColourSetBlocks(const ColourSetBlocks&) = delete;
+    ColourSetBlocks& operator=(const ColourSetBlocks&) = delete;
+    ~ColourSetBlocks() {
+        finalSets.release();
+        growingSets.release();
+        free(sharedSingletons);
+    }
+
+    unsigned char sharedEmpty[2] = {0x80, 0x00};
+    unsigned char (*sharedSingletons)[4];
+    FinalSetBlocks finalSets;
+    GrowingSetSlots growingSets;
+};
+
+ColourSetStore::ColourSetStore() : blocks(new ColourSetBlocks) {}
+ColourSetStore::~ColourSetStore() {
+    delete blocks;
+}
+
+namespace {
+
+ColourSetStore processColourSets;
+
+}  // namespace
+
+constinit thread_local ColourSetStore* colourSetsInUse = &processColourSets;
+
+namespace {
+
+ColourSetBlocks& blocks() {
+    return *colourSetStore().blocks;
+}
+
+bool isSharedSingleton(const unsigned char* bt) {
+    const auto p = reinterpret_cast<uintptr_t>(bt);
+    const auto first = reinterpret_cast<uintptr_t>(&blocks().sharedSingletons[0][0]);
+    return p >= first && p < first + 4 * kSharedSingletons;
+}
+
+// Unions up to this size, most nodes', are carved from the blocks; a larger one gets an allocation of its
+// own, where the allocator may reuse the room that sets freed as they grew while the tree was built.
+constexpr size_t kCarvedUnionMax = 256;
+
+unsigned char* newUnion(size_t size) {
+    return size <= kCarvedUnionMax ? blocks().finalSets.take(size) : checkedMalloc(size);
+}
 
 bool isShared(const unsigned char* bt) {
-    return bt == sharedEmpty || isSharedSingleton(bt);
+    return bt == blocks().sharedEmpty || isSharedSingleton(bt);
 }
 
 // A set that is no block of the allocator's own: shared, carved from the final sets' blocks, or a growing
 // list's slot.
 bool notOwned(const unsigned char* bt) {
-    return isShared(bt) || finalSets.holds(bt) || growingSets.holds(bt);
+    return isShared(bt) || blocks().finalSets.holds(bt) || blocks().growingSets.holds(bt);
 }
 
 // Bytes a set occupies.
 size_t setBytes(const unsigned char* bt) {
-    return isDynamicBitTab(bt) ? dynamicSize(dynamicCount(bt)) : static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    return isDynamicBitTab(bt) ? dynamicSize(dynamicCount(bt))
+                               : static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB);
 }
 
 size_t usableSize(unsigned char* bt) {
@@ -313,16 +347,17 @@ void appendDynamicMember(BitTab* bt, int32_t k, int32_t s) {
 void appendNewestMember(BitTab* bt, int32_t k, int32_t s) {
     const size_t size = dynamicSize(k);
     const size_t grown = dynamicSize(k + 1);
-    const bool inSlot = growingSets.holds(*bt);
+    const bool inSlot = blocks().growingSets.holds(*bt);
     if (!inSlot && !notOwned(*bt)) {
         appendDynamicMember(bt, k, s);
         return;
     }
     if (!inSlot || !GrowingSetSlots::fits(size, grown)) {
-        unsigned char* moved = grown <= GrowingSetSlots::kLargestSlot ? growingSets.take(grown) : nullptr;
+        unsigned char* moved =
+            grown <= GrowingSetSlots::kLargestSlot ? blocks().growingSets.take(grown) : nullptr;
         if (moved == nullptr) moved = checkedMalloc(grown);
         memcpy(moved, *bt, size);
-        if (inSlot) growingSets.recycle(*bt, size);
+        if (inSlot) blocks().growingSets.recycle(*bt, size);
         *bt = moved;
     }
     setDynamicMember(*bt, k, s);
@@ -330,7 +365,7 @@ void appendNewestMember(BitTab* bt, int32_t k, int32_t s) {
 }
 
 void setStaticBit(unsigned char* bt, int32_t s) {
-    assert(s >= 0 && (s + 1) / 8 < SIZE_STATIC_BIT_TAB);
+    assert(s >= 0 && (s + 1) / 8 < colourSetStore().SIZE_STATIC_BIT_TAB);
     bt[(s + 1) / 8] |= static_cast<unsigned char>(0x80 >> ((s + 1) % 8));
 }
 
@@ -339,7 +374,7 @@ bool staticBitSet(const unsigned char* bt, int32_t bit) {
 }
 
 int32_t staticBitCount() {
-    return 8 * SIZE_STATIC_BIT_TAB;
+    return 8 * colourSetStore().SIZE_STATIC_BIT_TAB;
 }
 
 // A zeroed static string holding the members of the dynamic set bt.
@@ -385,7 +420,7 @@ bool marked(const std::vector<uint64_t>& marks, int32_t s) {
 // Calls f(s) for every member of the static set bt, in increasing order.
 template <typename F>
 void forEachStaticMember(const unsigned char* bt, F f) {
-    for (int32_t byte = 0; byte < SIZE_STATIC_BIT_TAB; ++byte) {
+    for (int32_t byte = 0; byte < colourSetStore().SIZE_STATIC_BIT_TAB; ++byte) {
         unsigned bits = bt[byte];
         if (byte == 0) bits &= 0x7F;  // the form bit is no member
         while (bits != 0) {
@@ -410,7 +445,8 @@ void uniteIntoDynamic(BitTab* dest, const std::vector<int32_t>& members) {
     size_t next = 0;
     for (; next < members.size(); ++next) {
         const int32_t s = members[next];
-        if (k + static_cast<int32_t>(added.size()) >= CHANGE_LIMITE || s > kMaxDynamicMember) break;
+        if (k + static_cast<int32_t>(added.size()) >= colourSetStore().CHANGE_LIMITE || s > kMaxDynamicMember)
+            break;
         if (marked(marks, s)) continue;
         flipMark(marks, s);
         added.push_back(s);
@@ -479,7 +515,8 @@ class ColourUnion {
 
   private:
     void offer(int32_t s) {
-        if (static_cast<int32_t>(members_.size()) >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+        if (static_cast<int32_t>(members_.size()) >= colourSetStore().CHANGE_LIMITE ||
+            s > kMaxDynamicMember) {
             turnStatic();
             return;
         }
@@ -491,14 +528,14 @@ class ColourUnion {
 
     // The members so far in a bit array; the source being added is then ORed in whole.
     void turnStatic() {
-        bits_.assign(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 0);
+        bits_.assign(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB), 0);
         for (int32_t s : members_) setStaticBit(bits_.data(), s);
         clearMarks();
         static_ = true;
     }
 
     void takeStatic(const unsigned char* src) {
-        bits_.assign(src, src + SIZE_STATIC_BIT_TAB);
+        bits_.assign(src, src + colourSetStore().SIZE_STATIC_BIT_TAB);
         static_ = true;
     }
 
@@ -507,7 +544,8 @@ class ColourUnion {
             const int32_t k = dynamicCount(src);
             for (int32_t i = 0; i < k; ++i) setStaticBit(bits_.data(), dynamicMember(src, i));
         } else {
-            for (int32_t i = 0; i < SIZE_STATIC_BIT_TAB; ++i) bits_[static_cast<size_t>(i)] |= src[i];
+            for (int32_t i = 0; i < colourSetStore().SIZE_STATIC_BIT_TAB; ++i)
+                bits_[static_cast<size_t>(i)] |= src[i];
         }
     }
 
@@ -531,7 +569,7 @@ int32_t uniteShortLists(BitTab* dest, const BitTab* sources, int32_t n) {
         if (!isDynamicBitTab(sources[i])) return -1;
         total += dynamicCount(sources[i]);
     }
-    if (total > CHANGE_LIMITE) return -1;
+    if (total > colourSetStore().CHANGE_LIMITE) return -1;
     std::vector<uint64_t>& marks = unionScratch().marks;
     uint16_t members[kMaxDynamicCount];
     int32_t k = 0;
@@ -564,10 +602,11 @@ int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n) {
 }
 
 void initBitTab(int32_t n) {
-    NB_SEQUENCE = n;
-    SIZE_STATIC_BIT_TAB = n / 8 + 1;
+    colourSetStore().NB_SEQUENCE = n;
+    colourSetStore().SIZE_STATIC_BIT_TAB = n / 8 + 1;
     // Capped so that a dynamic list never outgrows its 15-bit count field.
-    CHANGE_LIMITE = std::min(std::max(1, SIZE_STATIC_BIT_TAB / 2 - 1), kMaxDynamicCount);
+    colourSetStore().CHANGE_LIMITE =
+        std::min(std::max(1, colourSetStore().SIZE_STATIC_BIT_TAB / 2 - 1), kMaxDynamicCount);
 }
 
 BitTab AllocBitTab() {
@@ -577,7 +616,7 @@ BitTab AllocBitTab() {
 }
 
 BitTab SharedEmptyBitTab() {
-    return sharedEmpty;
+    return blocks().sharedEmpty;
 }
 
 BitTab SingletonBitTab(int32_t s) {
@@ -586,7 +625,7 @@ BitTab SingletonBitTab(int32_t s) {
         addBitTabValue(&bt, s);
         return bt;
     }
-    unsigned char* bt = sharedSingletons[s];
+    unsigned char* bt = blocks().sharedSingletons[s];
     if (bt[0] == 0) {
         setDynamicCount(bt, 1);
         setDynamicMember(bt, 0, s);
@@ -599,7 +638,8 @@ void FreeBitTab(BitTab bt) {
 }
 
 BitTab AllocBitTabStatic() {
-    auto* bt = static_cast<unsigned char*>(calloc(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 1));
+    auto* bt =
+        static_cast<unsigned char*>(calloc(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB), 1));
     if (bt == nullptr) bitTabOutOfMemory();
     return bt;
 }
@@ -609,7 +649,7 @@ BitTab ReinitBitTab(BitTab* bt) {
         *bt = checkedRealloc(*bt, dynamicSize(0));
         setDynamicCount(*bt, 0);
     } else {
-        memset(*bt, 0, static_cast<size_t>(SIZE_STATIC_BIT_TAB));
+        memset(*bt, 0, static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB));
     }
     return *bt;
 }
@@ -623,7 +663,7 @@ void CopyBitTab(BitTab* dest, BitTab src) {
     } else {
         FreeBitTab(*dest);
         *dest = AllocBitTabStatic();
-        memcpy(*dest, src, static_cast<size_t>(SIZE_STATIC_BIT_TAB));
+        memcpy(*dest, src, static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB));
     }
 }
 
@@ -637,7 +677,7 @@ void addBitTabValue(BitTab* bt, int32_t s) {
 void addBitTabValueDynamic(BitTab* bt, int32_t s) {
     const int32_t k = dynamicCount(*bt);
     // A number that does not fit a 16-bit member can only live in the static form.
-    if (k >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+    if (k >= colourSetStore().CHANGE_LIMITE || s > kMaxDynamicMember) {
         convertBitTab(bt);
         setStaticBit(*bt, s);
         return;
@@ -655,7 +695,7 @@ void addNewestBitTabValue(BitTab* bt, int32_t s) {
     const int32_t last = k > 0 ? dynamicMember(*bt, k - 1) : -1;
     // Members added in increasing order: s is a member exactly when it is the
     // last one, and is new when above it.  Anything else takes the general path.
-    if (last > s || k >= CHANGE_LIMITE || s > kMaxDynamicMember) {
+    if (last > s || k >= colourSetStore().CHANGE_LIMITE || s > kMaxDynamicMember) {
         addBitTabValueDynamic(bt, s);
         return;
     }
@@ -707,7 +747,7 @@ void fusionneBitTabStatic(BitTab* dest, BitTab src) {
         const int32_t k = dynamicCount(src);
         for (int32_t i = 0; i < k; ++i) setStaticBit(d, dynamicMember(src, i));
     } else {
-        for (int32_t i = 0; i < SIZE_STATIC_BIT_TAB; ++i) d[i] |= src[i];
+        for (int32_t i = 0; i < colourSetStore().SIZE_STATIC_BIT_TAB; ++i) d[i] |= src[i];
     }
 }
 
@@ -737,6 +777,6 @@ void printBitTab(BitTab bt) {
 }
 
 void releaseFinalBitTabs() {
-    finalSets.release();
-    growingSets.release();
+    blocks().finalSets.release();
+    blocks().growingSets.release();
 }

@@ -8,9 +8,28 @@
 // position printers and the spelling engines.
 typedef unsigned char* BitTab;
 
-extern int32_t NB_SEQUENCE;
-extern int32_t SIZE_STATIC_BIT_TAB;
-extern int32_t CHANGE_LIMITE;
+class ColourSetBlocks;
+
+// The colour sets of one run: their sizes for the run's number of sequences, and the memory the shared,
+// final and growing sets are cut from (released with the store).
+struct ColourSetStore {
+    int32_t NB_SEQUENCE = 0;
+    int32_t SIZE_STATIC_BIT_TAB = 1;
+    int32_t CHANGE_LIMITE = 1;
+    ColourSetBlocks* blocks;
+
+    ColourSetStore();
+    ColourSetStore(const ColourSetStore&) = delete;
+    ColourSetStore& operator=(const ColourSetStore&) = delete;
+    ~ColourSetStore();
+};
+
+// The store the calling thread works with: that of the run it works for (see Run), else the process's own,
+// which the library's unit tests use.
+extern constinit thread_local ColourSetStore* colourSetsInUse;
+inline ColourSetStore& colourSetStore() {
+    return *colourSetsInUse;
+}
 
 // Sets NB_SEQUENCE, SIZE_STATIC_BIT_TAB and CHANGE_LIMITE; call before any set exists.
 void initBitTab(int32_t n);

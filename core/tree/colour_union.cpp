@@ -42,11 +42,11 @@ POPCOUNT_DISPATCH int32_t countMembers(const uint64_t* words, size_t n) {
 }  // namespace
 
 int32_t countColourWords(const uint64_t* words, size_t n) {
-    return strandPairs ? countStrandPairs(words, n) : countMembers(words, n);
+    return strandState().strandPairs ? countStrandPairs(words, n) : countMembers(words, n);
 }
 
 int32_t sequencesInColourSet(unsigned char* bt) {
-    if (!strandPairs) return nbSequenceInBitTab(bt);
+    if (!strandState().strandPairs) return nbSequenceInBitTab(bt);
     static thread_local ColourUnion scratch;
     scratch.reset();
     scratch.add(bt);

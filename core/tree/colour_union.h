@@ -13,11 +13,12 @@
 
 // Words of one union for the current number of sequences.
 inline size_t colourWords() {
-    return (static_cast<size_t>(SIZE_STATIC_BIT_TAB) + 7) / 8;
+    return (static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB) + 7) / 8;
 }
 
-// Unites colour set bt into the colourWords() words at words.
-inline void uniteColourSet(uint64_t* words, const unsigned char* bt) {
+// Unites colour set bt into the colourWords() words at words; staticBytes is the size of a static set
+// (SIZE_STATIC_BIT_TAB), which the hot loops read once.
+inline void uniteColourSet(uint64_t* words, const unsigned char* bt, size_t staticBytes) {
     auto* bytes = reinterpret_cast<unsigned char*>(words);
     if (isDynamicBitTab(bt)) {
         // Short list: 15-bit big-endian count, then native 16-bit members; sequence s is bit s + 1.
@@ -31,7 +32,7 @@ inline void uniteColourSet(uint64_t* words, const unsigned char* bt) {
         return;
     }
     // A static set's form bit is 0, so uniting it never sets bit 0.
-    const auto size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    const size_t size = staticBytes;
     size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         uint64_t w;
@@ -54,9 +55,9 @@ inline ColourRef colourRef(const unsigned char* bt) {
     return reinterpret_cast<ColourRef>(bt);
 }
 
-inline void uniteColourRef(uint64_t* words, ColourRef c) {
+inline void uniteColourRef(uint64_t* words, ColourRef c, size_t staticBytes) {
     if ((c & 1) == 0) {
-        uniteColourSet(words, reinterpret_cast<const unsigned char*>(c));
+        uniteColourSet(words, reinterpret_cast<const unsigned char*>(c), staticBytes);
         return;
     }
     const auto bit = static_cast<size_t>(c >> 1) + 1;
@@ -76,12 +77,14 @@ class ColourUnion {
             words_.assign(words, 0);
         else
             std::fill(words_.begin(), words_.end(), 0);
+        staticBytes_ = static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB);
     }
-    void add(const unsigned char* bt) { uniteColourSet(words_.data(), bt); }
+    void add(const unsigned char* bt) { uniteColourSet(words_.data(), bt, staticBytes_); }
     int32_t count() const { return countColourWords(words_.data(), words_.size()); }
 
   private:
     std::vector<uint64_t> words_;
+    size_t staticBytes_ = 0;
 };
 
 // Number of sequences in colour set bt, counted as countColourWords counts them.

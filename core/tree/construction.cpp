@@ -45,7 +45,7 @@ Feuille* asFeuille(void* x) {
 }
 
 int32_t textLength() {
-    return static_cast<int32_t>(strlen(Sequence[current_sequence]));
+    return static_cast<int32_t>(strlen(treeState().Sequence[treeState().current_sequence]));
 }
 
 [[noreturn]] void abortConstruction(const char* message) {
@@ -61,7 +61,8 @@ bool validText(const char* text) {
     if (text == nullptr || text[0] == '\0') return false;
     const char* c = text;
     for (; *c != '\0'; ++c) {
-        if (Translation_Table[static_cast<unsigned char>(*c)] >= ALPHA_CARD) return false;
+        if (treeState().Translation_Table[static_cast<unsigned char>(*c)] >= treeState().ALPHA_CARD)
+            return false;
         if (*c == kTerminator && c[1] != '\0') return false;
     }
     return c[-1] == kTerminator;
@@ -71,9 +72,9 @@ bool validText(const char* text) {
 // extract from a wrong tree, so the run ends with a failure status.
 [[noreturn]] void reportInconsistentTree(const char* what, int32_t from, int32_t to) {
     char line[160];
-    snprintf(line, sizeof line, "ERREUR    %s for sequence %d and string %d .. %d \n", what, current_sequence,
-             from, to);
-    const char* text = Sequence[current_sequence];
+    snprintf(line, sizeof line, "ERREUR    %s for sequence %d and string %d .. %d \n", what,
+             treeState().current_sequence, from, to);
+    const char* text = treeState().Sequence[treeState().current_sequence];
     std::string message = line;
     for (int32_t k = from; k < to; ++k) message += text[k];
     endRunWith(-1, message + '\n');
@@ -268,7 +269,6 @@ void addSingleLetters(Noeud* root, int32_t from) {
 // a text's present words are walked, so the additions wait and are then made
 // together, each set's memory fetched ahead of its turn: the sets are spread
 // over much more memory than the cache holds.
-std::vector<Feuille*> pendingColourAdds;
 
 // Address of the byte of bt that adding the newest sequence s will touch.
 const unsigned char* colourTouchedBy(const unsigned char* bt, int32_t s) {
@@ -282,7 +282,7 @@ const unsigned char* colourTouchedBy(const unsigned char* bt, int32_t s) {
 // asked for in three stages, kAhead additions apart.
 void addPendingColours() {
     constexpr size_t kAhead = 8;
-    std::vector<Feuille*>& leaves = pendingColourAdds;
+    std::vector<Feuille*>& leaves = treeState().pendingColourAdds;
     const size_t n = leaves.size();
     for (size_t i = 0; i < n; ++i) {
         if (i + 3 * kAhead < n) __builtin_prefetch(leaves[i + 3 * kAhead]);
@@ -292,8 +292,8 @@ void addPendingColours() {
             __builtin_prefetch(reinterpret_cast<const void*>(bt));
         }
         if (i + kAhead < n)
-            __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, current_sequence));
-        addNewestBitTabValue(&leaves[i]->bit_tab, current_sequence);
+            __builtin_prefetch(colourTouchedBy(leaves[i + kAhead]->bit_tab, treeState().current_sequence));
+        addNewestBitTabValue(&leaves[i]->bit_tab, treeState().current_sequence);
     }
     leaves.clear();
 }
@@ -303,17 +303,17 @@ void addPendingColours() {
 void recordWindowWord(Feuille* leaf, int32_t end) {
     const int32_t len = seg_taille(leaf);
     leaf->debut = (end - len) | MARQUE_FEUILLE;
-    const int flag = leaf->num_seq != current_sequence ? 1 : 0;
+    const int flag = leaf->num_seq != treeState().current_sequence ? 1 : 0;
     appendLeafEnd(leaf, end, flag);
-    leaf->num_seq = current_sequence;
-    pendingColourAdds.push_back(leaf);
+    leaf->num_seq = treeState().current_sequence;
+    treeState().pendingColourAdds.push_back(leaf);
 }
 
 // Compares a leaf's label with T[*pos..e) character by character, its first `known` characters (0 or 1,
 // with *pos < e) being known to match.
 void* matchLeafLabel(Feuille* leaf, int32_t* pos, int32_t e, int32_t* etat, int32_t* r, int32_t known) {
-    const char* text = Sequence[current_sequence];
-    const char* label = Sequence[leaf->num_seq];
+    const char* text = treeState().Sequence[treeState().current_sequence];
+    const char* label = treeState().Sequence[leaf->num_seq];
     int32_t k = labelStart(leaf) + known;
     const int32_t end = labelStart(leaf) + seg_taille(leaf);
     int32_t matched = known;
@@ -354,8 +354,8 @@ Feuille* finalWordLeaf(Noeud* root, void** n, int32_t* d, int32_t k, int32_t end
     void* pere = nullptr;
     void* rec = followPresentWord(*n, end - *d, end, &pere);
     if (rec == nullptr || !isFeuille(rec)) return nullptr;
-    const char* text = Sequence[current_sequence];
-    if (Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1])
+    const char* text = treeState().Sequence[treeState().current_sequence];
+    if (treeState().Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1])
         return nullptr;
     Noeud* link = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
     *n = link != nullptr ? link : root;
@@ -385,7 +385,7 @@ void recordFinalWords(Noeud* root, int32_t length, int32_t window) {
             if (!isFeuille(rec)) continue;
             leaf = asFeuille(rec);
         }
-        if (leaf->num_seq != current_sequence || labelStart(leaf) != length - seg_taille(leaf))
+        if (leaf->num_seq != treeState().current_sequence || labelStart(leaf) != length - seg_taille(leaf))
             recordWindowWord(leaf, length);
     }
 }
@@ -407,8 +407,8 @@ struct WordLookup {
 };
 
 void* childInSlot(const void* node, char c) {
-    const unsigned char letter = Translation_Table[static_cast<unsigned char>(c)];
-    if (letter >= ALPHA_CARD) return nullptr;
+    const unsigned char letter = treeState().Translation_Table[static_cast<unsigned char>(c)];
+    if (letter >= treeState().ALPHA_CARD) return nullptr;
     return childSlotsOf(node)[letter];
 }
 
@@ -423,7 +423,7 @@ bool followEdge(WordLookup& look, const char* text) {
     void* rec = look.next;
     const int32_t len = seg_taille(rec);
     if (len > look.end - look.pos) return false;
-    const char* label = Sequence[numSeqOf(rec)] + labelStart(rec);
+    const char* label = treeState().Sequence[numSeqOf(rec)] + labelStart(rec);
     for (int32_t k = 1; k < len; ++k)
         if (label[k] != text[look.pos + k]) return false;
     look.pos += len;
@@ -442,7 +442,7 @@ bool followEdge(WordLookup& look, const char* text) {
 // a leaf, in order, up to the first one that is not found whole.  Returns the number of words before that
 // one: the walk along suffix links takes over at its end.
 int32_t recordPresentWordBatch(Noeud* root, int32_t from, int32_t count, int32_t window) {
-    const char* text = Sequence[current_sequence];
+    const char* text = treeState().Sequence[treeState().current_sequence];
     WordLookup lanes[kLanes];
     int32_t active = 0;
     for (int32_t l = 0; l < count; ++l) {
@@ -474,7 +474,7 @@ int32_t recordPresentWordBatch(Noeud* root, int32_t from, int32_t count, int32_t
 // Whether the child in node's slot k is a node.  The node's mask tells without reading the child's
 // record, most of which are leaves spread over the whole tree.
 bool isNodeChild(const Noeud* node, int32_t k, const void* child) {
-    if (ALPHA_CARD <= kMaskedSlots) return (node->nodeChildren >> k & 1u) != 0;
+    if (treeState().ALPHA_CARD <= kMaskedSlots) return (node->nodeChildren >> k & 1u) != 0;
     return !isFeuille(child);
 }
 
@@ -567,7 +567,7 @@ class ColourPropagation {
             Noeud* node = asNoeud(nodes_[next]);
             void* const* slots = childSlotsOf(node);
             uint16_t count = 0;
-            for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+            for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) {
                 void* child = slots[k];
                 if (child == nullptr) continue;
                 ++count;
@@ -627,7 +627,7 @@ class PathScout {
     PathScout(Noeud* root, int32_t window, int32_t firstStart)
         : root_(root),
           window_(window),
-          text_(Sequence[current_sequence]),
+          text_(treeState().Sequence[treeState().current_sequence]),
           length_(textLength()),
           nextStart_(firstStart) {}
 
@@ -662,7 +662,7 @@ class PathScout {
     // One edge down by its length alone; false when the walk is over.
     bool step(Lane& lane) const {
         // The extension whose word ends on this edge compares a character of its label.
-        __builtin_prefetch(Sequence[numSeqOf(lane.record)] + labelStart(lane.record));
+        __builtin_prefetch(treeState().Sequence[numSeqOf(lane.record)] + labelStart(lane.record));
         if (isFeuille(lane.record)) return false;
         const int32_t len = seg_taille(lane.record);
         if (len <= 0) return false;
@@ -694,7 +694,7 @@ void Premiere_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, L
         scout.advance(*nb_element_liste);
         Step st;
         st.courant = *Fin_liste_pere;
-        global_indice = i;
+        treeState().global_indice = i;
         st.etat = -seg_taille(listedRecord(*Fin_liste));
         for (int32_t j = *nb_element_liste; j < i; ++j)
             if (extend(w, st, j, i, false) == Extension::Present) break;
@@ -713,7 +713,7 @@ int Deuxieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, Li
         scout.advance(*nb_element_liste);
         st.attente = nullptr;
         st.courant = *Fin_liste_pere;
-        global_indice = i;
+        treeState().global_indice = i;
         st.etat = -(st.etat > 0 ? st.etat : seg_taille(listedRecord(*Fin_liste)));
         if (deja_present == 0) {
             // The oldest open leaf now spells a full window.
@@ -742,7 +742,7 @@ void Troisieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, 
                      void** Fin_liste_pere, int32_t* nb_element_liste, int deja_present) {
     const Working w{Arbre, taille_fenetre, Debut_liste, Fin_liste, Fin_liste_pere, nb_element_liste};
     const int32_t length = textLength();
-    global_indice = length;
+    treeState().global_indice = length;
     Step st;
     st.courant = *Fin_liste_pere;
     void* last = listedRecord(*Fin_liste);
@@ -766,12 +766,12 @@ Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
     Feuille* leaf = Alloc_Feuille();
     if (!validText(text)) abortConstruction("Construction_Arbre : Invalide String\nProgram Abord\n");
     if (taille_fenetre <= 0) abortConstruction("Construction_Arbre: taille fenetre = 0!\n");
-    Sequence[0] = text;
+    treeState().Sequence[0] = text;
     const auto length = static_cast<int32_t>(strlen(text));
     // One cell per occurrence, about 20 per character of the first text;
     // clamped so that the capacity stays a valid int32.
     const int64_t capacity = std::min<int64_t>(20 * static_cast<int64_t>(length), INT32_MAX);
-    Liste_positions_fin = Alloc_ListePositions(static_cast<int32_t>(capacity));
+    treeState().Liste_positions_fin = Alloc_ListePositions(static_cast<int32_t>(capacity));
 
     appendLeafEnd(leaf, -1, 0);
     cell->feuille = leaf;
@@ -786,7 +786,7 @@ Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
         // suffix 0 already has its leaf.
         closeLeaf(leaf, 1);
         Free_Liste(cell);
-        global_indice = length;
+        treeState().global_indice = length;
         addSingleLetters(root, 1);
         return root;
     }
@@ -804,7 +804,7 @@ namespace {
 // is compared, so that a label that disagrees with its slot is seen.
 template <bool kSlotsTrusted>
 void* spellBelow(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int32_t* r) {
-    const char* text = Sequence[current_sequence];
+    const char* text = treeState().Sequence[treeState().current_sequence];
     int32_t pos = s;
     for (;;) {
         if (n != nullptr && isFeuille(n)) return matchLeafLabel(asFeuille(n), &pos, e, etat, r, 0);
@@ -823,7 +823,7 @@ void* spellBelow(void* n, int32_t s, int32_t e, void** pere, int32_t* etat, int3
         constexpr int32_t known = kSlotsTrusted ? 1 : 0;
         if (isFeuille(child)) return matchLeafLabel(asFeuille(child), &pos, e, etat, r, known);
         const Noeud* node = asNoeud(child);
-        const char* label = Sequence[node->num_seq];
+        const char* label = treeState().Sequence[node->num_seq];
         const int32_t end = node->debut + seg_taille(node);
         int32_t k = node->debut + known;
         for (pos += known; pos < e && k < end; ++pos, ++k) {
@@ -860,7 +860,7 @@ Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t t
     int32_t nb = 0;
     Step st;
     st.etat = a - e;
-    global_indice = e;
+    treeState().global_indice = e;
     int32_t j = std::max(0, e - taille_fenetre);
     // Finish phase e: the suffixes from the first full-window word on get their
     // leaves until one is found already present.
@@ -941,10 +941,10 @@ Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t t
 Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
     if (!validText(text)) abortConstruction("AjouteSequence : Invalide String\nProgram Abord\n");
     if (taille_fenetre <= 0) abortConstruction("AjouteSequence: taille fenetre = 0!\n");
-    if (current_sequence + 1 >= NB_SEQUENCE)
+    if (treeState().current_sequence + 1 >= colourSetStore().NB_SEQUENCE)
         abortConstruction("AjouteSequence : too many sequences\nProgram Abord\n");
-    ++current_sequence;
-    Sequence[current_sequence] = text;
+    ++treeState().current_sequence;
+    treeState().Sequence[treeState().current_sequence] = text;
     const int32_t length = textLength();
     const int32_t window = std::min(taille_fenetre, length);
     if (window == 1) {
@@ -1004,7 +1004,7 @@ namespace {
 // Node's colour set from its children's records: for the few nodes above the subtrees coloured apart.
 void uniteChildColours(Noeud* node) {
     std::vector<BitTab> sets;
-    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
         if (node->fils[k] != nullptr) sets.push_back(colourSet(node->fils[k]));
     node->nb_seq = sets.empty()
                        ? nbSequenceInBitTab(node->bit_tab)
@@ -1019,7 +1019,7 @@ void colourBelow(Noeud* node, int32_t levels, ColourPropagation& propagation) {
         propagation.colour(node);
         return;
     }
-    for (int32_t k = 0; k < ALPHA_CARD; ++k)
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
         if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
             colourBelow(asNoeud(node->fils[k]), levels - 1, propagation);
     uniteChildColours(node);

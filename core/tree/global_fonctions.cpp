@@ -21,15 +21,15 @@ Feuille* asFeuille(void* x) {
 }
 
 const char* currentText() {
-    return Sequence[current_sequence];
+    return treeState().Sequence[treeState().current_sequence];
 }
 
 unsigned char letterOf(char c) {
-    return Translation_Table[static_cast<unsigned char>(c)];
+    return treeState().Translation_Table[static_cast<unsigned char>(c)];
 }
 
 const char* labelText(const void* x) {
-    return Sequence[numSeqOf(x)];
+    return treeState().Sequence[numSeqOf(x)];
 }
 
 void setLeafStart(Feuille* leaf, int32_t start) {
@@ -49,12 +49,12 @@ Feuille* newLeaf(int32_t start, int32_t end) {
 void recordOccurrenceAtLeaf(Feuille* leaf, int32_t s, int32_t e) {
     const int32_t end = leafRecordedEnd(leaf);
     if (end == -1 || seg_taille(leaf) != e - s) return;
-    if (leaf->num_seq == current_sequence && end == e) return;
+    if (leaf->num_seq == treeState().current_sequence && end == e) return;
     setLeafStart(leaf, s);
-    if (leaf->num_seq != current_sequence) {
+    if (leaf->num_seq != treeState().current_sequence) {
         appendLeafEnd(leaf, e, 1);
-        addNewestBitTabValue(&leaf->bit_tab, current_sequence);
-        leaf->num_seq = current_sequence;
+        addNewestBitTabValue(&leaf->bit_tab, treeState().current_sequence);
+        leaf->num_seq = treeState().current_sequence;
     } else {
         appendLeafEnd(leaf, e, 0);
     }
@@ -97,10 +97,10 @@ void* splitEdge(Noeud* n, void* child, int32_t s, int32_t e, void** pere) {
 
 void printLeaf(Feuille* leaf) {
     printf("Feuille (%p): %d->(", static_cast<void*>(leaf), labelStart(leaf));
-    const ListePositions* cells = Liste_positions_fin;
+    const ListePositions* cells = treeState().Liste_positions_fin;
     for (int32_t c = leaf->dernier_indice; cells != nullptr && c >= 0 && c < cells->nb_elements;) {
         const int32_t v = cells->valeurs[c];
-        printf("%d,", v == -1 ? -global_indice : v);
+        printf("%d,", v == -1 ? -treeState().global_indice : v);
         const int32_t link = cells->suivants[c];
         if (link & MARQUE_CHANGE_SEQ) fputs("-,", stdout);
         c = link & ~MARQUE_CHANGE_SEQ;
@@ -116,7 +116,7 @@ void printLeaf(Feuille* leaf) {
 
 void printNodeHeader(Noeud* node, const char* indent) {
     printf("Noeud (%p): %d->%d (", static_cast<void*>(node), node->debut, node->fin);
-    const char* text = Sequence[node->num_seq];
+    const char* text = treeState().Sequence[node->num_seq];
     const int32_t last = node->fin - 1 > 0 ? node->fin - 1 : 0;
     for (int32_t k = node->debut; k <= last; ++k) putchar(text[k]);
     fputs(") [", stdout);
@@ -130,25 +130,26 @@ void printNodeHeader(Noeud* node, const char* indent) {
 void Init_All(const char* alphabet, int flag, int32_t n) {
     initBitTab(n);
     const auto length = static_cast<int32_t>(strlen(alphabet));
-    memset(Translation_Table, flag == 0 ? kNoLetter : 0, sizeof Translation_Table);
+    memset(treeState().Translation_Table, flag == 0 ? kNoLetter : 0, sizeof treeState().Translation_Table);
     const int32_t shift = flag == 0 ? 0 : 1;
     for (int32_t i = 0; i < length; ++i)
-        Translation_Table[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i + shift);
-    ALPHA_CARD = length + shift;
+        treeState().Translation_Table[static_cast<unsigned char>(alphabet[i])] =
+            static_cast<unsigned char>(i + shift);
+    treeState().ALPHA_CARD = length + shift;
     // The node slots hold the child arrays, so the pools open once the alphabet is known.
     Init_Allocateurs();
     // The texts belong to the driver; only the array of pointers is ours.
-    free(Sequence);
-    Sequence = static_cast<char**>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(char*)));
-    if (Sequence == nullptr) treeOutOfMemory();
-    current_sequence = 0;
+    free(treeState().Sequence);
+    treeState().Sequence = static_cast<char**>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(char*)));
+    if (treeState().Sequence == nullptr) treeOutOfMemory();
+    treeState().current_sequence = 0;
 }
 
 void Ajoute_Fils_Au_Noeud(void* parent, void* child) {
     if (parent == nullptr || child == nullptr || isFeuille(parent)) return;
     const unsigned char letter = letterOf(labelText(child)[labelStart(child)]);
     // A character outside the alphabet has no slot; writing it would land past the array.
-    if (letter >= ALPHA_CARD) return;
+    if (letter >= treeState().ALPHA_CARD) return;
     Noeud* node = asNoeud(parent);
     node->fils[letter] = child;
     if (letter < kMaskedSlots) {
@@ -159,7 +160,8 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child) {
 
 void* Get_Child_Start_Letter(void* node, int32_t p) {
     const unsigned char letter = letterOf(currentText()[p]);
-    if (letter == kNoLetter || letter >= ALPHA_CARD || node == nullptr || isFeuille(node)) return nullptr;
+    if (letter == kNoLetter || letter >= treeState().ALPHA_CARD || node == nullptr || isFeuille(node))
+        return nullptr;
     return asNoeud(node)->fils[letter];
 }
 
@@ -170,7 +172,7 @@ Noeud* makeSuperRacine(Noeud* racine) {
     racine->fin = 1;
     racine->num_seq = 0;
     // The root hangs in the slot of "$", whatever its label now reads.
-    const unsigned char slot = Translation_Table[static_cast<unsigned char>('$')];
+    const unsigned char slot = treeState().Translation_Table[static_cast<unsigned char>('$')];
     superRacine->fils[slot] = racine;
     if (slot < kMaskedSlots) superRacine->nodeChildren |= 1u << slot;
     return superRacine;
@@ -188,7 +190,7 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
         Noeud* node = asNoeud(n);
         const unsigned char letter = letterOf(text[s]);
         void** slots = childSlotsOf(node);
-        void* child = letter < ALPHA_CARD ? slots[letter] : nullptr;
+        void* child = letter < treeState().ALPHA_CARD ? slots[letter] : nullptr;
         if (child == nullptr) {
             *etat = 1;
             Feuille* leaf = newLeaf(s, e);
@@ -229,9 +231,9 @@ void Print_Tree(void* root, int verbose, int stats) {
             "nombre de Noeud   (%d + %d) : %d \nnombre de Feuille (%d)      : %d \n"
             "nombre de fils              : %d \nnombre de fils/Noeud        : %f \n"
             "cardinal de l'alphabet      : %d \n",
-            static_cast<int>(sizeof(Noeud)), static_cast<int>(ALPHA_CARD * sizeof(void*)), nodes,
+            static_cast<int>(sizeof(Noeud)), static_cast<int>(treeState().ALPHA_CARD * sizeof(void*)), nodes,
             static_cast<int>(sizeof(Feuille)), leaves, children,
-            static_cast<double>(children) / static_cast<double>(nodes), ALPHA_CARD);
+            static_cast<double>(children) / static_cast<double>(nodes), treeState().ALPHA_CARD);
     free(indent);
 }
 
@@ -256,7 +258,7 @@ void Print_Tree_Indent(void* x, int* nodes, int* leaves, int* children, char* in
             indented = true;
         }
     }
-    for (int32_t k = 0; k < ALPHA_CARD; ++k) {
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) {
         void* child = node->fils[k];
         if (child == nullptr) continue;
         ++*children;
@@ -280,7 +282,7 @@ void Print_BTTree_Debug(void* x, int* counter) {
     printBitTab(colours);
     putchar('\n');
     if (isFeuille(x)) return;
-    for (int32_t k = 0; k < ALPHA_CARD; ++k) Print_BTTree_Debug(asNoeud(x)->fils[k], counter);
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) Print_BTTree_Debug(asNoeud(x)->fils[k], counter);
 }
 
 void Print_Liste(Liste* cell) {

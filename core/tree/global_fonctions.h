@@ -31,18 +31,18 @@ inline int32_t leafRecordedEnd(const Feuille* leaf) {
 
 // Every change of a leaf's newest cell goes through these two, which keep the leaf's copy of its value.
 inline void appendLeafEnd(Feuille* leaf, int32_t end, int flag) {
-    Ajoute_Position_Liste(Liste_positions_fin, &leaf->dernier_indice, end, flag);
-    leaf->fin = getValue(Liste_positions_fin, leaf->dernier_indice);
+    Ajoute_Position_Liste(treeState().Liste_positions_fin, &leaf->dernier_indice, end, flag);
+    leaf->fin = getValue(treeState().Liste_positions_fin, leaf->dernier_indice);
 }
 inline void setLeafEnd(Feuille* leaf, int32_t end) {
-    setListeValue(Liste_positions_fin, leaf->dernier_indice, end);
-    leaf->fin = getValue(Liste_positions_fin, leaf->dernier_indice);
+    setListeValue(treeState().Liste_positions_fin, leaf->dernier_indice, end);
+    leaf->fin = getValue(treeState().Liste_positions_fin, leaf->dernier_indice);
 }
 // End of a record's label with an open end read as the current end of the construction.
 inline int32_t labelEnd(const void* x) {
     const int32_t end =
         isFeuille(x) ? leafRecordedEnd(static_cast<const Feuille*>(x)) : static_cast<const Noeud*>(x)->fin;
-    return end == -1 ? global_indice : end;
+    return end == -1 ? treeState().global_indice : end;
 }
 // Length of the label of the edge that enters the record; an open end (-1)
 // counts up to global_indice.  Inline: the walks read it at every step.

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "bit_tab.h"
 
@@ -46,12 +47,49 @@ inline int32_t labelStart(const void* p) {
 
 struct ListePositions;
 
-extern unsigned char Translation_Table[256];
-extern int32_t ALPHA_CARD;
-extern char** Sequence;
-extern int32_t current_sequence;
-extern int32_t global_indice;
-extern ListePositions* Liste_positions_fin;
+// One page of a record pool.
+struct CelluleAlloc {
+    CelluleAlloc* suivante;
+    void* bloc;
+    int32_t nb_pris;
+    int32_t nb_max;
+    uint32_t taille_case;  // bytes per record slot
+    int32_t bloc_propre;   // 1: bloc is a block of its own, freed with the page; 0: carved from a batch
+};
+
+// Page-sized pools for tree records.
+struct PoolAlloc {
+    CelluleAlloc* premiere;
+    CelluleAlloc* courante;
+    char* lot;             // next unused page of the current batch
+    int32_t pages_du_lot;  // pages of the batch not handed out yet
+    int64_t octets_lots;   // bytes of all the batches obtained since the pool opened
+};
+
+// The tree of one run: its letters, the texts it indexes, its record pools and the construction's state.
+// Released by Free_Arbre (the records) and freeTreeTexts (the array of texts) while it is in use.
+struct TreeState {
+    unsigned char Translation_Table[256] = {};
+    int32_t ALPHA_CARD = 0;
+    char** Sequence = nullptr;  // the texts (the driver's), by sequence number
+    int32_t current_sequence = 0;
+    int32_t global_indice = 0;
+    ListePositions* Liste_positions_fin = nullptr;
+    PoolAlloc Noeud_Alloc = {nullptr, nullptr, nullptr, 0, 0};
+    PoolAlloc Feuille_Alloc = {nullptr, nullptr, nullptr, 0, 0};
+    Liste* FREE_LISTE = nullptr;
+    // Leaves whose colour set takes their sequence once the current one is added.
+    std::vector<Feuille*> pendingColourAdds;
+};
+
+// The tree the calling thread works with: that of the run it works for (see Run), else the process's own,
+// which the library's unit tests use.
+extern constinit thread_local TreeState* treeInUse;
+inline TreeState& treeState() {
+    return *treeInUse;
+}
+// Frees the array of texts (the texts stay: they are the driver's).
+void freeTreeTexts();
 
 // Field readers that hide whether a record is a node or a leaf (the two keep their fields at different
 // offsets), for the walks that follow occurrences through the tree.
@@ -64,7 +102,7 @@ inline int32_t numSeqOf(const void* record) {
 
 // Character i of the label of the edge that enters record.
 inline char edgeChar(const void* record, int32_t i) {
-    return Sequence[numSeqOf(record)][labelStart(record) + i];
+    return treeState().Sequence[numSeqOf(record)][labelStart(record) + i];
 }
 
 // Colour set of record: the sequences whose suffixes pass through it.

@@ -59,7 +59,8 @@ class DynamicSequenceCursor {
 
 class StaticSequenceCursor {
   public:
-    explicit StaticSequenceCursor(const unsigned char* bt) : bt_(bt), bit_(8 * SIZE_STATIC_BIT_TAB) {
+    explicit StaticSequenceCursor(const unsigned char* bt)
+        : bt_(bt), bit_(8 * colourSetStore().SIZE_STATIC_BIT_TAB) {
         previous();
     }
 
@@ -86,7 +87,7 @@ size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
     if (cr != nullptr && cr->nbbloc != 1) {
         *p++ = '\t';
         for (int32_t j = 0; j < cr->nbbloc - 1; ++j) {
-            p = appendDecimal(p, code2Sauts[r][j]);
+            p = appendDecimal(p, spacerCodes().code2Sauts[r][j]);
             *p++ = ' ';
         }
     }
@@ -116,7 +117,7 @@ struct StrandLineEnds {
 // its strand.
 template <typename Cursor, bool Strands>
 int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r, int32_t span) {
-    const ListePositions* l = Liste_positions_fin;
+    const ListePositions* l = treeState().Liste_positions_fin;
     int32_t c = leaf->dernier_indice;
     // An empty chain is -1 in the leaf; FIN_CHAINE is accepted as well.
     if (c == FIN_CHAINE || !validCell(l, c)) return 0;
@@ -160,8 +161,8 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
 
 template <typename Cursor>
 int32_t printLeaf(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* cr, int32_t r, int32_t span) {
-    return strandPairs ? printChain<Cursor, true>(flot, leaf, d, cr, r, span)
-                       : printChain<Cursor, false>(flot, leaf, d, cr, r, span);
+    return strandState().strandPairs ? printChain<Cursor, true>(flot, leaf, d, cr, r, span)
+                                     : printChain<Cursor, false>(flot, leaf, d, cr, r, span);
 }
 
 }  // namespace

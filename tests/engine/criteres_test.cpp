@@ -55,9 +55,9 @@ int rowCount(const Criteres& cr) {
 }
 
 void freeCode2Sauts(int rows) {
-    for (int r = 0; r < rows; r++) free(code2Sauts[r]);
-    free(code2Sauts);
-    code2Sauts = nullptr;
+    for (int r = 0; r < rows; r++) free(spacerCodes().code2Sauts[r]);
+    free(spacerCodes().code2Sauts);
+    spacerCodes().code2Sauts = nullptr;
 }
 
 // Builds the table, returns its rows and what initTabSauts wrote on standard output.
@@ -67,7 +67,8 @@ std::vector<std::vector<int>> buildTable(Criteres& cr, std::string* out) {
     *out = ::testing::internal::GetCapturedStdout();
     int rows = rowCount(cr);
     std::vector<std::vector<int>> table;
-    for (int r = 0; r < rows; r++) table.emplace_back(code2Sauts[r], code2Sauts[r] + cr.nbbloc - 1);
+    for (int r = 0; r < rows; r++)
+        table.emplace_back(spacerCodes().code2Sauts[r], spacerCodes().code2Sauts[r] + cr.nbbloc - 1);
     freeCode2Sauts(rows);
     return table;
 }
@@ -99,16 +100,17 @@ class CompoPal : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* names[] = {"A", "C", "G", "T", "AG", "*"};
-        nbSymbMod = 6;
-        for (int m = 0; m < nbSymbMod; m++) nummod2str[m] = strdup(names[m]);
-        nummod2str[nbSymbMod] = strdup("_");
+        alphabetTables().nbSymbMod = 6;
+        for (int m = 0; m < alphabetTables().nbSymbMod; m++)
+            alphabetTables().nummod2str[m] = strdup(names[m]);
+        alphabetTables().nummod2str[alphabetTables().nbSymbMod] = strdup("_");
     }
     void TearDown() override {
-        for (int m = 0; m <= nbSymbMod; m++) {
-            free(nummod2str[m]);
-            nummod2str[m] = nullptr;
+        for (int m = 0; m <= alphabetTables().nbSymbMod; m++) {
+            free(alphabetTables().nummod2str[m]);
+            alphabetTables().nummod2str[m] = nullptr;
         }
-        nbSymbMod = 0;
+        alphabetTables().nbSymbMod = 0;
     }
     // Runs setCompoPal on the tail and returns its standard error.
     static std::string run(Criteres& cr, std::vector<std::string> tail) {
@@ -336,11 +338,11 @@ TEST_F(CompoPal, EmptyTailLeavesNoLimit) {
     EXPECT_EQ(run(r.cr, {}), "");
     EXPECT_EQ(r.cr.flagcompo, 0);
     EXPECT_EQ(r.cr.flagpal, 0);
-    for (int m = 0; m < nbSymbMod; m++) EXPECT_EQ(r.cr.compo[m], -1);
+    for (int m = 0; m < alphabetTables().nbSymbMod; m++) EXPECT_EQ(r.cr.compo[m], -1);
     for (int b = 0; b < 3; b++) {
         EXPECT_EQ(r.cr.flagcompobloc[b], 0);
         EXPECT_EQ(r.cr.palbloc[b], -1);
-        for (int m = 0; m < nbSymbMod; m++) EXPECT_EQ(r.cr.compobloc[b][m], -1);
+        for (int m = 0; m < alphabetTables().nbSymbMod; m++) EXPECT_EQ(r.cr.compobloc[b][m], -1);
     }
 }
 

@@ -209,8 +209,8 @@ TEST(PileOcc, TransferMovesEverythingAndEmptiesTheSource) {
 }
 
 TEST(PileOcc, InitialOccurrenceStandsAtTheRoot) {
-    const int saved = carseq2num['$'];
-    carseq2num['$'] = 4;
+    const int saved = alphabetTables().carseq2num['$'];
+    alphabetTables().carseq2num['$'] = 4;
     OwnedStack s;
     ajouteInitOcc2Pile(s.p, fakeNode(3));
     const Occ& o = s.p->occ[1];
@@ -221,7 +221,7 @@ TEST(PileOcc, InitialOccurrenceStandsAtTheRoot) {
     EXPECT_EQ(o.longsaut, 0);
     EXPECT_EQ(o.codesaut, 0);
     EXPECT_EQ(o.lettre, 4);
-    carseq2num['$'] = saved;
+    alphabetTables().carseq2num['$'] = saved;
 }
 
 // Suffix tree of the one text "ACA$" built by hand (letters A=0, C=1, $=2):
@@ -248,10 +248,10 @@ class OccurrenceWalks : public testing::Test {
 
     void SetUp() override {
         Init_All("AC$", 0, 1);
-        savedNbSymbSeq = nbSymbSeq;
-        nbSymbSeq = 2;
-        Sequence[0] = text0;
-        Liste_positions_fin = Alloc_ListePositions(10);
+        savedNbSymbSeq = alphabetTables().nbSymbSeq;
+        alphabetTables().nbSymbSeq = 2;
+        treeState().Sequence[0] = text0;
+        treeState().Liste_positions_fin = Alloc_ListePositions(10);
         root = Alloc_Noeud();
         nodeA = Alloc_Noeud();
         nodeA->fin = 1;
@@ -262,16 +262,16 @@ class OccurrenceWalks : public testing::Test {
         Ajoute_Fils_Au_Noeud(root, leaf(3, 4));
         single.nbbloc = 1;
         twoBoxes.nbbloc = 2;
-        savedCode2Sauts = code2Sauts;
-        code2Sauts = rows;
+        savedCode2Sauts = spacerCodes().code2Sauts;
+        spacerCodes().code2Sauts = rows;
     }
 
     void TearDown() override {
-        code2Sauts = savedCode2Sauts;
-        nbSymbSeq = savedNbSymbSeq;
+        spacerCodes().code2Sauts = savedCode2Sauts;
+        alphabetTables().nbSymbSeq = savedNbSymbSeq;
         Free_Arbre();
-        Free_ListePositions(Liste_positions_fin);
-        Liste_positions_fin = nullptr;
+        Free_ListePositions(treeState().Liste_positions_fin);
+        treeState().Liste_positions_fin = nullptr;
     }
 
     template <typename Write>

@@ -47,7 +47,7 @@ class SpellEngine : public testing::Test {
     // as an upper bound.
     std::string spell(int window, int32_t nodeCount = 0, int threads = 1) {
         const int n = static_cast<int>(texts.size());
-        Init_All(alphSeq, 0, n);
+        Init_All(alphabetTables().alphSeq, 0, n);
         Noeud* root = Construction_Arbre(texts[0], window);
         for (int i = 1; i < n; ++i) root = AjouteSequence(root, texts[i], window);
         UpdateBit_TabForAllTree(root);
@@ -67,28 +67,28 @@ class SpellEngine : public testing::Test {
         if (record == nullptr || isFeuille(record)) return;
         auto* node = static_cast<Noeud*>(record);
         node->nb_seq = count;
-        for (int32_t k = 0; k < ALPHA_CARD; ++k) setNodeCounts(node->fils[k], count);
+        for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) setNodeCounts(node->fils[k], count);
     }
 
     void releaseTree() {
         Free_Arbre();
-        Free_ListePositions(Liste_positions_fin);
-        Liste_positions_fin = nullptr;
+        Free_ListePositions(treeState().Liste_positions_fin);
+        treeState().Liste_positions_fin = nullptr;
         Free_All_Liste_Cell();
-        if (cr.nbbloc < 2 || code2Sauts == nullptr) return;
+        if (cr.nbbloc < 2 || spacerCodes().code2Sauts == nullptr) return;
         int rows = 1;
         for (int b = 0; b + 1 < cr.nbbloc; ++b) rows *= cr.sauts[b].max - cr.sauts[b].min + 1;
-        for (int r = 0; r < rows; ++r) free(code2Sauts[r]);
-        free(code2Sauts);
-        code2Sauts = nullptr;
+        for (int r = 0; r < rows; ++r) free(spacerCodes().code2Sauts[r]);
+        free(spacerCodes().code2Sauts);
+        spacerCodes().code2Sauts = nullptr;
     }
 
     void TearDown() override {
         for (char* t : texts) free(t);
-        for (int m = 0; m <= nbSymbMod; ++m) {
-            free(nummod2str[m]);
-            nummod2str[m] = nullptr;
-            if (m < nbSymbMod) free(alphMod[m]);
+        for (int m = 0; m <= alphabetTables().nbSymbMod; ++m) {
+            free(alphabetTables().nummod2str[m]);
+            alphabetTables().nummod2str[m] = nullptr;
+            if (m < alphabetTables().nbSymbMod) free(alphabetTables().alphMod[m]);
         }
         for (int b = 0; b < cr.nbbloc; ++b) free(cr.compobloc[b]);
         for (void* p :

@@ -55,11 +55,11 @@ TEST(SpacerTableDelta, SameTableInBothBuilds) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\n\n");
     const int expected[6][2] = {{2, 0}, {2, 1}, {3, 0}, {3, 1}, {4, 0}, {4, 1}};
     for (int r = 0; r < 6; r++) {
-        EXPECT_EQ(code2Sauts[r][0], expected[r][0]);
-        EXPECT_EQ(code2Sauts[r][1], expected[r][1]);
-        free(code2Sauts[r]);
+        EXPECT_EQ(spacerCodes().code2Sauts[r][0], expected[r][0]);
+        EXPECT_EQ(spacerCodes().code2Sauts[r][1], expected[r][1]);
+        free(spacerCodes().code2Sauts[r]);
     }
-    free(code2Sauts);
-    code2Sauts = nullptr;
+    free(spacerCodes().code2Sauts);
+    spacerCodes().code2Sauts = nullptr;
     freeRecord(cr);
 }

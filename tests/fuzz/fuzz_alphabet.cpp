@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         char* alphabet = chargeAlphabet(f, texts.data(), static_cast<int>(texts.size()));
         if (alphabet == nullptr) return;
         transAlphMod(size > 0 && (data[0] & 1));
-        for (int m = 0; m < nbSymbMod; m++)
-            if (str2nummod(nummod2str[m]) < 0) abort();  // every display name is found again
+        for (int m = 0; m < alphabetTables().nbSymbMod; m++)
+            if (str2nummod(alphabetTables().nummod2str[m]) < 0) abort();  // every display name is found again
     });
     fclose(f);
     return 0;

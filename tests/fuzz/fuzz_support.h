@@ -79,7 +79,7 @@ inline void quietStdout() {
 
 // The alphabet globals keep the joker between loads; a new input starts without one.
 inline void resetAlphabet() {
-    numJOKER = -1;
+    alphabetTables().numJOKER = -1;
     initAlphabet();
 }
 

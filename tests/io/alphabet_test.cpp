@@ -27,17 +27,17 @@ namespace {
 
 void resetAlphabetGlobals() {
     for (int i = 0; i < kAlphabetSlots; i++) {
-        free(nummod2str[i]);
-        nummod2str[i] = nullptr;
-        free(alphMod[i]);
-        alphMod[i] = nullptr;
-        comp[i] = 0;
+        free(alphabetTables().nummod2str[i]);
+        alphabetTables().nummod2str[i] = nullptr;
+        free(alphabetTables().alphMod[i]);
+        alphabetTables().alphMod[i] = nullptr;
+        alphabetTables().comp[i] = 0;
     }
-    nbSymbSeq = 0;
-    nbSymbMod = 0;
-    type = 0;
-    numJOKER = -1;
-    numSAUT = -1;
+    alphabetTables().nbSymbSeq = 0;
+    alphabetTables().nbSymbMod = 0;
+    alphabetTables().type = 0;
+    alphabetTables().numJOKER = -1;
+    alphabetTables().numSAUT = -1;
     initAlphabet();
 }
 
@@ -93,14 +93,14 @@ std::string translate(unsigned char pal) {
 
 std::vector<std::string> names() {
     std::vector<std::string> v;
-    for (int i = 0; i <= nbSymbMod; i++) v.push_back(nummod2str[i]);
+    for (int i = 0; i <= alphabetTables().nbSymbMod; i++) v.push_back(alphabetTables().nummod2str[i]);
     return v;
 }
 
 std::vector<int> accepted(int m) {
     std::vector<int> v;
     for (int k = 0; k < kAlphabetSlots; k++)
-        if (TabSymb[m][k]) v.push_back(k);
+        if (alphabetTables().TabSymb[m][k]) v.push_back(k);
     return v;
 }
 
@@ -123,17 +123,17 @@ using TranslationDeathTest = Alphabet;
 // ---- initAlphabet ----
 
 TEST_F(Alphabet, InitAlphabetEmptiesTheTablesButKeepsJokerAndSpacer) {
-    carseq2num[65] = 3;
-    TabSymb[2][5] = 1;
-    alphSeq[0] = 'Z';
-    numJOKER = 4;
-    numSAUT = 7;
+    alphabetTables().carseq2num[65] = 3;
+    alphabetTables().TabSymb[2][5] = 1;
+    alphabetTables().alphSeq[0] = 'Z';
+    alphabetTables().numJOKER = 4;
+    alphabetTables().numSAUT = 7;
     initAlphabet();
-    for (int i = 0; i < kAlphabetSlots; i++) EXPECT_EQ(carseq2num[i], -1) << i;
-    EXPECT_EQ(TabSymb[2][5], 0);
-    EXPECT_STREQ(alphSeq, "");
-    EXPECT_EQ(numJOKER, 4);
-    EXPECT_EQ(numSAUT, 7);
+    for (int i = 0; i < kAlphabetSlots; i++) EXPECT_EQ(alphabetTables().carseq2num[i], -1) << i;
+    EXPECT_EQ(alphabetTables().TabSymb[2][5], 0);
+    EXPECT_STREQ(alphabetTables().alphSeq, "");
+    EXPECT_EQ(alphabetTables().numJOKER, 4);
+    EXPECT_EQ(alphabetTables().numSAUT, 7);
 }
 
 // ---- text checking and text alphabet ----
@@ -142,30 +142,30 @@ TEST_F(Alphabet, TextAlphabetOfTwoTexts) {
     Texts t{"acgt$", "AGGA$"};
     Loaded l = load(t, kNucl + "A\nC\nG\nT\n");
     EXPECT_EQ(l.result, "ACGT$");
-    EXPECT_STREQ(alphSeq, "ACGT$");
-    EXPECT_EQ(nbSymbSeq, 4);
+    EXPECT_STREQ(alphabetTables().alphSeq, "ACGT$");
+    EXPECT_EQ(alphabetTables().nbSymbSeq, 4);
     EXPECT_EQ(t[0], "ACGT$");
     EXPECT_EQ(t[1], "AGGA$");
     EXPECT_EQ(l.out, "\n** Text alphabet: ACGT$ (4 symbols + terminator) **\n");
     EXPECT_EQ(l.err, kTypeNucl + "Models alphabet's size: 4\n");
     for (int c = 0; c < kAlphabetSlots; c++) {
         int expected = c == 'A' ? 0 : c == 'C' ? 1 : c == 'G' ? 2 : c == 'T' ? 3 : c == '$' ? 4 : -1;
-        EXPECT_EQ(carseq2num[c], expected) << c;
+        EXPECT_EQ(alphabetTables().carseq2num[c], expected) << c;
     }
     for (int m = 0; m < 4; m++) EXPECT_EQ(accepted(m), std::vector<int>{m}) << m;
-    EXPECT_EQ(nbSymbMod, 4);
-    EXPECT_EQ(numSAUT, 4);
-    EXPECT_EQ(numJOKER, -1);
+    EXPECT_EQ(alphabetTables().nbSymbMod, 4);
+    EXPECT_EQ(alphabetTables().numSAUT, 4);
+    EXPECT_EQ(alphabetTables().numJOKER, -1);
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "C", "G", "T", "_"}));
-    EXPECT_EQ(type, 0);
+    EXPECT_EQ(alphabetTables().type, 0);
 }
 
 TEST_F(Alphabet, HyphensWarnAndBecomeTheFirstTextSymbol) {
     Texts t{"ac-gt$", "AG-G-A$"};
     Loaded l = load(t, kNucl + "A\nC\nG\nT\n");
-    EXPECT_STREQ(alphSeq, "-ACGT$");
-    EXPECT_EQ(carseq2num[static_cast<int>('-')], 0);
-    EXPECT_EQ(carseq2num[static_cast<int>('$')], 5);
+    EXPECT_STREQ(alphabetTables().alphSeq, "-ACGT$");
+    EXPECT_EQ(alphabetTables().carseq2num[static_cast<int>('-')], 0);
+    EXPECT_EQ(alphabetTables().carseq2num[static_cast<int>('$')], 5);
     EXPECT_EQ(t[0], "AC-GT$");
     EXPECT_EQ(l.out, "\n** Text alphabet: -ACGT$ (5 symbols + terminator) **\n");
     EXPECT_EQ(l.err,
@@ -179,8 +179,8 @@ TEST_F(Alphabet, HyphensWarnAndBecomeTheFirstTextSymbol) {
 TEST_F(Alphabet, SpaceDigitsAndPunctuationAreTextSymbols) {
     Texts t{"a 9z.$"};
     Loaded l = load(t, "Protein\nA\n");
-    EXPECT_STREQ(alphSeq, " .9AZ$");
-    EXPECT_EQ(nbSymbSeq, 5);
+    EXPECT_STREQ(alphabetTables().alphSeq, " .9AZ$");
+    EXPECT_EQ(alphabetTables().nbSymbSeq, 5);
     EXPECT_EQ(t[0], "A 9Z.$");
     EXPECT_EQ(l.err,
               "> Warning: Seq 0 Pos 1 Non alphanumeric character ' '\n"
@@ -196,7 +196,7 @@ TEST_F(Alphabet, SpaceDigitsAndPunctuationAreTextSymbols) {
 TEST_F(Alphabet, CheckStopsAtTheFirstDollar) {
     Texts t{"AC$x*_\t$", "G$"};
     Loaded l = load(t, kNucl + "A\nC\nG\n");
-    EXPECT_STREQ(alphSeq, "ACG$");
+    EXPECT_STREQ(alphabetTables().alphSeq, "ACG$");
     EXPECT_EQ(t[0], std::string("AC$x*_\t$"));  // nothing after the first $ is touched
     EXPECT_EQ(l.err, kTypeNucl + "Models alphabet's size: 3\n");
 }
@@ -204,9 +204,9 @@ TEST_F(Alphabet, CheckStopsAtTheFirstDollar) {
 TEST_F(Alphabet, EmptyTextsGiveAnEmptyTextAlphabet) {
     Texts t{"$", "$"};
     Loaded l = load(t, kNucl + "A\n");
-    EXPECT_STREQ(alphSeq, "$");
-    EXPECT_EQ(nbSymbSeq, 0);
-    EXPECT_EQ(carseq2num[static_cast<int>('$')], 0);
+    EXPECT_STREQ(alphabetTables().alphSeq, "$");
+    EXPECT_EQ(alphabetTables().nbSymbSeq, 0);
+    EXPECT_EQ(alphabetTables().carseq2num[static_cast<int>('$')], 0);
     EXPECT_EQ(l.out, "\n** Text alphabet: $ (0 symbols + terminator) **\n");
     EXPECT_TRUE(accepted(0).empty());
 }
@@ -269,7 +269,7 @@ TEST_F(Alphabet, HeaderGivesTheType) {
         resetAlphabetGlobals();
         Texts t{"A$"};
         Loaded l = load(t, std::string(c.header) + "A\n");
-        EXPECT_EQ(type, c.type) << c.header;
+        EXPECT_EQ(alphabetTables().type, c.type) << c.header;
         EXPECT_EQ(l.err, std::string(c.message) + "Models alphabet's size: 1\n") << c.header;
     }
 }
@@ -277,9 +277,9 @@ TEST_F(Alphabet, HeaderGivesTheType) {
 TEST_F(Alphabet, EmptyFileHasTypeUnknownAndNoSymbol) {
     Texts t{"AC$"};
     Loaded l = load(t, "");
-    EXPECT_EQ(type, 2);
-    EXPECT_EQ(nbSymbMod, 0);
-    EXPECT_EQ(numSAUT, 0);
+    EXPECT_EQ(alphabetTables().type, 2);
+    EXPECT_EQ(alphabetTables().nbSymbMod, 0);
+    EXPECT_EQ(alphabetTables().numSAUT, 0);
     EXPECT_EQ(l.err,
               "** Models alphabet: unknown **\nModels alphabet's size: 0\n"
               "> Warning: text symbol 'A' is not recognized by any models symbol.\n"
@@ -289,9 +289,9 @@ TEST_F(Alphabet, EmptyFileHasTypeUnknownAndNoSymbol) {
 TEST_F(Alphabet, HeaderAloneDeclaresNoSymbol) {
     Texts t{"ACG$"};
     Loaded l = load(t, kNucl);
-    EXPECT_EQ(nbSymbMod, 0);
-    EXPECT_EQ(numSAUT, 0);
-    EXPECT_STREQ(nummod2str[0], "_");
+    EXPECT_EQ(alphabetTables().nbSymbMod, 0);
+    EXPECT_EQ(alphabetTables().numSAUT, 0);
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "_");
     EXPECT_EQ(l.err, kTypeNucl + "Models alphabet's size: 0\n" +
                          "> Warning: text symbol 'A' is not recognized by any models symbol.\n"
                          "> Warning: text symbol 'C' is not recognized by any models symbol.\n"
@@ -302,9 +302,9 @@ TEST_F(Alphabet, SymbolLineAcceptsItsLettersCaseInsensitively) {
     Texts t{"ACGT$"};
     Loaded l = load(t, kNucl + "ag\nT\n");
     EXPECT_EQ(accepted(0), (std::vector<int>{0, 2}));
-    EXPECT_STREQ(nummod2str[0], "AG");
-    EXPECT_STREQ(alphMod[0], "ag\n");
-    EXPECT_STREQ(alphMod[1], "T\n");
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "AG");
+    EXPECT_STREQ(alphabetTables().alphMod[0], "ag\n");
+    EXPECT_STREQ(alphabetTables().alphMod[1], "T\n");
     EXPECT_EQ(l.err, kTypeNucl + "Models alphabet's size: 2\n" +
                          "> Warning: text symbol 'C' is not recognized by any models symbol.\n");
 }
@@ -313,7 +313,7 @@ TEST_F(Alphabet, OrderAndRepetitionChangeTheNameNotTheSet) {
     Texts t{"ACGT$"};
     load(t, kNucl + "GAg\n");
     EXPECT_EQ(accepted(0), (std::vector<int>{0, 2}));
-    EXPECT_STREQ(nummod2str[0], "GAG");
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "GAG");
 }
 
 TEST_F(Alphabet, LetterAbsentFromTheSequencesSetsNothingAndSaysNothing) {
@@ -321,23 +321,23 @@ TEST_F(Alphabet, LetterAbsentFromTheSequencesSetsNothingAndSaysNothing) {
     Loaded l = load(t, kNucl + "AZ\nC\nQ\n");
     EXPECT_EQ(accepted(0), std::vector<int>{0});
     EXPECT_TRUE(accepted(2).empty());
-    EXPECT_STREQ(nummod2str[2], "Q");
+    EXPECT_STREQ(alphabetTables().nummod2str[2], "Q");
     EXPECT_EQ(l.err, kTypeNucl + "Models alphabet's size: 3\n");
 }
 
 TEST_F(Alphabet, EmptyLinesAreSkippedWithoutUsingANumber) {
     Texts t{"ACG$"};
     load(t, kNucl + "\nA\n\n\nC\n\nG\n\n");
-    EXPECT_EQ(nbSymbMod, 3);
+    EXPECT_EQ(alphabetTables().nbSymbMod, 3);
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "C", "G", "_"}));
 }
 
 TEST_F(Alphabet, LastLineMayLackItsLineFeed) {
     Texts t{"AC$"};
     load(t, kNucl + "A\nC");
-    EXPECT_EQ(nbSymbMod, 2);
-    EXPECT_STREQ(nummod2str[1], "C");
-    EXPECT_STREQ(alphMod[1], "C");
+    EXPECT_EQ(alphabetTables().nbSymbMod, 2);
+    EXPECT_STREQ(alphabetTables().nummod2str[1], "C");
+    EXPECT_STREQ(alphabetTables().alphMod[1], "C");
     EXPECT_EQ(accepted(1), std::vector<int>{1});
 }
 
@@ -345,10 +345,10 @@ TEST_F(Alphabet, LastLineMayLackItsLineFeed) {
 TEST_F(Alphabet, JokerAcceptsEveryTextSymbolAndSilencesCoverage) {
     Texts t{"AC-GT$"};
     Loaded l = load(t, kNucl + "A\n*\nC\n");
-    EXPECT_EQ(numJOKER, 1);
+    EXPECT_EQ(alphabetTables().numJOKER, 1);
     EXPECT_EQ(accepted(1), (std::vector<int>{0, 1, 2, 3, 4}));  // not the terminator, number 5
-    EXPECT_STREQ(nummod2str[1], "*");
-    EXPECT_STREQ(alphMod[1], "*\n");
+    EXPECT_STREQ(alphabetTables().nummod2str[1], "*");
+    EXPECT_STREQ(alphabetTables().alphMod[1], "*\n");
     EXPECT_EQ(l.err, "> Warning: Seq 0 Pos 2 Non alphanumeric character '-'\n" + kTypeNucl + kJokerWarning +
                          "Models alphabet's size: 3\n");
 }
@@ -356,7 +356,7 @@ TEST_F(Alphabet, JokerAcceptsEveryTextSymbolAndSilencesCoverage) {
 TEST_F(Alphabet, JokerAsTheLastLineWithoutLineFeed) {
     Texts t{"AC$"};
     load(t, kNucl + "A\n*");
-    EXPECT_EQ(numJOKER, 1);
+    EXPECT_EQ(alphabetTables().numJOKER, 1);
     EXPECT_EQ(accepted(1), (std::vector<int>{0, 1}));
 }
 
@@ -365,8 +365,8 @@ TEST_F(Alphabet, PunctuationInASymbolLineWarnsAndIsAccepted) {
     Loaded l = load(t, kNucl + "A-\nc.\n");
     EXPECT_EQ(accepted(0), (std::vector<int>{0, 1}));  // '-' is text symbol 0, 'A' 1
     EXPECT_EQ(accepted(1), std::vector<int>{2});
-    EXPECT_STREQ(nummod2str[0], "A-");
-    EXPECT_STREQ(nummod2str[1], "C.");
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "A-");
+    EXPECT_STREQ(alphabetTables().nummod2str[1], "C.");
     EXPECT_EQ(l.err, "> Warning: Seq 0 Pos 1 Non alphanumeric character '-'\n" + kTypeNucl +
                          "Warning: Non alphanumeric character '-' in the alphabet file\n"
                          "Warning: Non alphanumeric character '.' in the alphabet file\n"
@@ -377,7 +377,7 @@ TEST_F(Alphabet, DigitsInASymbolLine) {
     Texts t{"A1$"};
     Loaded l = load(t, "other\n1a\n");
     EXPECT_EQ(accepted(0), (std::vector<int>{0, 1}));
-    EXPECT_STREQ(nummod2str[0], "1A");
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "1A");
     EXPECT_EQ(l.err, "** Models alphabet: unknown **\nModels alphabet's size: 1\n");
 }
 
@@ -385,31 +385,33 @@ TEST_F(Alphabet, TerminatorColumnAndColumnsBeyondStayEmpty) {
     Texts t{"ACGT$"};
     load(t, kNucl + "ACGT\n*\n");
     for (int m = 0; m < 2; m++)
-        for (int k = nbSymbSeq; k < kAlphabetSlots; k++) EXPECT_EQ(TabSymb[m][k], 0) << m << " " << k;
-    for (int k = 0; k < kAlphabetSlots; k++) EXPECT_EQ(TabSymb[numSAUT][k], 0);
+        for (int k = alphabetTables().nbSymbSeq; k < kAlphabetSlots; k++)
+            EXPECT_EQ(alphabetTables().TabSymb[m][k], 0) << m << " " << k;
+    for (int k = 0; k < kAlphabetSlots; k++)
+        EXPECT_EQ(alphabetTables().TabSymb[alphabetTables().numSAUT][k], 0);
 }
 
 TEST_F(Alphabet, NamesHaveRoomForBrackets) {
     Texts t{"ACGT$"};
     load(t, kNucl + "ACGT\n");
     // The translation rewrites the name in place as "[ACGT]".
-    strcpy(nummod2str[0], "[ACGT]");
-    EXPECT_STREQ(nummod2str[0], "[ACGT]");
+    strcpy(alphabetTables().nummod2str[0], "[ACGT]");
+    EXPECT_STREQ(alphabetTables().nummod2str[0], "[ACGT]");
 }
 
 TEST_F(Alphabet, LinesLongerThan511CharactersComeInPieces) {
     Texts t{"AC$"};
     load(t, kNucl + std::string(600, 'a') + "\nC\n");
-    EXPECT_EQ(nbSymbMod, 3);
-    EXPECT_EQ(std::string(nummod2str[0]), std::string(511, 'A'));
-    EXPECT_EQ(std::string(nummod2str[1]), std::string(89, 'A'));
-    EXPECT_EQ(std::string(alphMod[1]), std::string(89, 'a') + "\n");
-    EXPECT_STREQ(nummod2str[2], "C");
+    EXPECT_EQ(alphabetTables().nbSymbMod, 3);
+    EXPECT_EQ(std::string(alphabetTables().nummod2str[0]), std::string(511, 'A'));
+    EXPECT_EQ(std::string(alphabetTables().nummod2str[1]), std::string(89, 'A'));
+    EXPECT_EQ(std::string(alphabetTables().alphMod[1]), std::string(89, 'a') + "\n");
+    EXPECT_STREQ(alphabetTables().nummod2str[2], "C");
     // A line of exactly 511 characters leaves its line feed as an empty piece, which is skipped.
     resetAlphabetGlobals();
     load(t, kNucl + std::string(511, 'C') + "\nA\n");
-    EXPECT_EQ(nbSymbMod, 2);
-    EXPECT_STREQ(nummod2str[1], "A");
+    EXPECT_EQ(alphabetTables().nbSymbMod, 2);
+    EXPECT_STREQ(alphabetTables().nummod2str[1], "A");
 }
 
 TEST_F(Alphabet, At126SymbolsTheSpacerTakesTheLastSlot) {
@@ -417,9 +419,9 @@ TEST_F(Alphabet, At126SymbolsTheSpacerTakesTheLastSlot) {
     std::string file = kNucl;
     for (int i = 0; i < kMaxModelsSymbols; i++) file += "A\n";
     load(t, file);
-    EXPECT_EQ(nbSymbMod, 126);
-    EXPECT_EQ(numSAUT, 126);
-    EXPECT_STREQ(nummod2str[126], "_");
+    EXPECT_EQ(alphabetTables().nbSymbMod, 126);
+    EXPECT_EQ(alphabetTables().numSAUT, 126);
+    EXPECT_STREQ(alphabetTables().nummod2str[126], "_");
 }
 
 TEST_F(AlphabetDeathTest, MoreThan126SymbolsAreRefused) {
@@ -504,15 +506,16 @@ TEST_F(Translation, NucleotideLinesGetOneLetterCodes) {
     load(t, kNucl + "A\nC\nG\nT\nAG\nCT\n*\n");
     EXPECT_EQ(translate(0), "Symbol AG ->> R\nSymbol CT ->> Y\nSymbol '*' ->> N\n");
     EXPECT_EQ(names(), (std::vector<std::string>{"A", "C", "G", "T", "R", "Y", "N", "_"}));
-    for (int m = 0; m < kAlphabetSlots; m++) EXPECT_EQ(comp[m], 0);  // no palindromic option
+    for (int m = 0; m < kAlphabetSlots; m++) EXPECT_EQ(alphabetTables().comp[m], 0);  // no palindromic option
 }
 
 TEST_F(Translation, NucleotideComplementsWithThePalindromicOption) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nC\nG\nT\nag\nCT\n*\n");
     EXPECT_EQ(translate(1), "Symbol AG ->> R\nSymbol CT ->> Y\nSymbol '*' ->> N\n");
-    EXPECT_EQ(std::vector<int>(comp, comp + 7), (std::vector<int>{3, 2, 1, 0, 5, 4, 6}));
-    EXPECT_EQ(comp[7], 0);  // the spacer symbol's entry is never set
+    EXPECT_EQ(std::vector<int>(alphabetTables().comp, alphabetTables().comp + 7),
+              (std::vector<int>{3, 2, 1, 0, 5, 4, 6}));
+    EXPECT_EQ(alphabetTables().comp[7], 0);  // the spacer symbol's entry is never set
 }
 
 TEST_F(Translation, NucleotidePatternsAreSameLetterTests) {
@@ -634,15 +637,15 @@ TEST_F(Translation, AAndTAloneAreEnough) {
     Texts t{"AT$"};
     load(t, kNucl + "T\nA\n");
     EXPECT_EQ(translate(1), "");
-    EXPECT_EQ(comp[0], 1);
-    EXPECT_EQ(comp[1], 0);
+    EXPECT_EQ(alphabetTables().comp[0], 1);
+    EXPECT_EQ(alphabetTables().comp[1], 0);
 }
 
 TEST_F(Translation, JokerAloneIsItsOwnComplement) {
     Texts t{"AT$"};
     load(t, kNucl + "*\n");
     EXPECT_EQ(translate(1), "Symbol '*' ->> N\n");
-    EXPECT_EQ(comp[0], 0);
+    EXPECT_EQ(alphabetTables().comp[0], 0);
 }
 
 TEST_F(TranslationDeathTest, BracketedSymbolHasNoComplement) {
@@ -664,13 +667,13 @@ TEST_F(TranslationDeathTest, LineNHasNoComplement) {
 TEST_F(Translation, ChercheCompPairsBothWaysOrDoesNothing) {
     Texts t{"ACGT$"};
     load(t, kNucl + "A\nC\nG\nT\n");
-    for (int m = 0; m < 4; m++) comp[m] = -1;
+    for (int m = 0; m < 4; m++) alphabetTables().comp[m] = -1;
     chercheComp("C", "G");
-    EXPECT_EQ(comp[1], 2);
-    EXPECT_EQ(comp[2], 1);
+    EXPECT_EQ(alphabetTables().comp[1], 2);
+    EXPECT_EQ(alphabetTables().comp[2], 1);
     chercheComp("R", "Y");  // neither present
-    EXPECT_EQ(comp[0], -1);
-    EXPECT_EQ(comp[3], -1);
+    EXPECT_EQ(alphabetTables().comp[0], -1);
+    EXPECT_EQ(alphabetTables().comp[3], -1);
 }
 
 TEST_F(TranslationDeathTest, ChercheCompWithOneOfThePair) {

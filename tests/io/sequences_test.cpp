@@ -46,10 +46,10 @@ using LoadTest = TempDirTest;
 TEST_F(LoadTest, TextsCarryTheTerminatorAndLengthsAddUp) {
     LoadedSequences loaded = load(">s1 first\nacgt\nAC\n>s2\n\nNN ac\n>empty\n>s4\nT\n");
     ASSERT_EQ(loaded.count, 4);
-    EXPECT_STREQ(text[0], "acgtAC$");
-    EXPECT_STREQ(text[1], "NN ac$");
-    EXPECT_STREQ(text[2], "$");
-    EXPECT_STREQ(text[3], "T$");
+    EXPECT_STREQ(sequenceTexts().text[0], "acgtAC$");
+    EXPECT_STREQ(sequenceTexts().text[1], "NN ac$");
+    EXPECT_STREQ(sequenceTexts().text[2], "$");
+    EXPECT_STREQ(sequenceTexts().text[3], "T$");
     EXPECT_EQ(loaded.totalLength, 6 + 5 + 0 + 1);
     EXPECT_EQ(loaded.longest, 6);
     EXPECT_EQ(loaded.capacity, 500);
@@ -57,7 +57,7 @@ TEST_F(LoadTest, TextsCarryTheTerminatorAndLengthsAddUp) {
     EXPECT_STREQ(loaded.records[1]->name, "s2");
     freeFastaRecords(loaded);
     EXPECT_EQ(loaded.records, nullptr);
-    EXPECT_STREQ(text[3], "T$") << "the texts outlive the records";
+    EXPECT_STREQ(sequenceTexts().text[3], "T$") << "the texts outlive the records";
 }
 
 TEST_F(LoadTest, EmptyFileAndFileWithoutHeaderLoadNothing) {
@@ -83,7 +83,7 @@ TEST_F(LoadTest, ArraysDoubleWhenFull) {
         // Every entry landed in its own slot, in file order.
         for (int k : {0, c.entries / 2, c.entries - 1}) {
             std::string want = "AC" + std::string(k % 7, 'G') + "$";
-            EXPECT_STREQ(text[k], want.c_str()) << k;
+            EXPECT_STREQ(sequenceTexts().text[k], want.c_str()) << k;
             EXPECT_EQ(loaded.records[k]->name, "e" + std::to_string(k));
         }
         freeFastaRecords(loaded);

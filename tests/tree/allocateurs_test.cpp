@@ -24,8 +24,8 @@ class PoolTest : public testing::Test {
 
     static void start(int n, int letters) {
         initBitTab(n);
-        ALPHA_CARD = letters;
-        current_sequence = 0;
+        treeState().ALPHA_CARD = letters;
+        treeState().current_sequence = 0;
         Init_Allocateurs();
     }
 
@@ -37,7 +37,7 @@ class PoolTest : public testing::Test {
 };
 
 TEST_F(PoolTest, InitOpensOneEmptyPagePerPool) {
-    for (const PoolAlloc* pool : {&Noeud_Alloc, &Feuille_Alloc}) {
+    for (const PoolAlloc* pool : {&treeState().Noeud_Alloc, &treeState().Feuille_Alloc}) {
         ASSERT_NE(pool->premiere, nullptr);
         EXPECT_EQ(pool->premiere, pool->courante);
         EXPECT_EQ(pool->premiere->suivante, nullptr);
@@ -45,9 +45,10 @@ TEST_F(PoolTest, InitOpensOneEmptyPagePerPool) {
     }
     const auto page = static_cast<uint32_t>(getpagesize());
     // A node slot holds the record and its ALPHA_CARD (5) child slots.
-    EXPECT_EQ(Noeud_Alloc.premiere->nb_max, static_cast<int32_t>(page / (sizeof(Noeud) + 5 * sizeof(void*))));
-    EXPECT_EQ(Feuille_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Feuille)));
-    EXPECT_EQ(FREE_LISTE, nullptr);
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_max,
+              static_cast<int32_t>(page / (sizeof(Noeud) + 5 * sizeof(void*))));
+    EXPECT_EQ(treeState().Feuille_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Feuille)));
+    EXPECT_EQ(treeState().FREE_LISTE, nullptr);
 }
 
 TEST_F(PoolTest, AllocCellSizesThePageByRecordSize) {
@@ -65,7 +66,7 @@ TEST_F(PoolTest, AllocCellSizesThePageByRecordSize) {
 }
 
 TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
-    CelluleAlloc* first = Noeud_Alloc.premiere;
+    CelluleAlloc* first = treeState().Noeud_Alloc.premiere;
     const int32_t perPage = first->nb_max;
     std::vector<Noeud*> nodes;
     for (int32_t i = 0; i < perPage; ++i) nodes.push_back(Alloc_Noeud());
@@ -73,44 +74,44 @@ TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
         EXPECT_EQ(static_cast<void*>(nodes[i]),
                   static_cast<char*>(first->bloc) + i * (sizeof(Noeud) + 5 * sizeof(void*)));
     EXPECT_EQ(first->nb_pris, perPage);
-    EXPECT_EQ(Noeud_Alloc.courante, first);
+    EXPECT_EQ(treeState().Noeud_Alloc.courante, first);
 
     Noeud* next = Alloc_Noeud();
-    CelluleAlloc* second = Noeud_Alloc.courante;
+    CelluleAlloc* second = treeState().Noeud_Alloc.courante;
     ASSERT_NE(second, first);
     EXPECT_EQ(first->suivante, second);
     EXPECT_EQ(second->nb_pris, 1);
     EXPECT_EQ(static_cast<void*>(next), second->bloc);
-    EXPECT_EQ(Noeud_Alloc.premiere, first);
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere, first);
 }
 
 TEST_F(PoolTest, LeavesFillPagesTheSameWay) {
-    const int32_t perPage = Feuille_Alloc.premiere->nb_max;
+    const int32_t perPage = treeState().Feuille_Alloc.premiere->nb_max;
     const int total = 3 * perPage + 1;
     std::set<Feuille*> distinct;
     for (int i = 0; i < total; ++i) distinct.insert(Alloc_Feuille());
     EXPECT_EQ(static_cast<int>(distinct.size()), total);
-    EXPECT_EQ(pageCount(Feuille_Alloc), 4);
-    EXPECT_EQ(Feuille_Alloc.courante->nb_pris, 1);
-    EXPECT_EQ(pageCount(Noeud_Alloc), 1);
+    EXPECT_EQ(pageCount(treeState().Feuille_Alloc), 4);
+    EXPECT_EQ(treeState().Feuille_Alloc.courante->nb_pris, 1);
+    EXPECT_EQ(pageCount(treeState().Noeud_Alloc), 1);
 }
 
 TEST_F(PoolTest, NodeIsInitialised) {
-    current_sequence = 2;
+    treeState().current_sequence = 2;
     Noeud* n = Alloc_Noeud();
     EXPECT_EQ(n->debut, 0);
     EXPECT_EQ(n->num_seq, 2);
     EXPECT_EQ(n->fin, 0);
     EXPECT_EQ(n->lien_suffixe, nullptr);
     ASSERT_NE(n->fils, nullptr);
-    for (int k = 0; k < ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], nullptr) << k;
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], nullptr) << k;
     ASSERT_TRUE(isDynamicBitTab(n->bit_tab));
     EXPECT_EQ(nbSequenceInBitTab(n->bit_tab), 0);
     EXPECT_FALSE(isFeuille(n));
 }
 
 TEST_F(PoolTest, LeafHoldsTheCurrentSequence) {
-    current_sequence = 3;
+    treeState().current_sequence = 3;
     Feuille* f = Alloc_Feuille();
     EXPECT_TRUE(isFeuille(f));
     EXPECT_EQ(f->debut, MARQUE_FEUILLE);
@@ -135,23 +136,23 @@ TEST_F(PoolTest, ListeCellsAreRecycledLastInFirstOut) {
     b->suivant = a;
     Free_Liste(a);
     Free_Liste(b);
-    EXPECT_EQ(FREE_LISTE, b);
+    EXPECT_EQ(treeState().FREE_LISTE, b);
     Liste* again = Alloc_Liste();
     EXPECT_EQ(again, b);
     EXPECT_EQ(again->suivant, nullptr);
     EXPECT_EQ(again->feuille, nullptr);
-    EXPECT_EQ(FREE_LISTE, a);
+    EXPECT_EQ(treeState().FREE_LISTE, a);
     Liste* last = Alloc_Liste();
     EXPECT_EQ(last, a);
     EXPECT_EQ(last->feuille, nullptr);
-    EXPECT_EQ(FREE_LISTE, nullptr);
+    EXPECT_EQ(treeState().FREE_LISTE, nullptr);
     Free_Liste(again);
     Free_Liste(last);
     Free_All_Liste_Cell();
-    EXPECT_EQ(FREE_LISTE, nullptr);
+    EXPECT_EQ(treeState().FREE_LISTE, nullptr);
     Liste* fresh = Alloc_Liste();  // a new cell once the free list is empty
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(FREE_LISTE, nullptr);
+    EXPECT_EQ(treeState().FREE_LISTE, nullptr);
     Free_Liste(fresh);  // released with the store in TearDown
 }
 
@@ -160,21 +161,21 @@ TEST_F(PoolTest, FreeArbreReleasesEverything) {
         Noeud* n = Alloc_Noeud();
         // Colour sets of every size and form must be released with their records.
         for (int s = 0; s < 4; s += 1 + i % 3) addBitTabValue(&n->bit_tab, s);
-        current_sequence = i % 4;
+        treeState().current_sequence = i % 4;
         Alloc_Feuille();
     }
-    Liste_positions_fin = Alloc_ListePositions(10);
+    treeState().Liste_positions_fin = Alloc_ListePositions(10);
     Free_Liste(Alloc_Liste());
-    ASSERT_GT(pageCount(Noeud_Alloc), 1);
-    ASSERT_GT(pageCount(Feuille_Alloc), 1);
+    ASSERT_GT(pageCount(treeState().Noeud_Alloc), 1);
+    ASSERT_GT(pageCount(treeState().Feuille_Alloc), 1);
 
     Free_Arbre();
-    EXPECT_EQ(Noeud_Alloc.premiere, nullptr);
-    EXPECT_EQ(Noeud_Alloc.courante, nullptr);
-    EXPECT_EQ(Feuille_Alloc.premiere, nullptr);
-    EXPECT_EQ(Feuille_Alloc.courante, nullptr);
-    EXPECT_EQ(Liste_positions_fin, nullptr);
-    EXPECT_EQ(FREE_LISTE, nullptr);
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere, nullptr);
+    EXPECT_EQ(treeState().Noeud_Alloc.courante, nullptr);
+    EXPECT_EQ(treeState().Feuille_Alloc.premiere, nullptr);
+    EXPECT_EQ(treeState().Feuille_Alloc.courante, nullptr);
+    EXPECT_EQ(treeState().Liste_positions_fin, nullptr);
+    EXPECT_EQ(treeState().FREE_LISTE, nullptr);
     Free_Arbre();  // releasing an empty store is harmless
 }
 
@@ -184,7 +185,7 @@ TEST_F(PoolTest, RepeatedRunsStartFromFreshPages) {
     for (int run = 0; run < 20; ++run) {
         if (run % 2 == 0) Free_Arbre();
         start(3 + run, 2 + run % 7);
-        for (PoolAlloc* pool : {&Noeud_Alloc, &Feuille_Alloc}) {
+        for (PoolAlloc* pool : {&treeState().Noeud_Alloc, &treeState().Feuille_Alloc}) {
             ASSERT_NE(pool->premiere, nullptr);
             EXPECT_EQ(pool->premiere, pool->courante);
             EXPECT_EQ(pool->premiere->nb_pris, 0) << "run " << run;
@@ -192,10 +193,10 @@ TEST_F(PoolTest, RepeatedRunsStartFromFreshPages) {
         }
         for (int i = 0; i < 300; ++i) {
             Noeud* n = Alloc_Noeud();
-            n->fils[ALPHA_CARD - 1] = n;  // every slot of this run's alphabet is usable
+            n->fils[treeState().ALPHA_CARD - 1] = n;  // every slot of this run's alphabet is usable
             Alloc_Feuille();
         }
-        Liste_positions_fin = Alloc_ListePositions(5);
+        treeState().Liste_positions_fin = Alloc_ListePositions(5);
     }
 }
 
@@ -203,9 +204,9 @@ TEST_F(PoolTest, AllocationAfterReleaseOpensANewPool) {
     Free_Arbre();
     Noeud* n = Alloc_Noeud();
     Feuille* f = Alloc_Feuille();
-    ASSERT_NE(Noeud_Alloc.premiere, nullptr);
-    EXPECT_EQ(static_cast<void*>(n), Noeud_Alloc.premiere->bloc);
-    EXPECT_EQ(static_cast<void*>(f), Feuille_Alloc.premiere->bloc);
+    ASSERT_NE(treeState().Noeud_Alloc.premiere, nullptr);
+    EXPECT_EQ(static_cast<void*>(n), treeState().Noeud_Alloc.premiere->bloc);
+    EXPECT_EQ(static_cast<void*>(f), treeState().Feuille_Alloc.premiere->bloc);
 }
 
 }  // namespace
@@ -216,10 +217,10 @@ namespace {
 // no two overlap, and an alphabet changed mid-run opens a page of the new size.
 TEST_F(PoolTest, ChildArraysFollowTheirNodeAndNeverOverlap) {
     for (int letters : {1, 5, 21, 3}) {
-        ALPHA_CARD = letters;
+        treeState().ALPHA_CARD = letters;
         std::vector<Noeud*> nodes;
         for (int i = 0; i < 200; ++i) nodes.push_back(Alloc_Noeud());
-        EXPECT_EQ(Noeud_Alloc.courante->taille_case, sizeof(Noeud) + letters * sizeof(void*));
+        EXPECT_EQ(treeState().Noeud_Alloc.courante->taille_case, sizeof(Noeud) + letters * sizeof(void*));
         std::set<void**> seen;
         for (Noeud* n : nodes) {
             EXPECT_EQ(reinterpret_cast<char*>(n->fils), reinterpret_cast<char*>(n) + sizeof(Noeud));
@@ -256,7 +257,7 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
     std::vector<uintptr_t> starts;
     int owners = 0;
     int32_t records = 0;
-    for (CelluleAlloc* c = Noeud_Alloc.premiere; c != nullptr; c = c->suivante) {
+    for (CelluleAlloc* c = treeState().Noeud_Alloc.premiere; c != nullptr; c = c->suivante) {
         EXPECT_EQ(c->nb_max, static_cast<int32_t>(page / slot));
         starts.push_back(reinterpret_cast<uintptr_t>(c->bloc));
         owners += c->bloc_propre;
@@ -270,7 +271,7 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
 
     // Records follow each other inside their page, in the order they were made.
     size_t i = 0;
-    for (CelluleAlloc* c = Noeud_Alloc.premiere; c != nullptr; c = c->suivante)
+    for (CelluleAlloc* c = treeState().Noeud_Alloc.premiere; c != nullptr; c = c->suivante)
         for (int32_t r = 0; r < c->nb_pris; ++r, ++i)
             ASSERT_EQ(static_cast<void*>(nodes[i]),
                       static_cast<char*>(c->bloc) + static_cast<size_t>(r) * slot);
@@ -278,7 +279,7 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
         EXPECT_EQ(n->bit_tab, SharedEmptyBitTab());
         n->fils[4] = n;  // the last child slot is the slot's own
     }
-    EXPECT_EQ(pageCount(Feuille_Alloc), 1000 / static_cast<int>(page / sizeof(Feuille)) + 1);
+    EXPECT_EQ(pageCount(treeState().Feuille_Alloc), 1000 / static_cast<int>(page / sizeof(Feuille)) + 1);
 }
 
 }  // namespace

@@ -31,14 +31,14 @@ Bytes dynamicBytes(const std::vector<int>& members) {
 }
 
 Bytes staticBytes(const std::set<int>& members) {
-    Bytes b(static_cast<size_t>(SIZE_STATIC_BIT_TAB), 0);
+    Bytes b(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB), 0);
     for (int s : members) b[(s + 1) / 8] |= static_cast<unsigned char>(0x80 >> ((s + 1) % 8));
     return b;
 }
 
 // The bytes a set occupies, as its own header says.
 Bytes bytesOf(BitTab bt) {
-    size_t size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    size_t size = static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB);
     if (bt[0] & 0x80) size = 2 + 2 * static_cast<size_t>(((bt[0] & 0x7F) << 8) | bt[1]);
     return Bytes(bt, bt + size);
 }
@@ -82,9 +82,9 @@ TEST(BitTabInit, SizesAndLimits) {
     };
     for (const Case& c : cases) {
         initBitTab(c.n);
-        EXPECT_EQ(NB_SEQUENCE, c.n);
-        EXPECT_EQ(SIZE_STATIC_BIT_TAB, c.size) << "n=" << c.n;
-        EXPECT_EQ(CHANGE_LIMITE, c.limit) << "n=" << c.n;
+        EXPECT_EQ(colourSetStore().NB_SEQUENCE, c.n);
+        EXPECT_EQ(colourSetStore().SIZE_STATIC_BIT_TAB, c.size) << "n=" << c.n;
+        EXPECT_EQ(colourSetStore().CHANGE_LIMITE, c.limit) << "n=" << c.n;
     }
 }
 
@@ -288,7 +288,8 @@ struct ModelSet {
     std::set<int> members;
 
     void add(int s) {
-        if (!isStatic && (static_cast<int>(list.size()) == CHANGE_LIMITE || s > 0xFFFF)) isStatic = true;
+        if (!isStatic && (static_cast<int>(list.size()) == colourSetStore().CHANGE_LIMITE || s > 0xFFFF))
+            isStatic = true;
         if (!isStatic && !members.count(s)) list.push_back(s);
         members.insert(s);
     }
@@ -378,7 +379,7 @@ TEST(BitTabNewest, MatchesTheGeneralAdditionOnIncreasingNumbers) {
 TEST(BitTabNewest, InterleavedGrowingSetsKeepTheirBytes) {
     std::mt19937 rng(11);
     initBitTab(4000);
-    ASSERT_GT(CHANGE_LIMITE, 200);  // lists of up to 249 members, longer than any slot holds
+    ASSERT_GT(colourSetStore().CHANGE_LIMITE, 200);  // lists of up to 249 members, longer than any slot holds
     constexpr int kSets = 3000;
     std::vector<BitTab> sets;
     std::vector<std::unique_ptr<Set>> general;
@@ -458,7 +459,7 @@ BitTab randomSet(std::mt19937& rng, int n) {
     if (shape == 0) return SharedEmptyBitTab();
     if (shape == 2) return SingletonBitTab(static_cast<int>(rng() % static_cast<unsigned>(n)));
     BitTab bt = shape == 1 ? AllocBitTabStatic() : AllocBitTab();
-    const int count = static_cast<int>(rng() % static_cast<unsigned>(2 * CHANGE_LIMITE + 2));
+    const int count = static_cast<int>(rng() % static_cast<unsigned>(2 * colourSetStore().CHANGE_LIMITE + 2));
     for (int i = 0; i < count; ++i) addBitTabValue(&bt, static_cast<int>(rng() % static_cast<unsigned>(n)));
     return bt;
 }
@@ -521,7 +522,7 @@ TEST(BitTabUniteMany, UnionsFillingManyBlocksKeepTheirBytes) {
 // final set keeps its bytes.
 TEST(BitTabShared, EveryChangeGivesTheHolderItsOwnSet) {
     initBitTab(40);
-    ASSERT_GE(CHANGE_LIMITE, 2);
+    ASSERT_GE(colourSetStore().CHANGE_LIMITE, 2);
     Set three;
     three.add({3});
     const struct {

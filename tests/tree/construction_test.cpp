@@ -52,7 +52,7 @@ std::vector<int> members(const unsigned char* bt) {
             out.push_back(v);
         }
     } else {
-        for (int bit = 1; bit < 8 * SIZE_STATIC_BIT_TAB; ++bit)
+        for (int bit = 1; bit < 8 * colourSetStore().SIZE_STATIC_BIT_TAB; ++bit)
             if (bt[bit / 8] & (0x80 >> (bit % 8))) out.push_back(bit - 1);
     }
     return out;
@@ -67,13 +67,15 @@ int labelSeqOf(void* x) {
 }
 
 int labelEndOf(void* x) {
-    if (isFeuille(x)) return getValue(Liste_positions_fin, static_cast<Feuille*>(x)->dernier_indice);
+    if (isFeuille(x))
+        return getValue(treeState().Liste_positions_fin, static_cast<Feuille*>(x)->dernier_indice);
     return static_cast<Noeud*>(x)->fin;
 }
 
 std::string labelOf(void* x) {
     const int start = labelStart(x);
-    return std::string(Sequence[labelSeqOf(x)] + start, Sequence[labelSeqOf(x)] + labelEndOf(x));
+    return std::string(treeState().Sequence[labelSeqOf(x)] + start,
+                       treeState().Sequence[labelSeqOf(x)] + labelEndOf(x));
 }
 
 // A leaf's occurrence chain: values newest first, and for each link whether
@@ -86,7 +88,7 @@ struct Chain {
 
 Chain chainOf(const Feuille* leaf) {
     Chain c;
-    const ListePositions* l = Liste_positions_fin;
+    const ListePositions* l = treeState().Liste_positions_fin;
     int32_t cell = leaf->dernier_indice;
     while (cell >= 0 && cell < l->nb_elements && c.values.size() <= static_cast<size_t>(l->nb_elements)) {
         c.values.push_back(l->valeurs[cell]);
@@ -140,14 +142,14 @@ class ContractChecker {
     }
 
     void checkGlobals() {
-        if (current_sequence != static_cast<int>(texts_.size()) - 1)
-            fault("current_sequence " + std::to_string(current_sequence));
+        if (treeState().current_sequence != static_cast<int>(texts_.size()) - 1)
+            fault("current_sequence " + std::to_string(treeState().current_sequence));
         for (size_t k = 0; k < texts_.size(); ++k)
-            if (texts_[k] != Sequence[k]) fault("Sequence[" + std::to_string(k) + "] differs");
+            if (texts_[k] != treeState().Sequence[k]) fault("Sequence[" + std::to_string(k) + "] differs");
     }
 
     void checkNoOpenCell() {
-        const ListePositions* l = Liste_positions_fin;
+        const ListePositions* l = treeState().Liste_positions_fin;
         for (int i = 0; i < l->nb_elements; ++i)
             if (l->valeurs[i] < 0) fault("cell " + std::to_string(i) + " left open");
     }
@@ -164,12 +166,12 @@ class ContractChecker {
         }
         std::set<int> below;
         int children = 0;
-        for (int k = 0; k < ALPHA_CARD; ++k) {
+        for (int k = 0; k < treeState().ALPHA_CARD; ++k) {
             void* child = node->fils[k];
             if (child == nullptr) continue;
             ++children;
-            const char first = Sequence[labelSeqOf(child)][labelStart(child)];
-            if (Translation_Table[static_cast<unsigned char>(first)] != k)
+            const char first = treeState().Sequence[labelSeqOf(child)][labelStart(child)];
+            if (treeState().Translation_Table[static_cast<unsigned char>(first)] != k)
                 fault("child of '" + path + "' in the wrong slot");
             std::set<int> sub = checkNode(child, path, false);
             below.insert(sub.begin(), sub.end());
@@ -245,7 +247,7 @@ class ConstructionTest : public testing::Test {
     std::string contractFaults(Noeud* root, int w) { return ContractChecker(texts_, w).check(root); }
 
     static void* childFor(void* node, char c) {
-        return static_cast<Noeud*>(node)->fils[Translation_Table[static_cast<unsigned char>(c)]];
+        return static_cast<Noeud*>(node)->fils[treeState().Translation_Table[static_cast<unsigned char>(c)]];
     }
 
     // The record reached from the root by following the first letters of path's pieces.
@@ -386,7 +388,7 @@ TEST_F(ConstructionTest, ManySequencesFulfilTheContract) {
         }
         const int w = 1 + static_cast<int>(rng() % (longest + 2));
         Noeud* root = build(texts, w, letters.substr(0, alphabetSize) + "$");
-        ASSERT_GE(CHANGE_LIMITE, 2);
+        ASSERT_GE(colourSetStore().CHANGE_LIMITE, 2);
         const std::string faults = contractFaults(root, w);
         ASSERT_TRUE(faults.empty()) << describe(texts, w) << "\n" << faults;
     }
@@ -413,8 +415,8 @@ TEST_F(ConstructionTest, AcaWithWindowTwo) {
         EXPECT_EQ(labelOf(e.leaf), e.label);
         EXPECT_EQ(chainOf(static_cast<Feuille*>(e.leaf)).values, std::vector<int>{e.end}) << e.label;
     }
-    EXPECT_EQ(Noeud_Alloc.premiere->nb_pris, 2);  // the root and A
-    EXPECT_EQ(Feuille_Alloc.premiere->nb_pris, 4);
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_pris, 2);  // the root and A
+    EXPECT_EQ(treeState().Feuille_Alloc.premiere->nb_pris, 4);
 }
 
 TEST_F(ConstructionTest, AaaaWithWindowThree) {
@@ -430,7 +432,7 @@ TEST_F(ConstructionTest, AaaaWithWindowThree) {
     }
     EXPECT_FALSE(isFeuille(walk(root, "A")));
     EXPECT_FALSE(isFeuille(walk(root, "AA")));
-    EXPECT_EQ(Noeud_Alloc.premiere->nb_pris, 3);  // the root, A and AA
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_pris, 3);  // the root, A and AA
 }
 
 TEST_F(ConstructionTest, GagAddedToAgaWithWindowTwo) {
@@ -463,22 +465,22 @@ TEST_F(ConstructionTest, GagAddedToAgaWithWindowTwo) {
 TEST_F(ConstructionTest, IdenticalSequenceAddsOnlyCellsAndColours) {
     for (int w : {2, 3, 5, 100}) {
         Noeud* root = build({"GATTACA$"}, w, "ACGT$");
-        const int nodes = Noeud_Alloc.courante->nb_pris;
-        const int leaves = Feuille_Alloc.courante->nb_pris;
-        const int cells = Liste_positions_fin->nb_elements;
+        const int nodes = treeState().Noeud_Alloc.courante->nb_pris;
+        const int leaves = treeState().Feuille_Alloc.courante->nb_pris;
+        const int cells = treeState().Liste_positions_fin->nb_elements;
         // Same tree state, then the same text again as sequence 1.
         root = build({"GATTACA$", "GATTACA$"}, w, "ACGT$");
         EXPECT_EQ(contractFaults(root, w), "") << w;
-        EXPECT_EQ(Noeud_Alloc.courante->nb_pris, nodes) << w;
-        EXPECT_EQ(Feuille_Alloc.courante->nb_pris, leaves) << w;
-        EXPECT_EQ(Liste_positions_fin->nb_elements, 2 * cells) << w;
+        EXPECT_EQ(treeState().Noeud_Alloc.courante->nb_pris, nodes) << w;
+        EXPECT_EQ(treeState().Feuille_Alloc.courante->nb_pris, leaves) << w;
+        EXPECT_EQ(treeState().Liste_positions_fin->nb_elements, 2 * cells) << w;
     }
 }
 
 TEST_F(ConstructionTest, WindowOneGivesOneLeafPerLetterUnderTheRoot) {
     Noeud* root = build({"CAAC$", "GA$", "$"}, 1);
     EXPECT_EQ(contractFaults(root, 1), "");
-    EXPECT_EQ(Noeud_Alloc.courante->nb_pris, 1);
+    EXPECT_EQ(treeState().Noeud_Alloc.courante->nb_pris, 1);
     void* a = childFor(root, 'A');
     ASSERT_TRUE(isFeuille(a));
     // Sequence 1 at end 2, then sequence 0 at ends 3 and 2.
@@ -492,7 +494,7 @@ TEST_F(ConstructionTest, WindowBeyondTheTextGivesItsFullSuffixTree) {
     Noeud* root = build({"ACGTTGCA$"}, 1000);
     EXPECT_EQ(contractFaults(root, 1000), "");
     // Every suffix has its own leaf; with no repeated pair only single letters branch.
-    EXPECT_EQ(Feuille_Alloc.courante->nb_pris, 9);
+    EXPECT_EQ(treeState().Feuille_Alloc.courante->nb_pris, 9);
 }
 
 TEST_F(ConstructionTest, LongUnlimitedWindowNeedsNoRecursion) {
@@ -581,7 +583,7 @@ namespace {
 
 // The bytes of a colour set, as long as its header says.
 std::vector<unsigned char> setBytes(const unsigned char* bt) {
-    size_t size = static_cast<size_t>(SIZE_STATIC_BIT_TAB);
+    size_t size = static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB);
     if (isDynamicBitTab(bt)) size = 2 + 2 * static_cast<size_t>(((bt[0] & 0x7F) << 8) | bt[1]);
     return {bt, bt + size};
 }
@@ -595,7 +597,7 @@ int wrongNodeColours(void* x, int* nodes) {
     ++*nodes;
     int wrong = 0;
     BitTab expected = nullptr;
-    for (int k = 0; k < ALPHA_CARD; ++k) {
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) {
         void* child = node->fils[k];
         if (child == nullptr) continue;
         wrong += wrongNodeColours(child, nodes);

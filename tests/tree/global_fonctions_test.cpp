@@ -22,10 +22,10 @@ class TreeOpsTest : public testing::Test {
 
     // A leaf of sequence seq spelling text[start..end).
     static Feuille* leafOf(int32_t seq, int32_t start, int32_t end) {
-        const int32_t saved = current_sequence;
-        current_sequence = seq;
+        const int32_t saved = treeState().current_sequence;
+        treeState().current_sequence = seq;
         Feuille* f = Alloc_Feuille();
-        current_sequence = saved;
+        treeState().current_sequence = saved;
         f->debut = start | MARQUE_FEUILLE;
         appendLeafEnd(f, end, 0);
         return f;
@@ -38,13 +38,16 @@ class TreeOpsTest : public testing::Test {
         return n;
     }
 
-    static void* slot(Noeud* n, char c) { return n->fils[Translation_Table[static_cast<unsigned char>(c)]]; }
+    static void* slot(Noeud* n, char c) {
+        return n->fils[treeState().Translation_Table[static_cast<unsigned char>(c)]];
+    }
 
     void useTexts(std::vector<const char*> texts) {
         texts_.clear();
         for (const char* t : texts) texts_.emplace_back(t);
-        for (size_t k = 0; k < texts_.size(); ++k) Sequence[k] = texts_[k].data();
-        if (Liste_positions_fin == nullptr) Liste_positions_fin = Alloc_ListePositions(20);
+        for (size_t k = 0; k < texts_.size(); ++k) treeState().Sequence[k] = texts_[k].data();
+        if (treeState().Liste_positions_fin == nullptr)
+            treeState().Liste_positions_fin = Alloc_ListePositions(20);
     }
 
     std::vector<std::string> texts_;
@@ -65,15 +68,16 @@ TEST_F(TreeOpsTest, InitAllNumbersTheLettersOfTheAlphabet) {
     };
     for (const Case& c : cases) {
         Init_All(c.alphabet, c.flag, 4);
-        EXPECT_EQ(ALPHA_CARD, c.card) << c.alphabet;
+        EXPECT_EQ(treeState().ALPHA_CARD, c.card) << c.alphabet;
         for (auto [ch, letter] : c.letters)
-            EXPECT_EQ(Translation_Table[static_cast<unsigned char>(ch)], letter) << c.alphabet << " " << ch;
-        EXPECT_EQ(current_sequence, 0);
-        EXPECT_EQ(NB_SEQUENCE, 4);
-        ASSERT_NE(Sequence, nullptr);
-        Sequence[3] = nullptr;  // room for every sequence
-        ASSERT_NE(Noeud_Alloc.premiere, nullptr);
-        EXPECT_EQ(Noeud_Alloc.premiere->nb_pris, 0);
+            EXPECT_EQ(treeState().Translation_Table[static_cast<unsigned char>(ch)], letter)
+                << c.alphabet << " " << ch;
+        EXPECT_EQ(treeState().current_sequence, 0);
+        EXPECT_EQ(colourSetStore().NB_SEQUENCE, 4);
+        ASSERT_NE(treeState().Sequence, nullptr);
+        treeState().Sequence[3] = nullptr;  // room for every sequence
+        ASSERT_NE(treeState().Noeud_Alloc.premiere, nullptr);
+        EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_pris, 0);
         Free_Arbre();
     }
 }
@@ -102,7 +106,7 @@ TEST_F(TreeOpsTest, AjouteFilsHangsAChildByTheLetterOfItsFirstCharacter) {
     EXPECT_EQ(slot(parent, 'A'), other);
     EXPECT_EQ(slot(parent, 'T'), node);
     int children = 0;
-    for (int k = 0; k < ALPHA_CARD; ++k) children += parent->fils[k] != nullptr;
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) children += parent->fils[k] != nullptr;
     EXPECT_EQ(children, 2);
 }
 
@@ -110,7 +114,7 @@ TEST_F(TreeOpsTest, AjouteFilsIgnoresAChildOutsideTheAlphabet) {
     useTexts({"GANC$"});
     Noeud* parent = nodeOf(0, 0);
     Ajoute_Fils_Au_Noeud(parent, leafOf(0, 2, 3));  // "N" has no slot
-    for (int k = 0; k < ALPHA_CARD; ++k) EXPECT_EQ(parent->fils[k], nullptr);
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(parent->fils[k], nullptr);
 }
 
 TEST_F(TreeOpsTest, GetChildStartLetterReadsTheCurrentText) {
@@ -118,7 +122,7 @@ TEST_F(TreeOpsTest, GetChildStartLetterReadsTheCurrentText) {
     Noeud* parent = nodeOf(0, 0);
     Feuille* leafT = leafOf(0, 2, 4);
     Ajoute_Fils_Au_Noeud(parent, leafT);
-    current_sequence = 1;
+    treeState().current_sequence = 1;
     EXPECT_EQ(Get_Child_Start_Letter(parent, 0), leafT);    // 'T' of TTN$
     EXPECT_EQ(Get_Child_Start_Letter(parent, 3), nullptr);  // '$': no child
     EXPECT_EQ(Get_Child_Start_Letter(nullptr, 0), nullptr);
@@ -131,7 +135,7 @@ TEST_F(TreeOpsTest, GetChildStartLetterReadsTheCurrentText) {
 
 TEST_F(TreeOpsTest, SegTailleMeasuresClosedAndOpenLabels) {
     useTexts({"GATTACA$"});
-    global_indice = 6;
+    treeState().global_indice = 6;
     Feuille* open = leafOf(0, 2, -1);
     struct Case {
         const void* record;
@@ -141,7 +145,7 @@ TEST_F(TreeOpsTest, SegTailleMeasuresClosedAndOpenLabels) {
         {nodeOf(1, 4), 3}, {nodeOf(3, -1), 3}, {nodeOf(0, 0), 0}, {leafOf(0, 5, 8), 3}, {open, 4},
     };
     for (const Case& c : cases) EXPECT_EQ(seg_taille(c.record), c.length);
-    global_indice = 8;
+    treeState().global_indice = 8;
     EXPECT_EQ(seg_taille(open), 6);
 }
 
@@ -160,7 +164,7 @@ TEST_F(TreeOpsTest, AddFastStringInsertsTheLastCharacterOfAWord) {
     EXPECT_EQ(pere, root);
     ASSERT_TRUE(isFeuille(r));
     EXPECT_EQ(labelStart(r), 1);
-    EXPECT_EQ(getValue(Liste_positions_fin, static_cast<Feuille*>(r)->dernier_indice), 2);
+    EXPECT_EQ(getValue(treeState().Liste_positions_fin, static_cast<Feuille*>(r)->dernier_indice), 2);
     EXPECT_EQ(slot(root, 'C'), r);
 
     // The last character differs inside an edge: a node splits it.
@@ -180,22 +184,22 @@ TEST_F(TreeOpsTest, AddFastStringInsertsTheLastCharacterOfAWord) {
     r = Add_Fast_String(root, 0, 1, &etat, &pere);
     EXPECT_EQ(etat, -1);
     EXPECT_EQ(r, root);
-    const int32_t cells = Liste_positions_fin->nb_elements;
+    const int32_t cells = treeState().Liste_positions_fin->nb_elements;
 
     // Another sequence's word ending exactly at a leaf records a new occurrence.
-    current_sequence = 1;
+    treeState().current_sequence = 1;
     void* ca = slot(root, 'C');
     r = Add_Fast_String(root, 0, 1, &etat, &pere);  // "C" of CAG$ against leaf "C"
     EXPECT_EQ(etat, -1);
-    EXPECT_EQ(Liste_positions_fin->nb_elements, cells + 1);
+    EXPECT_EQ(treeState().Liste_positions_fin->nb_elements, cells + 1);
     auto* leaf = static_cast<Feuille*>(ca);
     EXPECT_EQ(leaf->num_seq, 1);
-    EXPECT_EQ(getValue(Liste_positions_fin, leaf->dernier_indice), 1);
-    EXPECT_NE(getIndiceSuivant(Liste_positions_fin, leaf->dernier_indice) & MARQUE_CHANGE_SEQ, 0);
+    EXPECT_EQ(getValue(treeState().Liste_positions_fin, leaf->dernier_indice), 1);
+    EXPECT_NE(getIndiceSuivant(treeState().Liste_positions_fin, leaf->dernier_indice) & MARQUE_CHANGE_SEQ, 0);
     EXPECT_EQ(nbSequenceInBitTab(leaf->bit_tab), 2);
     // The same end of the same sequence is not recorded twice.
     Add_Fast_String(root, 0, 1, &etat, &pere);
-    EXPECT_EQ(Liste_positions_fin->nb_elements, cells + 1);
+    EXPECT_EQ(treeState().Liste_positions_fin->nb_elements, cells + 1);
 }
 
 // Standard output of f, with every pointer ("0x" and hexadecimal digits) written as P.
@@ -272,7 +276,7 @@ TEST_F(DumpTest, LeafChainsMarkTheChangeOfSequenceAndOpenEnds) {
     // An open end is written as minus the current end and the label runs up to it.
     auto* ag = static_cast<Feuille*>(static_cast<Noeud*>(root->fils[0])->fils[2]);
     setLeafEnd(ag, -1);
-    global_indice = 4;
+    treeState().global_indice = 4;
     EXPECT_EQ(dumpOf([&] { Print_Tree_Indent(ag, nullptr, &leaves, nullptr, nullptr, 1); }),
               "Feuille (P): 2->(-4,-,2,) [s:0,1,] {2}= (G$)\n");
     EXPECT_EQ(leaves, 2);

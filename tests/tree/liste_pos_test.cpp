@@ -126,26 +126,26 @@ TEST(ListePositions, AccessorErrorCodes) {
 class PrintPositionsTest : public testing::Test {
   protected:
     void SetUp() override {
-        saved_list_ = Liste_positions_fin;
-        saved_code_ = code2Sauts;
-        Liste_positions_fin = nullptr;
+        saved_list_ = treeState().Liste_positions_fin;
+        saved_code_ = spacerCodes().code2Sauts;
+        treeState().Liste_positions_fin = nullptr;
         reset();
     }
     void TearDown() override {
         release();
-        Liste_positions_fin = saved_list_;
-        code2Sauts = saved_code_;
+        treeState().Liste_positions_fin = saved_list_;
+        spacerCodes().code2Sauts = saved_code_;
     }
 
     void release() {
         free(leaf_.bit_tab);
         leaf_.bit_tab = nullptr;
-        Free_ListePositions(Liste_positions_fin);
-        Liste_positions_fin = nullptr;
+        Free_ListePositions(treeState().Liste_positions_fin);
+        treeState().Liste_positions_fin = nullptr;
     }
     void reset() {
         release();
-        Liste_positions_fin = Alloc_ListePositions(4);
+        treeState().Liste_positions_fin = Alloc_ListePositions(4);
         leaf_ = {MARQUE_FEUILLE, 0, -1, -3, nullptr};
     }
 
@@ -230,7 +230,7 @@ TEST_F(PrintPositionsTest, SpacerColumns) {
     int row0[] = {2, 0};
     int row1[] = {3, 1};
     int* table[] = {row0, row1};
-    code2Sauts = table;
+    spacerCodes().code2Sauts = table;
     buildLeaf(5, false, {{0, 9}, {2, 6}}, 4);  // label length 2
     Criteres cr{};
     struct Case {

@@ -1,0 +1,63 @@
+#include "run.h"
+
+#include "allocateurs.h"
+#include "run_exit.h"
+
+namespace {
+
+constinit thread_local Run* currentRun = nullptr;
+
+}  // namespace
+
+Run* Run::current() {
+    return currentRun;
+}
+
+Run::~Run() {
+    RunBinding bound(this);
+    Free_Arbre();
+    freeTreeTexts();
+    freeTexts(texts.count);
+    alphabet.releaseNames();
+    releaseSpacerCodes();
+    releaseCriteres(&criteres);
+}
+
+RunBinding::RunBinding(Run* run)
+    : run_(currentRun),
+      alphabet_(alphabetInUse),
+      tree_(treeInUse),
+      colourSets_(colourSetsInUse),
+      texts_(textsInUse),
+      strands_(strandsInUse),
+      spacerCodes_(spacerCodesInUse),
+      meter_(meterInUse),
+      fastaReader_(fastaReaderInUse) {
+    currentRun = run;
+    alphabetInUse = &run->alphabet;
+    treeInUse = &run->tree;
+    colourSetsInUse = &run->colourSets;
+    textsInUse = &run->texts;
+    strandsInUse = &run->strands;
+    spacerCodesInUse = &run->spacerCodes;
+    meterInUse = &run->meter;
+    fastaReaderInUse = &run->fastaReader;
+}
+
+RunBinding::~RunBinding() {
+    currentRun = run_;
+    alphabetInUse = alphabet_;
+    treeInUse = tree_;
+    colourSetsInUse = colourSets_;
+    textsInUse = texts_;
+    strandsInUse = strands_;
+    spacerCodesInUse = spacerCodes_;
+    meterInUse = meter_;
+    fastaReaderInUse = fastaReader_;
+}
+
+int runProgramInARun(int (*body)(int, char**), int argc, char** argv) {
+    Run run;
+    RunBinding bound(&run);
+    return runProgram(body, argc, argv);
+}
