@@ -32,8 +32,9 @@ struct DriverMessages {
 // Opens path for reading; refuses the run with onFailure when it cannot be opened.
 FILE* openInputOrRefuse(const char* path, const RunMessage& onFailure);
 
-// An input file closed when it goes out of scope, whether the run goes on or is refused.
+// A file closed when it goes out of scope, whether the run goes on or is refused.
 struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
-using InputFile = std::unique_ptr<FILE, FileCloser>;
+using OwnedFile = std::unique_ptr<FILE, FileCloser>;
+using InputFile = OwnedFile;

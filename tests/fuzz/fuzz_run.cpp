@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
+#include FUZZ_PROGRAM_HEADER
 #include "fuzz_support.h"
-
-int motbox_main(int argc, char** argv);
+#include "run.h"
 
 namespace {
 // Private directory of the runs: motbox-delta writes ".namefile" in the current one.
@@ -46,10 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const std::vector<bool> before = fuzz::openDescriptors();
-    fuzz::catchingExits([&] {
-        fuzz::resetAlphabet();
-        motbox_main(static_cast<int>(argv.size()) - 1, argv.data());
-    });
+    runProgramInARun(FUZZ_PROGRAM_RUN, static_cast<int>(argv.size()) - 1, argv.data());
     fuzz::closeOpenedSince(before);
     // The result files of one input are not those of the next.
     for (const auto& entry : std::filesystem::directory_iterator(".")) std::filesystem::remove(entry.path());
