@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan + UBSan) and runs each one for SECONDS seconds (default 60),
-# one after the other, from the seed corpora of tests/fuzz/corpus.  New inputs go to build-fuzz/corpus,
+# Builds the libFuzzer targets (clang, ASan + UBSan, leaks detected) and runs each one for SECONDS seconds
+# (default 60), one after the other, from the seed corpora of tests/fuzz/corpus.  New inputs go to build-fuzz/corpus,
 # findings to build-fuzz/findings; the script fails when a target found something.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
@@ -40,7 +40,7 @@ for t in "${targets[@]}"; do
     log=build-fuzz/logs/$t.log
     # The programs write much on both standard streams: close_fd_mask keeps them out of the log.
     status=0
-    ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "build-fuzz/tests/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
         -close_fd_mask=3 -print_final_stats=1 ${dict:+-dict="$dict"} \
         -artifact_prefix="$PWD/build-fuzz/findings/$t-" "$corpus" "tests/fuzz/corpus/$(seeds_of "$t")" \

@@ -761,11 +761,11 @@ void Troisieme_Phase(Noeud* Arbre, int32_t taille_fenetre, Liste** Debut_liste, 
 }
 
 Noeud* Construction_Arbre(char* text, int32_t taille_fenetre) {
+    if (!validText(text)) abortConstruction("Construction_Arbre : Invalide String\nProgram Abord\n");
+    if (taille_fenetre <= 0) abortConstruction("Construction_Arbre: taille fenetre = 0!\n");
     Liste* cell = Alloc_Liste();
     Noeud* root = Alloc_Noeud();
     Feuille* leaf = Alloc_Feuille();
-    if (!validText(text)) abortConstruction("Construction_Arbre : Invalide String\nProgram Abord\n");
-    if (taille_fenetre <= 0) abortConstruction("Construction_Arbre: taille fenetre = 0!\n");
     treeState().Sequence[0] = text;
     const auto length = static_cast<int32_t>(strlen(text));
     // One cell per occurrence, about 20 per character of the first text;

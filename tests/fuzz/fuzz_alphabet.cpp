@@ -1,6 +1,7 @@
 // The alphabet loader over fuzzed texts, then the translation of the models symbols and the name lookup.
 // Input: the alphabet file, a line "@@", then one text per line.
 #include "fuzz_support.h"
+#include "run.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietStdout();
@@ -18,8 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char*> texts;
     for (std::string& t : storage) texts.push_back(t.data());
     FILE* f = fuzz::memoryFile(parts[0]);
+    // Each input in a run of its own, which releases the tables it fills.
+    Run run;
+    RunBinding bound(&run);
     fuzz::catchingExits([&] {
-        fuzz::resetAlphabet();
+        initAlphabet();
         char* alphabet = chargeAlphabet(f, texts.data(), static_cast<int>(texts.size()));
         if (alphabet == nullptr) return;
         transAlphMod(size > 0 && (data[0] & 1));

@@ -7,6 +7,8 @@
 #include "fuzz_support.h"
 #include "indexing.h"
 #include "options.h"
+#include "run.h"
+#include "run_exit.h"
 #include "sequences.h"
 #if MOTBOX_DELTA
 #include "criteres_delta.h"
@@ -16,7 +18,7 @@ namespace {
 
 void usage(FILE*) {}
 [[noreturn]] void refuseBoxes(const char*) {
-    exit(1);
+    endRunWith(1, "");
 }
 constexpr ProgramInfo kProgram = {"fuzz", "0", usage};
 constexpr CommandLineRules kRules = {MOTBOX_DELTA ? 2 : 1, refuseBoxes, usage};
@@ -25,6 +27,13 @@ constexpr CommandLineRules kRules = {MOTBOX_DELTA ? 2 : 1, refuseBoxes, usage};
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietStdout();
+    return 0;
+}
+
+namespace {
+
+// The alphabet the command lines are read with.
+void loadAlphabet() {
     static char text[] = "ACGTTGCA$";
     static char* texts[] = {text};
     FILE* f = fuzz::memoryFile("Nucleotide\nA\nC\nG\nT\nAG\nCT\n*\n");
@@ -32,8 +41,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (chargeAlphabet(f, texts, 1) == nullptr) abort();
     transAlphMod(1);
     fclose(f);
-    return 0;
 }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::string> w = fuzz::words(std::string(reinterpret_cast<const char*>(data), size));
@@ -42,8 +52,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (std::string& s : w) argv.push_back(s.data());
     argv.push_back(nullptr);
     int argc = static_cast<int>(argv.size()) - 1;
+    // Each input in a run of its own, which releases the criteria and tables it fills.
+    Run run;
+    RunBinding bound(&run);
+    loadAlphabet();
     fuzz::catchingExits([&] {
-        static Criteres cr{};
+        Criteres& cr = run.criteres;
         RunOptions options;
         const int skipped = readOptions(argc, argv.data(), kProgram, &options) - 1;
         char** args = argv.data() + skipped;

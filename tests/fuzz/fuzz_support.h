@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "alphabet.h"
 #include "run_exit.h"
 
 namespace fuzz {
@@ -75,12 +74,6 @@ inline void writeWhole(const std::string& path, const std::string& content) {
 // The program output is not looked at: standard output goes to /dev/null.
 inline void quietStdout() {
     if (freopen("/dev/null", "w", stdout) == nullptr) abort();
-}
-
-// The alphabet globals keep the joker between loads; a new input starts without one.
-inline void resetAlphabet() {
-    alphabetTables().numJOKER = -1;
-    initAlphabet();
 }
 
 // Descriptors open now, among the first 256.
