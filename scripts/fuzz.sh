@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan, leaks detected) and runs each one for SECONDS seconds
-# (default 60), one after the other, from the seed corpora of tests/fuzz/corpus.  New inputs go to build-fuzz/corpus,
-# findings to build-fuzz/findings; the script fails when a target found something.
+# (default 60), one after the other, from the seed corpora of tests/fuzz/corpus.  New inputs go to
+# build-fuzz/corpus, findings to build-fuzz/findings; the script fails when a target found something.
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
