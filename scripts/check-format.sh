@@ -20,5 +20,5 @@ while IFS= read -r -d '' file; do
         echo "not formatted: $file (scripts/check-format.sh --fix rewrites it)"
         status=1
     fi
-done < <(find core motbox motbox-delta tests bench examples \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
+done < <(find core motbox motbox-delta tests bench examples python \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
 exit $status

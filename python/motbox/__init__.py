@@ -1,0 +1,37 @@
+"""motbox: structured models (boxes of symbols separated by variable spacers, with substitutions) shared by
+a quorum of DNA or protein sequences, found in this process.
+
+    import motbox
+    motbox.cli(["motbox", "-t", "1", "dna.alph", "in.fa", "res.txt", "20", "2", "10", "10", "1",
+                "5", "5", "1", "4", "9", "5", "5", "1"])
+
+runs a command line of motbox or motbox-delta (named first) as the program would, writing the same result
+files and standard output, and returns its exit status.  A refusal raises ValueError carrying the program's
+message.  The interpreter's lock is released while a run goes on, so that several Python threads can run
+extractions at once.
+"""
+
+from . import _motbox, _motbox_delta
+
+__all__ = ["cli"]
+
+_PROGRAMS = {"motbox": _motbox, "motbox-delta": _motbox_delta}
+
+
+def cli(args):
+    """Runs the command line args of motbox or motbox-delta, the program's name first, in this process.
+
+    Writes what the program writes (result files, standard output, the progress meter on standard error)
+    and returns its exit status: 0, or 0 after --help and --version.  A refusal (bad arguments, unreadable
+    or malformed input, a run that cannot fit in memory) raises ValueError with the program's message.
+    """
+    args = [str(a) for a in args]
+    if not args:
+        raise ValueError("cli needs a command line, the program's name first ('motbox' or 'motbox-delta')")
+    name = args[0].rsplit("/", 1)[-1]
+    if name not in _PROGRAMS:
+        raise ValueError(f"unknown program '{args[0]}': 'motbox' or 'motbox-delta'")
+    try:
+        return _PROGRAMS[name].cli(args)
+    except ValueError as refusal:
+        raise ValueError(str(refusal).rstrip("\n")) from None
