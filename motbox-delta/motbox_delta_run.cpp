@@ -301,8 +301,5 @@ int motboxDeltaRun(int argc, char** argv) {
     printf("\n");
     writeFinalCounts(stdout, total, seconds);
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles, seconds);
-
-    freeTexts(run.texts);
-    Free_Arbre();
-    return 0;
+    return 0;  // the run releases the texts and the tree
 }

@@ -190,7 +190,5 @@ int motboxRun(int argc, char** argv) {
         headerLines);
     checkResultWritten(f, cl.outputFile, failedBefore);
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, outputCopy.get(), seconds);
-
-    Free_Arbre();
-    return 0;
+    return 0;  // the run releases the tree
 }

@@ -37,4 +37,3 @@ struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 using OwnedFile = std::unique_ptr<FILE, FileCloser>;
-using InputFile = OwnedFile;

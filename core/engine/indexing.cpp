@@ -50,7 +50,7 @@ int windowLength(const Criteres& cr) {
 }
 
 IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages& m) {
-    LoadedSequences loaded = loadSequences(InputFile(openInputOrRefuse(in.fastaFile, m.fastaOpen)).get());
+    LoadedSequences loaded = loadSequences(OwnedFile(openInputOrRefuse(in.fastaFile, m.fastaOpen)).get());
     // The records go once the tree is built, or when the run is refused before.
     struct RecordsRelease {
         LoadedSequences& loaded;
@@ -64,7 +64,7 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     // The quorum follows from the count of sequences: its warning or refusal comes before a text is refused.
     checkTextCharacters(loaded);
 
-    const InputFile alphabet(openInputOrRefuse(in.alphabetFile, m.alphabetOpen));
+    const OwnedFile alphabet(openInputOrRefuse(in.alphabetFile, m.alphabetOpen));
     initAlphabet();
     run.textAlphabet =
         chargeAlphabet(alphabet.get(), sequenceTexts().text, run.nbseq, in.options.bothStrands);
