@@ -27,6 +27,7 @@
 #include "options.h"
 #include "parameter_report.h"
 #include "ranking.h"
+#include "result_file.h"
 #include "result_header.h"
 #include "run.h"
 #include "run_exit.h"
@@ -232,6 +233,18 @@ void rankModels(Ranking& ranking, const Criteres& cr, const char* outputFile, in
     for (const RankedFile& file : files) fclose(file.stream);
 }
 
+// Ranks the models result files written before hold: each must end with its final counts.
+void rankStoredModels(Ranking& ranking, const Criteres& cr, const char* outputFile, int nbFiles) {
+    std::vector<int> digits(static_cast<size_t>(cr.nbbloc));
+    double seconds = 0;
+    for (int k = 0; k < nbFiles; k++) {
+        file2Delta(k, digits.data(), &cr);
+        const double fileSeconds = recordedUserSeconds(resultFileName(cr, outputFile, digits.data()).c_str());
+        if (k == 0) seconds = fileSeconds;
+    }
+    rankModels(ranking, cr, outputFile, nbFiles, seconds);
+}
+
 }  // namespace
 
 int motboxDeltaRun(int argc, char** argv) {
@@ -242,9 +255,11 @@ int motboxDeltaRun(int argc, char** argv) {
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
+    if (options.quiet) progressMeter().quiet = true;
     argc -= skipped;
     argv += skipped;
     CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
+    if (options.rankOnly) checkRankOnlyOutput(cl.outputFile);
     checkSpacerBounds(&cr);
     checkSpacerWindows(cr);
     checkArgumentRanges(argv, cr, cl);
@@ -252,10 +267,10 @@ int motboxDeltaRun(int argc, char** argv) {
     checkOpenFileLimit(nbFiles);
     const int window = windowLength(cr);
 
-    const IndexedRun run = loadAndIndex(
-        &cr,
-        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart, cl.tailCount, window, options},
-        kMessages);
+    const IndexedRun run = loadAndIndex(&cr,
+                                        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart,
+                                         cl.tailCount, window, options, !options.rankOnly},
+                                        kMessages);
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
@@ -264,9 +279,14 @@ int motboxDeltaRun(int argc, char** argv) {
             std::make_unique<Ranking>(options, "motbox-delta", cl.fastaFile, nbseq, fullArgc, fullArgv,
                                       matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
-    printParameterReport(
-        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
-        kMessages);
+    if (options.rankOnly) {
+        if (ranking != nullptr) rankStoredModels(*ranking, cr, cl.outputFile, nbFiles);
+        return 0;
+    }
+    if (!options.quiet)
+        printParameterReport(
+            cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+            kMessages);
     computeWindowExtents(&cr);
 
     std::vector<FILE*> files(static_cast<size_t>(nbFiles), nullptr);
@@ -298,8 +318,10 @@ int motboxDeltaRun(int argc, char** argv) {
     if (!clusterWritesResults()) return 0;
 
     int total = finishResultFiles(cr, cl, files, counters, {nbseq, run.textAlphabet, headerLines, seconds});
-    printf("\n");
-    writeFinalCounts(stdout, total, seconds);
+    if (!options.quiet) {
+        printf("\n");
+        writeFinalCounts(stdout, total, seconds);
+    }
     if (ranking != nullptr) rankModels(*ranking, cr, cl.outputFile, nbFiles, seconds);
     return 0;  // the run releases the texts and the tree
 }

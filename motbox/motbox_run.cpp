@@ -21,6 +21,7 @@
 #include "options.h"
 #include "parameter_report.h"
 #include "ranking.h"
+#include "result_file.h"
 #include "result_header.h"
 #include "run.h"
 #include "run_exit.h"
@@ -135,17 +136,19 @@ int motboxRun(int argc, char** argv) {
     RunOptions options;
     // The positional arguments, seen as a command line of their own: argv[0] or the last option before them.
     const int skipped = readOptions(argc, argv, kProgram, &options) - 1;
+    if (options.quiet) progressMeter().quiet = true;
     argc -= skipped;
     argv += skipped;
     CommandLine cl = parseCommandLine(argc, argv, &cr, kCommandLineRules);
+    if (options.rankOnly) checkRankOnlyOutput(cl.outputFile);
     checkSpacerBounds(&cr);
     checkArgumentRanges(argv, cr, cl);
     const int window = windowLength(cr);
 
-    IndexedRun run = loadAndIndex(
-        &cr,
-        {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart, cl.tailCount, window, options},
-        kMessages);
+    IndexedRun run = loadAndIndex(&cr,
+                                  {cl.fastaFile, cl.alphabetFile, cl.quorumPercent, argv + cl.tailStart,
+                                   cl.tailCount, window, options, !options.rankOnly},
+                                  kMessages);
     const int nbseq = run.nbseq;
 
     std::unique_ptr<Ranking> ranking;
@@ -154,9 +157,15 @@ int motboxRun(int argc, char** argv) {
             std::make_unique<Ranking>(options, "motbox", cl.fastaFile, nbseq, fullArgc, fullArgv,
                                       matchRulesOfRun(cr), criteriaInWords(cr, cl.quorumPercent, nbseq));
 
-    printParameterReport(
-        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
-        kMessages);
+    if (options.rankOnly) {
+        if (ranking != nullptr)
+            rankModels(*ranking, cr, cl.outputFile, nullptr, recordedUserSeconds(cl.outputFile));
+        return 0;
+    }
+    if (!options.quiet)
+        printParameterReport(
+            cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+            kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
     FILE* f = openResultStream(cl.outputFile);
@@ -179,8 +188,10 @@ int motboxRun(int argc, char** argv) {
     if (outputCopy != nullptr) fflush(f);  // the models come before what is written to stdout itself
 
     freeTexts(run.texts);
-    printf("\n");
-    writeFinalCounts(stdout, counters.nbmod, seconds);
+    if (!options.quiet) {
+        printf("\n");
+        writeFinalCounts(stdout, counters.nbmod, seconds);
+    }
     writeFinalCounts(f, counters.nbmod, seconds);
     // Rewinding flushes first and then clears the error flag, so check what was written before it.
     bool failedBefore = fflush(f) != 0 || ferror(f);

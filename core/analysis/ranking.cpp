@@ -14,9 +14,11 @@
 #include <utility>
 
 #include "alphabet.h"
+#include "barre.h"
 #include "enrichment.h"
 #include "global.h"
 #include "libfasta.h"
+#include "result_file.h"
 #include "run.h"
 #include "sequences.h"
 #include "shuffle.h"
@@ -409,13 +411,6 @@ std::vector<std::string> Ranking::controlTexts() const {
 
 namespace {
 
-// The last character of a line that is not white space.
-char lastMark(const char* line) {
-    size_t end = strlen(line);
-    while (end > 0 && isspace(static_cast<unsigned char>(line[end - 1]))) --end;
-    return end > 0 ? line[end - 1] : '\0';
-}
-
 bool sameFile(FILE* a, FILE* b) {
     struct stat sa {
     }, sb{};
@@ -440,12 +435,13 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
             refuse("main: sites file '" + std::string(opts_.sitesFile) + "' is the result file '" +
                    file.name + "'");
     }
-    fputs("** Ranking against the control set **\n", stderr);
+    progressNote("** Ranking against the control set **\n");
     for (size_t f = 0; f < files.size(); ++f) {
         const size_t base = matching_.spacers.size();
         matching_.spacers.insert(matching_.spacers.end(), files[f].spacers.begin(), files[f].spacers.end());
         readModels(files[f].stream, static_cast<int>(f), base);
     }
+    endRunIfStopped();
     if (opts_.bothStrands) pairReverseComplements(files);
     std::vector<size_t> order;
     for (size_t i = 0; i < models_.size(); ++i)
@@ -456,6 +452,7 @@ void Ranking::write(const std::vector<RankedFile>& files, double extractionSecon
     const std::vector<int32_t> support =
         opts_.bothStrands ? controlSupport(withReverseStrands(controls), matching_, rules_, true)
                           : controlSupport(controls, matching_, rules_);
+    endRunIfStopped();
     const int64_t n = static_cast<int64_t>(distinctInputs_), m = static_cast<int64_t>(controls.size());
     // A model and its reverse complement are one row, so one test.
     for (size_t i = 0; i < models_.size(); ++i) {
@@ -672,17 +669,8 @@ void Ranking::forEachOccurrenceLine(const Model& model, const std::vector<Ranked
     Occurrence o{0, 0, std::vector<int>(spacerCount(model)), '+'};
     char* line = nullptr;
     size_t room = 0;
-    while (getline(&line, &room, in) > 0 && strncmp(line, "Seq ", 4) == 0) {
-        char* at = line + 4;
-        const long seq = readDecimal(at);
-        if (seq < 0 || seq >= static_cast<long>(inputOf_.size())) continue;
-        at = strstr(at, "Pos");
-        if (at == nullptr) continue;
-        at += 3;
-        o.seq = static_cast<int32_t>(seq);
-        o.pos = static_cast<int32_t>(readDecimal(at));
-        for (int& spacer : o.spacers) spacer = static_cast<int>(readDecimal(at));
-        if (opts_.bothStrands) o.strand = lastMark(line);
+    while (getline(&line, &room, in) > 0 && readOccurrenceLine(line, opts_.bothStrands, o)) {
+        if (o.seq < 0 || o.seq >= static_cast<int32_t>(inputOf_.size())) continue;
         visit(static_cast<const Occurrence&>(o));
     }
     free(line);

@@ -1,5 +1,6 @@
 #include "barre.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
@@ -22,9 +23,17 @@ void barreSilence() {
     progressMeter().silent = true;
 }
 
+void progressNote(const char* format, ...) {
+    if (progressMeter().quiet) return;
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+}
+
 void barre(int n) {
     Meter& m = progressMeter();
-    if (m.silent) return;
+    if (m.silent || m.quiet) return;
     if (n != 0) {
         m.start = clockFn(nullptr);
         m.lastecrit = 0;

@@ -10,6 +10,7 @@ struct Meter {
     int lastecrit = 0;
     time_t start = 0;
     bool silent = false;
+    bool quiet = false;  // --quiet: neither the meter nor the progress notes are drawn
 };
 // The meter the calling thread draws: that of the run it works for (see Run), else the process's own.
 extern constinit thread_local Meter* meterInUse;
@@ -21,6 +22,9 @@ inline Meter& progressMeter() {
 void barre(int n);
 // Draws nothing from now on: a process whose progress another one shows.
 void barreSilence();
+// Writes a note on the run's progress (a stage's banner, the alphabet read) on standard error, unless the
+// run is quiet.
+void progressNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes "\n-- Type ENTER\n" on standard output and reads one character.
 int entree();
 // Writes c count times on standard error.

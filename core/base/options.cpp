@@ -121,6 +121,16 @@ bool setSitesFile(RunOptions& opts, const char* value) {
     return setFileName(&opts.sitesFile, value);
 }
 
+bool setRankOnly(RunOptions& opts, const char*) {
+    opts.rankOnly = true;
+    return true;
+}
+
+bool setQuiet(RunOptions& opts, const char*) {
+    opts.quiet = true;
+    return true;
+}
+
 const OptionRule kOptions[] = {
     {'h', "help", nullptr, "print this help and exit", Action::Help, nullptr},
     {0, "version", nullptr, "print the program name and version and exit", Action::Version, nullptr},
@@ -169,6 +179,14 @@ const OptionRule kOptions[] = {
      "write the sites of the families --meme writes as BED6 (ranks the\n"
      "models as --rank does)",
      Action::Set, setSitesFile},
+    {0, "rank-only", nullptr,
+     "do not extract: rank the models of OUTPUT, a result file written\n"
+     "before by the same command line (with --rank, --report, --meme or --sites)",
+     Action::Set, setRankOnly},
+    {'q', "quiet", nullptr,
+     "print neither the parameters nor the progress; errors and warnings\n"
+     "are still printed",
+     Action::Set, setQuiet},
 };
 
 // The options section of the help text.
@@ -319,5 +337,7 @@ int readOptions(int argc, char** argv, const ProgramInfo& program, RunOptions* o
     if (reportTopGiven && opts->reportFile == nullptr && opts->memeFile == nullptr &&
         opts->sitesFile == nullptr)
         refuseOption(program, "option '--report-top' needs --report, --meme or --sites");
+    if (opts->rankOnly && !rankingWanted(*opts))
+        refuseOption(program, "option '--rank-only' needs --rank, --report, --meme or --sites");
     return i;
 }

@@ -27,6 +27,9 @@ struct RunOptions {
     // The motifs of the best families.
     const char* memeFile = nullptr;   // --meme: their count matrices in the MEME motif format
     const char* sitesFile = nullptr;  // --sites: their sites as BED6
+    // Runs without an extraction, or without words.
+    bool rankOnly = false;  // --rank-only: rank the models OUTPUT already holds instead of extracting
+    bool quiet = false;     // -q/--quiet: no parameter report, banners or meter; errors and warnings stay
 };
 
 // Whether the run ranks its models: asked by --rank, or by --report, --meme or --sites, which need it.

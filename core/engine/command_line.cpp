@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "run_exit.h"
@@ -123,4 +124,9 @@ void checkPalindromes(const Criteres& cr) {
     if (cr.nbbloc < 2) endRunWith(1, ">> Error: palindrome declarations need a run of at least two boxes\n");
     endRun(1, ">> Error: box %d cannot be the palindrome of box %d: the partner must be an earlier box\n",
            box + 1, cr.palbloc[box] + 1);
+}
+
+void checkRankOnlyOutput(const char* outputFile) {
+    if (strcmp(outputFile, "stdout") == 0)
+        endRunWith(1, ">> Error: main: --rank-only reads the models from OUTPUT, which cannot be stdout\n");
 }

@@ -42,3 +42,6 @@ void checkArgumentRanges(char** argv, const Criteres& cr, const CommandLine& cl)
 // Refuses a palindrome declaration whose partner is not an earlier box (a palindromic box is spelled
 // against the finished box it mirrors), or any declaration in a single-box run.
 void checkPalindromes(const Criteres& cr);
+
+// --rank-only reads the models from the result file: refused (status 1) when OUTPUT is standard output.
+void checkRankOnlyOutput(const char* outputFile);

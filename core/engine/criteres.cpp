@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "alphabet.h"
+#include "barre.h"
 #include "global.h"
 #include "run_exit.h"
 
@@ -39,7 +40,7 @@ void fillColumn(int i, const Criteres* cr, int* remaining, int** table, int rep)
     for (int c = 0; c < count; c++)
         for (int l = cr->sauts[i].min; l <= cr->sauts[i].max; l++)
             for (int r = 0; r < rep; r++) table[row++][i] = l;
-    fputc('\n', stdout);
+    if (!progressMeter().quiet) fputc('\n', stdout);
 }
 
 #if MOTBOX_DELTA

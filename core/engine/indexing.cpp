@@ -13,6 +13,7 @@
 #include "global_fonctions.h"
 #include "memory_guard.h"
 #include "quorum.h"
+#include "run.h"
 #include "sequences.h"
 
 namespace {
@@ -20,16 +21,17 @@ namespace {
 // Builds the generalised suffix tree of the n texts truncated at window, with its banner and the progress
 // meter on standard error.  Returns the root; colour sets are not yet propagated.
 Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
-    fputs("** Suffix tree construction **\n", stderr);
+    progressNote("** Suffix tree construction **\n");
     barre(n);
     Init_All(textAlphabet, 0, n);
     Noeud* root = Construction_Arbre(sequenceTexts().text[0], window);
     barre(0);
     for (int i = 1; i < n; i++) {
+        endRunIfStopped();
         root = AjouteSequence(root, sequenceTexts().text[i], window);
         barre(0);
     }
-    fputc('\n', stderr);
+    progressNote("\n");
     return root;
 }
 
@@ -76,6 +78,10 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     // The other processes of a cluster run read the same inputs once the first has accepted them.
     clusterInputsAccepted();
 
+    if (!in.buildTree) {
+        if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
+        return run;
+    }
     // Both strands index every sequence twice.
     const int strands = in.options.bothStrands ? 2 : 1;
     const TreeSize tree{strands * loaded.totalLength, strands * run.nbseq,   loaded.longest, in.window,

@@ -20,8 +20,9 @@ struct RunInputs {
     float quorumPercent;  // as given on the command line (0 for the default)
     char** tail;          // composition and palindrome arguments
     int tailCount;
-    int window;            // depth of the suffix tree
-    RunOptions options{};  // the memory limit and report
+    int window;             // depth of the suffix tree
+    RunOptions options{};   // the memory limit and report
+    bool buildTree = true;  // false: the inputs only, for a ranking of models already written
 };
 // What those steps leave for the report and the extraction.
 struct IndexedRun {
@@ -29,7 +30,7 @@ struct IndexedRun {
     int texts;                 // texts in `text`: nbseq, or twice as many when both strands are read
     int longest;               // length of the longest sequence
     const char* textAlphabet;  // the text alphabet string, "$" included
-    Noeud* root;               // the tree, colour sets propagated
+    Noeud* root;               // the tree, colour sets propagated; null when none was asked for
 };
 // Reads every FASTA entry into `text`, fills longtext and quorum, loads the alphabet file, reads the
 // command-line tail into cr, translates the models alphabet, refuses a tree estimated larger than the

@@ -13,6 +13,12 @@ Run* Run::current() {
     return currentRun;
 }
 
+void endRunIfStopped() {
+    const Run* run = currentRun;
+    if (run != nullptr && run->stopRequest != nullptr && run->stopRequest->load(std::memory_order_relaxed))
+        endRunWith(kStoppedStatus, kStoppedText);
+}
+
 Run::~Run() {
     RunBinding bound(this);
     Free_Arbre();

@@ -6,6 +6,7 @@
 // work for the run that started them, and once built the tree, texts and tables are only read by them.
 // Several runs may thus go on in one process, one after the other or at once in different threads.
 
+#include <atomic>
 #include <chrono>
 
 #include "alphabet.h"
@@ -38,7 +39,16 @@ class Run {
     FastaReaderState fastaReader;
     Criteres criteres{};
     const std::chrono::steady_clock::time_point startedAt = std::chrono::steady_clock::now();
+    // Set (by another thread, such as the one that waits for the run) when the run must stop: it ends at its
+    // next check, between the sequences of the tree and between the walk's models of depth 3 and tasks.
+    const std::atomic<bool>* stopRequest = nullptr;
 };
+
+// The status and text a stopped run ends with.
+inline constexpr int kStoppedStatus = 1;
+inline constexpr const char* kStoppedText = ">> Error: main: the run was interrupted\n";
+// Ends the run of the calling thread with kStoppedStatus when it was asked to stop.
+void endRunIfStopped();
 
 // Makes the calling thread work for run until the binding ends, then for the run (or process state) it
 // worked for before.

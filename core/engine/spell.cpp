@@ -18,6 +18,7 @@
 #include "model.h"
 #include "occ.h"
 #include "pile_occ.h"
+#include "run.h"
 #include "spacer_jumps.h"
 #include "successor_table.h"
 #include "task_output.h"
@@ -645,6 +646,7 @@ int finishModel(Walk& w, const Frame& fr) {
 // The meter advances once per model of depth 3: above the tasks the writer counts it, inside a task the
 // worker that runs it.
 void tick(Walk& w) {
+    endRunIfStopped();
     if (w.task != nullptr && w.board->shipsResults()) {
         ++w.task->ticks;  // drawn by the process that writes the task
         return;
@@ -659,6 +661,7 @@ void tick(Walk& w) {
 
 // Claims task k; its models then go to streams of its own.  False when another worker has it.
 bool beginTask(Walk& w, int64_t k) {
+    endRunIfStopped();
     w.task = w.board->claim(k);
     if (w.task == nullptr) return false;
     w.writes = true;
@@ -880,7 +883,7 @@ std::vector<SpellCounters> doSpell(const Criteres& cr, Noeud* racine, int thread
     Noeud* superRacine = makeSuperRacine(racine);
     std::vector<SpellCounters> counters(
         output.files.size(), SpellCounters{0, 0, std::vector<int>(static_cast<size_t>(cr.nbbloc), 0)});
-    fputs("** Models extraction **\n", stderr);
+    progressNote("** Models extraction **\n");
     barre(static_cast<int>(pow(alphabetTables().nbSymbMod, 3)));
     try {
         if (threads <= 1 && clusterSize() == 1) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "barre.h"
 #include "global.h"
 #include "run_exit.h"
 #include "strands.h"
@@ -103,8 +104,9 @@ void buildTextAlphabet(const bool* present) {
     alphabetTables().alphSeq[k] = '$';
     alphabetTables().alphSeq[k + 1] = '\0';
     alphabetTables().carseq2num[static_cast<int>('$')] = alphabetTables().nbSymbSeq;
-    printf("\n** Text alphabet: %s (%d symbols + terminator) **\n", alphabetTables().alphSeq,
-           alphabetTables().nbSymbSeq);
+    if (!progressMeter().quiet)
+        printf("\n** Text alphabet: %s (%d symbols + terminator) **\n", alphabetTables().alphSeq,
+               alphabetTables().nbSymbSeq);
 }
 
 // Reads one symbol line (already known not to start with its line end) as symbol n.
@@ -155,9 +157,9 @@ void bracketName(char* name) {
 
 void setOneLetter(char* name, char letter, bool star) {
     if (star)
-        fprintf(stderr, "Symbol '%c' ->> %c\n", '*', letter);
+        progressNote("Symbol '%c' ->> %c\n", '*', letter);
     else
-        fprintf(stderr, "Symbol %s ->> %c\n", name, letter);
+        progressNote("Symbol %s ->> %c\n", name, letter);
     name[0] = letter;
     name[1] = '\0';
 }
@@ -238,7 +240,7 @@ char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) 
     else
         alphabetTables().type = 2;
     static const char* const kTypeNames[] = {"Nucleotides", "Amino-acids", "unknown"};
-    fprintf(stderr, "** Models alphabet: %s **\n", kTypeNames[alphabetTables().type]);
+    progressNote("** Models alphabet: %s **\n", kTypeNames[alphabetTables().type]);
 
     alphabetTables().nbSymbMod = 0;
     while (fgets(line, kLineSize, file) != nullptr) {
@@ -252,7 +254,7 @@ char* chargeAlphabet(FILE* file, char** texts, int nbSeq, bool withComplements) 
         alphabetTables().nbSymbMod++;
     }
 
-    fprintf(stderr, "Models alphabet's size: %d\n", alphabetTables().nbSymbMod);
+    progressNote("Models alphabet's size: %d\n", alphabetTables().nbSymbMod);
     alphabetTables().numSAUT = alphabetTables().nbSymbMod;
     alphabetTables().nummod2str[alphabetTables().numSAUT] = copyName("_");
 
