@@ -11,11 +11,9 @@ message.  The interpreter's lock is released while a run goes on, so that severa
 extractions at once.
 """
 
-from . import _motbox, _motbox_delta
+from ._extraction import _PROGRAMS, DNA, PROTEIN, Alphabet, Extraction, _run, extract
 
-__all__ = ["cli"]
-
-_PROGRAMS = {"motbox": _motbox, "motbox-delta": _motbox_delta}
+__all__ = ["cli", "extract", "Extraction", "Alphabet", "DNA", "PROTEIN"]
 
 
 def cli(args):
@@ -31,7 +29,4 @@ def cli(args):
     name = args[0].rsplit("/", 1)[-1]
     if name not in _PROGRAMS:
         raise ValueError(f"unknown program '{args[0]}': 'motbox' or 'motbox-delta'")
-    try:
-        return _PROGRAMS[name].cli(args)
-    except ValueError as refusal:
-        raise ValueError(str(refusal).rstrip("\n")) from None
+    return _run(name, args)

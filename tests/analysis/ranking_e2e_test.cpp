@@ -297,4 +297,73 @@ TEST_F(Ranking, ATableOrPageNamedLikeAResultFileIsRefusedAndTheResultsKept) {
     }
 }
 
+// --rank-only ranks the models a result file holds as the run that wrote it would: the same table (its
+// command line aside), motifs and sites, for motbox and for motbox-delta's window files, on one strand and
+// both; it refuses standard output, a result file cut short and a run with nothing to write.  --quiet
+// writes nothing on standard output and standard error, and the same results.
+TEST_F(Ranking, RankOnlyRanksStoredResultsAsTheRunThatWroteThem) {
+    const std::string input = std::string(MOTBOX_SOURCE_DIR) + "/examples/dm3_upstream_20.fa";
+    const struct {
+        const char* program;
+        std::vector<std::string> options, parameters;
+    } cases[] = {
+        {MOTBOX_BIN, {"-t", "2"}, {"90", "2", "10", "10", "1", "5", "5", "0", "2", "6", "5", "5", "1"}},
+        {MOTBOX_BIN, {"--both-strands"}, {"90", "1", "8", "8", "1"}},
+        {MOTBOX_DELTA_BIN,
+         {"-t", "3"},
+         {"90", "2", "10", "10", "1", "5", "5", "0", "2", "6", "1", "5", "5", "1"}},
+    };
+    for (const auto& c : cases) {
+        auto with = [&](std::vector<std::string> options) {
+            options.insert(options.end(), c.options.begin(), c.options.end());
+            for (const char* a : {"acgt.alph", input.c_str(), "res"}) options.push_back(a);
+            options.insert(options.end(), c.parameters.begin(), c.parameters.end());
+            return run(c.program, options);
+        };
+        const auto plain = with({});
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        const auto quiet = with({"--quiet"});
+        ASSERT_EQ(quiet.status, 0) << quiet.err;
+        EXPECT_EQ(quiet.out + quiet.err, "") << c.program;
+        const std::vector<std::string> outputs = {"--rank", "r.tsv", "--meme", "m.meme", "--sites", "s.bed"};
+        std::vector<std::string> full = outputs, again = outputs;
+        for (std::string& name : again) name.insert(0, name.rfind("--", 0) == 0 ? "" : "again.");
+        const auto ranked = with(full);
+        ASSERT_EQ(ranked.status, 0) << ranked.err;
+        again.insert(again.begin(), {"--rank-only", "-q"});
+        const auto rankedAgain = with(again);
+        ASSERT_EQ(rankedAgain.status, 0) << rankedAgain.err;
+        EXPECT_EQ(rankedAgain.out, "");
+        EXPECT_EQ(rankedAgain.err.find("**"), std::string::npos) << "no banner, warnings only";
+        Table first = readTable(dir_ + "/r.tsv", c.options[0] == "--both-strands");
+        Table second = readTable(dir_ + "/again.r.tsv", c.options[0] == "--both-strands");
+        ASSERT_GT(first.rows.size(), 0u) << c.program;
+        EXPECT_EQ(first.columns, second.columns);
+        ASSERT_EQ(first.rows.size(), second.rows.size());
+        for (size_t i = 0; i < first.rows.size(); ++i) ASSERT_EQ(first.rows[i].fields, second.rows[i].fields);
+        EXPECT_EQ(readFile(dir_ + "/again.m.meme"), readFile(dir_ + "/m.meme"));
+        EXPECT_EQ(readFile(dir_ + "/again.s.bed"), readFile(dir_ + "/s.bed"));
+        EXPECT_FALSE(readFile(dir_ + "/s.bed").empty());
+    }
+    writeFile(dir_ + "/cut", readFile(dir_ + "/res").substr(0, 400));
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } refusals[] = {
+        {{"--rank-only", "--rank", "x.tsv", "acgt.alph", input, "stdout", "90", "1", "8", "8", "1"},
+         ">> Error: main: --rank-only reads the models from OUTPUT, which cannot be stdout\n"},
+        {{"--rank-only", "--rank", "x.tsv", "acgt.alph", input, "cut", "90", "1", "8", "8", "1"},
+         ">> Error: main: 'cut' is not a complete result file: it does not end with its final counts\n"},
+        {{"--rank-only", "--rank", "x.tsv", "acgt.alph", input, "none", "90", "1", "8", "8", "1"},
+         ">> Error: main: cannot read back output file 'none' for the ranking\n"},
+        {{"--rank-only", "acgt.alph", input, "res", "90", "1", "8", "8", "1"},
+         ">> Error: option '--rank-only' needs --rank, --report, --meme or --sites\n"},
+    };
+    for (const auto& r : refusals) {
+        const auto refused = run(MOTBOX_BIN, r.args);
+        EXPECT_EQ(refused.status, 1) << r.message;
+        EXPECT_NE(refused.err.find(r.message), std::string::npos) << refused.err;
+    }
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 
 #include "motbox_run.h"
 #include "run.h"
+#include "run_exit.h"
 #include "test_util.h"
 
 namespace {
@@ -214,3 +217,47 @@ TEST(InProcessRuns, ManyRunsLeaveNothingBehind) {
 }
 
 }  // namespace
+
+// A run asked to stop ends at its next check with the stopped status and text: before its tree is built
+// when asked from the start, and in the middle of the walk (the main thread's, or the workers') when asked
+// once its result file is open.
+TEST(InProcessRuns, AStopRequestEndsTheRunAtItsNextCheck) {
+    const std::string dir = makeTempDir();
+    const std::string promoters = std::string(MOTBOX_SOURCE_DIR) + "/examples/dm3_promoters_200.fa";
+    for (const char* threads : {"1", "3"}) {
+        for (const bool fromTheStart : {true, false}) {
+            const std::string result = dir + "/stopped" + threads + (fromTheStart ? "a" : "b");
+            std::vector<std::string> args = {MOTBOX_BIN, "-q",   "-t", threads, kInputs.alphabet,
+                                             promoters,  result, "30", "2",     "12",
+                                             "12",       "2",    "6",  "6",     "1",
+                                             "12",       "22",   "6",  "6",     "1"};
+            std::vector<char*> argv;
+            for (std::string& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            std::atomic<bool> stop{fromTheStart};
+            std::atomic<bool> ended{false};
+            // Asks the run to stop once its result file exists: the tree is built and the walk starts.
+            std::thread asker([&] {
+                while (!ended && !fileExists(result))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                stop = true;
+            });
+            testing::internal::CaptureStderr();
+            int status = 0;
+            {
+                ::Run run;
+                run.stopRequest = &stop;
+                RunBinding bound(&run);
+                status = runProgram(motboxRun, static_cast<int>(args.size()), argv.data());
+            }
+            ended = true;
+            asker.join();
+            const std::string err = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(status, kStoppedStatus) << threads;
+            EXPECT_EQ(err, kStoppedText) << threads;
+            EXPECT_EQ(fileExists(result), !fromTheStart) << threads;
+            if (!fromTheStart) EXPECT_EQ(readFile(result).find("Nb models"), std::string::npos);
+        }
+    }
+    testutil::removeTree(dir);
+}
