@@ -11,8 +11,11 @@ import time
 
 import pytest
 
-import motbox
-from motbox import _extraction
+pytest.importorskip("numpy")
+pytest.importorskip("pandas")
+
+import motbox  # noqa: E402
+from motbox import _extraction  # noqa: E402
 
 EXAMPLES = os.path.join(os.environ.get("MOTBOX_SOURCE_DIR", "."), "examples")
 BINARIES = {"motbox": os.environ.get("MOTBOX_BIN"), "motbox-delta": os.environ.get("MOTBOX_DELTA_BIN")}
