@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_fasta fuzz_alphabet fuzz_cmdline fuzz_cmdline_delta fuzz_run fuzz_run_delta)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_fasta fuzz_alphabet fuzz_result fuzz_cmdline fuzz_cmdline_delta fuzz_run fuzz_run_delta)
 
 bash scripts/install-deps.sh clang libclang-rt-14-dev cmake ninja-build
 
@@ -20,6 +20,7 @@ seeds_of() {
     case $1 in
         fuzz_fasta) echo fasta ;;
         fuzz_alphabet) echo alphabet ;;
+        fuzz_result) echo result ;;
         fuzz_cmdline | fuzz_cmdline_delta) echo cmdline ;;
         fuzz_run | fuzz_run_delta) echo run ;;
     esac

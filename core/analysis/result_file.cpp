@@ -71,7 +71,8 @@ StoredResult readStoredResult(FILE* in) {
     size_t room = 0;
     ssize_t length;
     bool body = false;
-    int64_t offset = 0;  // of the next line
+    bool inBlock = false;  // the lines so far since a model line were its occurrence lines
+    int64_t offset = 0;    // of the next line
     rewind(in);
     while ((length = getline(&line, &room, in)) > 0) {
         offset += length;
@@ -79,10 +80,12 @@ StoredResult readStoredResult(FILE* in) {
             body = strncmp(line, "====", 4) == 0;
             continue;
         }
-        if (strncmp(line, "Seq ", 4) == 0) {
-            if (!result.models.empty()) ++result.models.back().occurrences;
+        // A model's occurrence lines follow its model line without a break.
+        if (inBlock && strncmp(line, "Seq ", 4) == 0 && strstr(line + 4, "Pos") != nullptr) {
+            ++result.models.back().occurrences;
             continue;
         }
+        inBlock = false;
         if (strncmp(line, "Nb models:", 10) == 0) {
             std::string tail = "\n";
             tail += line;
@@ -106,6 +109,7 @@ StoredResult readStoredResult(FILE* in) {
         if (m.name.empty() || m.code.empty() || at == number) continue;
         m.occurrencesAt = offset;
         result.models.push_back(std::move(m));
+        inBlock = true;
     }
     free(line);
     return result;
