@@ -12,17 +12,21 @@
 namespace {
 
 // Calibration, on the Release build, of the peak resident memory of `motbox ALPHABET FASTA /dev/null 200 1
-// W W 0` (the tree only) over Drosophila upstream regions of 2000 bases; scripts/calibrate_memory.sh
-// measures it.  Bytes per input character, for 1000 sequences:
+// W W 0` (the tree only) over Drosophila upstream regions of 2000 bases, one strand and both; the estimate
+// lies 1.19 to 1.30 times above the peak for 100, 1000, 10 000 and all 26 454 regions, windows 20 and
+// unlimited (bench/README.md, "The memory guard").  Bytes per input character, for 1000 sequences:
 // - whatever the window: the texts, the FASTA records and the positions of the leaves;
 constexpr double kBytesPerCharAnyWindow = 12;
 // - once the window is deep enough for most words of that length to be distinct (window 15 and beyond
 //   with DNA): the nodes and leaves of the tree with their colour sets;
-constexpr double kBytesPerCharFullTree = 72;
+constexpr double kBytesPerCharFullTree = 64;
 // - a window as long as the longest sequence adds this much, growing roughly with window / longest.
 constexpr double kBytesPerCharWholeSequences = 17;
-// The colour sets grow with the number of sequences: this much more per tenfold above 1000 sequences.
-constexpr double kGrowthPerTenfoldSequences = 0.18;
+// The colour sets grow with the number of sequences (both strands of one count once): this much per
+// tenfold from 1000 sequences, within the bounds measured from 100 to 26 454 sequences.
+constexpr double kGrowthPerTenfoldSequences = 0.13;
+constexpr double kLeastGrowth = 0.77;
+constexpr double kMostGrowth = 1.13;
 constexpr double kSequencesOfCalibration = 1000;
 // The process before any input is read.
 constexpr double kBaseBytes = 4.0 * 1024 * 1024;
@@ -41,8 +45,10 @@ long long estimateTreeBytes(const TreeSize& t) {
     double window = std::min<double>(t.window, std::max(1, t.longest));
     double perChar = kBytesPerCharAnyWindow + kBytesPerCharFullTree * treeFill(t, window) +
                      kBytesPerCharWholeSequences * window / std::max(1, t.longest);
-    double growth = 1 + kGrowthPerTenfoldSequences *
-                            std::max(0.0, std::log10(std::max(1, t.nbseq) / kSequencesOfCalibration));
+    const int sequences = std::max(1, t.bothStrands ? t.nbseq / 2 : t.nbseq);
+    const double growth =
+        std::clamp(1 + kGrowthPerTenfoldSequences * std::log10(sequences / kSequencesOfCalibration),
+                   kLeastGrowth, kMostGrowth);
     return static_cast<long long>(kBaseBytes + perChar * growth * static_cast<double>(t.totalLength));
 }
 

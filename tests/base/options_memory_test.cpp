@@ -78,7 +78,16 @@ TEST(TreeEstimate, GrowsWithTheInputAndTheWindow) {
     EXPECT_GT(estimateTreeBytes(t), base);
     t = dm3;
     t.nbseq = 10;
-    EXPECT_EQ(estimateTreeBytes(t), base);  // below the calibration count, the colour sets weigh the same
+    EXPECT_LT(estimateTreeBytes(t), base);  // smaller colour sets
+    EXPECT_GT(estimateTreeBytes(t), base * 3 / 4);
+    t.nbseq = 100000;
+    const long long many = estimateTreeBytes(t);
+    t.nbseq = 1000000;
+    EXPECT_EQ(estimateTreeBytes(t), many);  // the colour sets stop growing
+    // Both strands of 1000 sequences: twice the characters, the colour sets of 1000 sequences.
+    t = {4000000, 2000, 2000, 20, 4, true};
+    const TreeSize oneStrand{4000000, 2000, 2000, 20, 4};
+    EXPECT_LT(estimateTreeBytes(t), estimateTreeBytes(oneStrand));
     t = dm3;
     t.window = 2147483647;
     EXPECT_GT(estimateTreeBytes(t), base);
