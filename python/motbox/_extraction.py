@@ -140,16 +140,19 @@ class Extraction:
     Extraction is closed or collected.  Tables are pandas DataFrames when pandas is installed, else lists
     of dicts; occurrences are numpy structured arrays when numpy is installed, else lists of tuples."""
 
-    def __init__(self, program, args, directory, result_files, windows, spacers, both_strands):
+    def __init__(self, program, args, output, directory, windows, both_strands):
         self.program = program
         #: The command line of the run, the program's name first (its files are in the temporary directory).
         self.command = args
         self._directory = directory
-        self._result_files = result_files
+        self._result_files = [args[output] + w for w in windows]
         self._windows = windows
-        self._spacers = spacers
         self.both_strands = both_strands
         self._index = None
+        # The input files by absolute name, so that the rankings read them from any working directory.
+        self._ranked_command = list(args)
+        for k in (output - 2, output - 1):
+            self._ranked_command[k] = os.path.abspath(args[k])
         self._cleanup = weakref.finalize(self, shutil.rmtree, directory, True)
 
     # -- the models ---------------------------------------------------------------------------------------
@@ -214,7 +217,7 @@ class Extraction:
         return written
 
     def _rank_only(self, options):
-        args = [self.program, "--rank-only", "-q", *options, *self.command[1:]]
+        args = [self.program, "--rank-only", "-q", *options, *self._ranked_command[1:]]
         _run(self.program, args)
 
     def _ranking_options(self, control, shuffle, seed, keep_duplicates):
@@ -372,6 +375,4 @@ def extract(
     except BaseException:
         shutil.rmtree(directory, True)
         raise
-    return Extraction(
-        program, args, directory, [result + w for w in windows], windows, list(spacers), both_strands
-    )
+    return Extraction(program, args, len(args) - len(words) - 1, directory, windows, both_strands)

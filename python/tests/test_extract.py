@@ -174,6 +174,11 @@ def test_tables_without_pandas_and_numpy(inputs, monkeypatch):
     assert run.rank() == ranked.to_dict("records")
 
 
+def extraction_directories():
+    temporary = os.environ.get("TMPDIR", "/tmp")
+    return {d for d in os.listdir(temporary) if d.startswith("motbox-")}
+
+
 @pytest.mark.parametrize("kwargs, message", [
     ({"sequences": ["ACGTACGT"]}, ">> Error: One sequence only in FASTA file!"),
     ({"sequences": "no/such.fa"}, "cannot open FASTA file 'no/such.fa'"),
@@ -187,11 +192,11 @@ def test_tables_without_pandas_and_numpy(inputs, monkeypatch):
 def test_bad_input_raises_value_error_with_the_message(inputs, kwargs, message):
     args = {"sequences": inputs / "in.fa", "alphabet": inputs / "acgt.alph", "quorum": 75, "boxes": [(5, 5, 0)]}
     args.update(kwargs)
-    before = set(os.listdir(os.environ.get("TMPDIR", "/tmp")))
+    before = extraction_directories()
     with pytest.raises(ValueError) as refusal:
         motbox.extract(args.pop("sequences"), **args)
     assert message in str(refusal.value)
-    assert set(os.listdir(os.environ.get("TMPDIR", "/tmp"))) <= before
+    assert extraction_directories() <= before
 
 
 def test_ctrl_c_stops_the_run_and_raises_keyboard_interrupt(inputs):
@@ -216,8 +221,7 @@ def resident_bytes():
 
 
 def test_a_hundred_extractions_keep_the_memory_flat(inputs):
-    temporary = os.environ.get("TMPDIR", "/tmp")
-    before = {d for d in os.listdir(temporary) if d.startswith("motbox-")}
+    before = extraction_directories()
 
     def one(i):
         with motbox.extract(inputs / "in.fa", alphabet=motbox.DNA, quorum=50, boxes=[(4, 4, 0), (4, 4, 1)],
@@ -229,7 +233,7 @@ def test_a_hundred_extractions_keep_the_memory_flat(inputs):
     later = [one(i) for i in range(10, 100)]
     assert resident_bytes() <= warm * 1.10 + (8 << 20)  # the interpreter's own heap wanders a little
     assert later[:10] == first
-    assert {d for d in os.listdir(temporary) if d.startswith("motbox-")} == before
+    assert extraction_directories() == before
 
 
 def test_two_threads_extract_what_they_extract_one_after_the_other(inputs):
@@ -248,3 +252,12 @@ def test_two_threads_extract_what_they_extract_one_after_the_other(inputs):
     for t in threads:
         t.join()
     assert parallel == serial
+
+
+def test_rankings_read_the_inputs_from_any_working_directory(inputs, tmp_path, monkeypatch):
+    monkeypatch.chdir(inputs)
+    run = motbox.extract("in.fa", alphabet="acgt.alph", quorum=50, boxes=[(6, 6, 1)])
+    expected = run.rank()
+    monkeypatch.chdir(tmp_path)
+    assert run.rank().equals(expected)
+    assert len(expected) == len(run) > 0
