@@ -327,30 +327,6 @@ Ranking::~Ranking() {
         if (out != nullptr) fclose(out);
 }
 
-namespace {
-
-// strtol(at, &at, 10) without the locale's cost, for the numbers of the lines this program writes:
-// white space, an optional sign, decimal digits; without a digit, 0 and `at` left where it was.
-long readDecimal(char*& at) {
-    char* p = at;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    if (*p < '0' || *p > '9') return 0;
-    long value = 0;
-    bool overflow = false;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        const int digit = *p - '0';
-        overflow = overflow || value > (LONG_MAX - digit) / 10;
-        if (!overflow) value = value * 10 + digit;
-    }
-    at = p;
-    if (overflow) return negative ? LONG_MIN : LONG_MAX;
-    return negative ? -value : value;
-}
-
-}  // namespace
-
 // Model lines ("name code count") and their occurrence lines ("Seq N ..."), between the header's
 // separator line and the final counts.
 void Ranking::readModels(FILE* in, int file, size_t spacerBase) {

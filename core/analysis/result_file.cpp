@@ -11,20 +11,6 @@
 
 namespace {
 
-// strtol(at, &at, 10) without the locale's cost, for the numbers the programs write.
-long readNumber(char*& at) {
-    char* p = at;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    if (*p < '0' || *p > '9') return 0;
-    long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        value = value > (LONG_MAX - 9) / 10 ? LONG_MAX : value * 10 + (*p - '0');
-    at = p;
-    return negative ? -value : value;
-}
-
 char lastMark(const char* line) {
     size_t end = strlen(line);
     while (end > 0 && isspace(static_cast<unsigned char>(line[end - 1]))) --end;
@@ -49,18 +35,36 @@ bool finalCountsIn(const std::string& text, long long* models, double* userSecon
 
 }  // namespace
 
+long readDecimal(char*& at) {
+    char* p = at;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return 0;
+    long value = 0;
+    bool overflow = false;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        const int digit = *p - '0';
+        overflow = overflow || value > (LONG_MAX - digit) / 10;
+        if (!overflow) value = value * 10 + digit;
+    }
+    at = p;
+    if (overflow) return negative ? LONG_MIN : LONG_MAX;
+    return negative ? -value : value;
+}
+
 bool readOccurrenceLine(char* line, bool strandMarked, Occurrence& o) {
     if (strncmp(line, "Seq ", 4) != 0) return false;
     char* at = line + 4;
-    const long seq = readNumber(at);
+    const long seq = readDecimal(at);
     at = strstr(at, "Pos");
     if (at == nullptr) return false;
     at += 3;
     // A number beyond the 32-bit range is no sequence (-1), not a wrapped-around one.
-    const long pos = readNumber(at);
+    const long pos = readDecimal(at);
     o.seq = seq < INT32_MIN || seq > INT32_MAX ? -1 : static_cast<int32_t>(seq);
     o.pos = pos < INT32_MIN || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);
-    for (int& spacer : o.spacers) spacer = static_cast<int>(readNumber(at));
+    for (int& spacer : o.spacers) spacer = static_cast<int>(readDecimal(at));
     o.strand = strandMarked ? lastMark(line) : '+';
     return true;
 }
@@ -105,7 +109,7 @@ StoredResult readStoredResult(FILE* in) {
         m.name = word();
         m.code = word();
         char* number = at;
-        m.support = static_cast<int>(readNumber(at));
+        m.support = static_cast<int>(readDecimal(at));
         if (m.name.empty() || m.code.empty() || at == number) continue;
         m.occurrencesAt = offset;
         result.models.push_back(std::move(m));

@@ -31,6 +31,11 @@ struct StoredResult {
 // Reads the whole stream from its start.
 StoredResult readStoredResult(FILE* in);
 
+// strtol(at, &at, 10) without the locale's cost, for the numbers of the lines the programs write: white
+// space, an optional sign, decimal digits; without a digit, 0 and `at` left where it was; LONG_MIN or
+// LONG_MAX past their range.
+long readDecimal(char*& at);
+
 // Reads an occurrence line into o (o.spacers sized to the model's spacers beforehand; the strand is the
 // line's last mark when strandMarked, else '+'); false when the line is not an occurrence line.
 bool readOccurrenceLine(char* line, bool strandMarked, Occurrence& o);
