@@ -283,10 +283,9 @@ int motboxDeltaRun(int argc, char** argv) {
         if (ranking != nullptr) rankStoredModels(*ranking, cr, cl.outputFile, nbFiles);
         return 0;
     }
-    if (!options.quiet)
-        printParameterReport(
-            cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
-            kMessages);
+    printParameterReport(
+        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+        kMessages);
     computeWindowExtents(&cr);
 
     std::vector<FILE*> files(static_cast<size_t>(nbFiles), nullptr);

@@ -162,10 +162,9 @@ int motboxRun(int argc, char** argv) {
             rankModels(*ranking, cr, cl.outputFile, nullptr, recordedUserSeconds(cl.outputFile));
         return 0;
     }
-    if (!options.quiet)
-        printParameterReport(
-            cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
-            kMessages);
+    printParameterReport(
+        cr, {cl.fastaFile, cl.alphabetFile, cl.outputFile, cl.quorumPercent, nbseq, options.bothStrands},
+        kMessages);
     if (cr.nbbloc >= 2) initTabSauts(&cr);
 
     FILE* f = openResultStream(cl.outputFile);

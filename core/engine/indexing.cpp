@@ -78,19 +78,18 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     // The other processes of a cluster run read the same inputs once the first has accepted them.
     clusterInputsAccepted();
 
-    if (!in.buildTree) {
-        if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
-        return run;
+    if (in.buildTree) {
+        // Both strands index every sequence twice.
+        const int strands = in.options.bothStrands ? 2 : 1;
+        const TreeSize tree{strands * loaded.totalLength, strands * run.nbseq,   loaded.longest, in.window,
+                            alphabetTables().nbSymbSeq,   in.options.bothStrands};
+        checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
+        if (cr->nbbloc >= 2)
+            checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),
+                                   in.options.maxMemory);
     }
-    // Both strands index every sequence twice.
-    const int strands = in.options.bothStrands ? 2 : 1;
-    const TreeSize tree{strands * loaded.totalLength, strands * run.nbseq,   loaded.longest, in.window,
-                        alphabetTables().nbSymbSeq,   in.options.bothStrands};
-    checkTreeMemory(tree, in.options.maxMemory, in.options.memoryReport);
-    if (cr->nbbloc >= 2)
-        checkSpacerTableMemory(spacerCombinations(cr), cr->nbbloc - 1, estimateTreeBytes(tree),
-                               in.options.maxMemory);
     if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
+    if (!in.buildTree) return run;
     run.root = buildSuffixTree(run.textAlphabet, run.texts, in.window);
     freeFastaRecords(loaded);
     UpdateBit_TabForAllTree(run.root);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "alphabet.h"
+#include "barre.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void printBoxSection(const Criteres& cr, int box, const DriverMessages& m) {
 }  // namespace
 
 void printParameterReport(const Criteres& cr, const ReportInput& in, const DriverMessages& m) {
+    if (progressMeter().quiet) return;
     printf("Extraction is going to be made with the following parameters:\n");
     printf("FASTA file:                    %s\n", in.fastaFile);
     printf("Alphabet file:                 %s\n", in.alphabetFile);

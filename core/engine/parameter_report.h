@@ -13,5 +13,6 @@ struct ReportInput {
     int nbseq;
     bool bothStrands = false;
 };
-// Prints the parameter report on standard output and the "CHECK THESE PARAMETERS" line on standard error.
+// Prints the parameter report on standard output and the "CHECK THESE PARAMETERS" line on standard error,
+// unless the run is quiet.
 void printParameterReport(const Criteres& cr, const ReportInput& in, const DriverMessages& m);
