@@ -26,8 +26,10 @@ struct SubstitutionLimits {
 
     SubstitutionLimits(const Criteres* cr, int32_t numbloc, bool multibloc)
         : total(cr->maxerr + 1), box(multibloc ? cr->errbloc[numbloc] + 1 : 0) {}
+    // Bitwise rather than short-circuit: the hot loops ask it of every successor, and its answer is as
+    // good as random.
     bool refuseSubstitution(const Occ& o, bool multibloc) const {
-        return o.nberr + 1 == total || (multibloc && o.nberrbloc + 1 == box);
+        return (o.nberr + 1 == total) | (multibloc & (o.nberrbloc + 1 == box));
     }
 };
 
@@ -101,6 +103,11 @@ class SuccessorTable {
             capacity_ = capacity;
         }
         void append(const Successor& s) { data_[size_++] = s; }
+        // The storage itself, for a writer that keeps its own cursor (see Collector); resize stays within
+        // the capacity.
+        Successor* data() { return data_; }
+        size_t capacity() const { return capacity_; }
+        void resize(size_t n) { size_ = n; }
 
       private:
         Successor* data_ = nullptr;
@@ -143,10 +150,16 @@ class SuccessorTable {
     void collectChildren(Range parent, const int32_t* symbols, int n, const SubstitutionLimits& moveLimits,
                          const SubstitutionLimits& limits, bool multibloc, Range* out,
                          const uint32_t* groupMasks = nullptr) {
-        if (parent->groups > 1)
-            collectChildrenOf<true>(parent, symbols, n, moveLimits, limits, multibloc, out, groupMasks);
-        else
-            collectChildrenOf<false>(parent, symbols, n, moveLimits, limits, multibloc, out);
+        // The collection tells its children apart in a 32-bit mask: a larger alphabet is read in parts.
+        for (int from = 0; from < n; from += kChildrenPerPass) {
+            const int part = std::min(n - from, kChildrenPerPass);
+            if (parent->groups > 1)
+                collectChildrenOf<true>(parent, symbols + from, part, moveLimits, limits, multibloc,
+                                        out + from, groupMasks != nullptr ? groupMasks + from : nullptr);
+            else
+                collectChildrenOf<false>(parent, symbols + from, part, moveLimits, limits, multibloc,
+                                         out + from);
+        }
     }
 
     // The successors of the one model parent + s (see collectChildren).
@@ -283,7 +296,7 @@ class SuccessorTable {
                                        tree.texts[numSeqOf(child)] + labelStart(child), seg_taille(child)},
                                       places, tree);
             c.reserve(static_cast<size_t>(n));
-            for (int k = 0; k < n; ++k) c.add(o, places[k], g);
+            for (int k = 0; k < n; ++k) c.add(o, false, places[k], g);
         }
         return c.block();
     }
@@ -298,6 +311,12 @@ class SuccessorTable {
         children.reserve(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) children.emplace_back(take(groups), limits, multibloc);
         const TreeReading tree = readingTree();
+        // Per letter, the children whose symbol accepts it: the others take it as a substitution.
+        uint32_t exactChildren[kAlphabetSlots] = {};
+        for (int32_t m = 0; m < tree.alphabet->nbSymbSeq; ++m)
+            for (int i = 0; i < n; ++i)
+                if (tree.alphabet->TabSymb[symbols[i]][m] != 0) exactChildren[m] |= 1u << i;
+        const uint32_t allChildren = n == kChildrenPerPass ? ~0u : (1u << n) - 1;
         Place places[kMaxPlaces];
         const Successor* first = parent->successors.begin();
         // The moves stack the successors in order, and a level is read from its top.
@@ -306,15 +325,18 @@ class SuccessorTable {
             if (found == 0) continue;
             int32_t g = 0;
             if constexpr (Grouped) g = groupOf(st->occ, groups);
-            for (int i = 0; i < n; ++i) {
+            // Whether the occurrence can afford a substitution is the same for every child.
+            const bool substitutionAllowed = !moveLimits.refuseSubstitution(st->occ, multibloc);
+            // The children it goes to, found without a branch per child (which is as good as random).
+            const uint32_t exact = exactChildren[st->symbol];
+            for (uint32_t to = substitutionAllowed ? allChildren : exact; to != 0; to &= to - 1) {
+                const int i = __builtin_ctz(to);
                 if constexpr (Grouped)
                     if (groupMasks != nullptr && ((groupMasks[i] >> g) & 1) == 0) continue;
-                Occ o = st->occ;
-                if (!applyMove(o, tree.alphabet->TabSymb[symbols[i]][st->symbol] == 0, moveLimits, multibloc))
-                    continue;
+                const bool substitution = ((exact >> i) & 1) == 0;
                 Collector<Grouped>& child = children[static_cast<size_t>(i)];
                 child.reserve(static_cast<size_t>(found));
-                for (int k = 0; k < found; ++k) child.add(o, places[k], g);
+                for (int k = 0; k < found; ++k) child.add(st->occ, substitution, places[k], g);
             }
         }
         for (int i = 0; i < n; ++i) out[i] = children[static_cast<size_t>(i)].block();
@@ -329,6 +351,7 @@ class SuccessorTable {
         Edge edge;
     };
     static constexpr int kMaxPlaces = kAlphabetSlots;
+    static constexpr int kChildrenPerPass = 32;
 
     // The run's tables the hot loops read, fetched once per call rather than at every place.
     struct TreeReading {
@@ -389,6 +412,9 @@ class SuccessorTable {
         b->groups = groups;
         const size_t slots = static_cast<size_t>(alphabetTables().nbSymbSeq) * static_cast<size_t>(groups);
         b->tallies.assign(slots, LetterTally{});
+        // A block that does not tell groups apart has its unions cleared at once (each letter is met in
+        // nearly every block, and a first-meeting test would be mispredicted); one that does, which may
+        // hold 32 times as many, clears each when first met.
         b->unions.resize(2 * slots * colourWords());
         if (groups > 1) b->letterGroups.assign(static_cast<size_t>(alphabetTables().nbSymbSeq), 0);
         return b;
@@ -403,43 +429,87 @@ class SuccessorTable {
               limits_(limits),
               multibloc_(multibloc),
               words_(colourWords()),
-              staticBytes_(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB)) {}
+              staticBytes_(static_cast<size_t>(colourSetStore().SIZE_STATIC_BIT_TAB)),
+              tallies_(b->tallies.data()),
+              unions_(b->unions.data()) {
+            cursor_ = b->successors.data() + b->successors.size();
+            limit_ = b->successors.data() + b->successors.capacity();
+        }
 
-        // The successor at place p of occurrence `from`, of group g.
-        [[gnu::always_inline]] void add(const Occ& from, const Place& p, int32_t g) {
-            Occ next = from;
-            next.noeudpere = p.noeudpere;
-            next.lettre = p.lettre;
-            next.pos = p.pos;
-            if (!multibloc_) next.longsaut = next.codesaut = 0;
+        // The successor at place p of occurrence `from` moved with or without a substitution, of group g.
+        // A colour set of one sequence (most edges deep in the tree) is united without a branch.
+        [[gnu::always_inline]] void add(const Occ& from, bool substitution, const Place& p, int32_t g) {
             const Edge& e = p.edge;
-            b_->successors.append({next, e.record, e.colours, e.label, e.length, p.symbol});
+            Successor* s = cursor_++;
+            s->occ = from;
+            const int32_t counted = substitution ? 1 : 0;
+            s->occ.nberr += counted;
+            if (multibloc_) s->occ.nberrbloc += counted;
+            s->occ.noeudpere = p.noeudpere;
+            s->occ.lettre = p.lettre;
+            s->occ.pos = p.pos;
+            if (!multibloc_) s->occ.longsaut = s->occ.codesaut = 0;
+            s->colours = e.colours;
+            s->record = e.record;
+            s->label = e.label;
+            s->length = e.length;
+            s->symbol = p.symbol;
+            const bool substitutable = !limits_.refuseSubstitution(s->occ, multibloc_);
             size_t slot = static_cast<size_t>(p.symbol);
             if constexpr (Grouped) slot = slot * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
-            LetterTally& t = b_->tallies[slot];
-            uint64_t* exact = b_->unions.data() + 2 * slot * words_;
-            uint64_t* substituted = exact + words_;
-            if (t.exactCount++ == 0) {
-                std::fill(exact, exact + 2 * words_, 0);
+            if (tallies_[slot].exactCount == 0) {
+                uint64_t* cleared = unions_ + 2 * slot * words_;
+                std::fill(cleared, cleared + 2 * words_, 0);
                 if constexpr (Grouped) b_->letterGroups[static_cast<size_t>(p.symbol)] |= 1u << g;
+            }
+            LetterTally& t = tallies_[slot];
+            uint64_t* exact = unions_ + 2 * slot * words_;
+            uint64_t* substituted = exact + words_;
+            ++t.exactCount;
+            t.substitutedCount += substitutable ? 1 : 0;
+            if ((e.colours & 1) != 0) {
+                const auto bit = static_cast<size_t>(e.colours >> 1) + 1;
+                const auto mask = static_cast<unsigned char>(0x80 >> (bit % 8));
+                reinterpret_cast<unsigned char*>(exact)[bit / 8] |= mask;
+                reinterpret_cast<unsigned char*>(substituted)[bit / 8] |= substitutable ? mask : 0;
+                return;
             }
             if (e.colours != t.lastExact) uniteColourRef(exact, e.colours, staticBytes_);
             t.lastExact = e.colours;
-            if (limits_.refuseSubstitution(from, multibloc_)) return;
-            ++t.substitutedCount;
+            if (!substitutable) return;
             if (e.colours != t.lastSubstituted) uniteColourRef(substituted, e.colours, staticBytes_);
             t.lastSubstituted = e.colours;
         }
 
-        void reserve(size_t n) { b_->successors.reserve(n); }
-        Block* block() const { return b_; }
+        // Room for n more successors.
+        void reserve(size_t n) {
+            if (static_cast<size_t>(limit_ - cursor_) < n) grow(n);
+        }
+        // The block, its successors all counted; the collector is done.
+        Block* block() {
+            b_->successors.resize(static_cast<size_t>(cursor_ - b_->successors.data()));
+            return b_;
+        }
 
       private:
+        [[gnu::noinline]] void grow(size_t n) {
+            Successors& all = b_->successors;
+            all.resize(static_cast<size_t>(cursor_ - all.data()));
+            all.reserve(n);
+            cursor_ = all.data() + all.size();
+            limit_ = all.data() + all.capacity();
+        }
+
         Block* b_;
         SubstitutionLimits limits_;
         bool multibloc_;
         size_t words_;
         size_t staticBytes_;
+        // The block's storage, read through these rather than through the block in the hot loops.
+        LetterTally* tallies_;
+        uint64_t* unions_;
+        Successor* cursor_;  // where the next successor goes
+        Successor* limit_;   // end of the reserved room
     };
 
     std::vector<std::unique_ptr<Block>> all_;
