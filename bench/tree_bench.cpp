@@ -3,9 +3,10 @@
 // upper-cased and ended by "$", the first one built, the others added, then
 // the colour sets propagated.
 //
-// Usage: tree_bench FASTA ENTRIES WINDOW [--dump]
+// Usage: tree_bench FASTA ENTRIES WINDOW [--dump] [--threads N]
 // Prints one line of figures on standard output; with --dump, the tree's
-// verbose dump instead (see tree_dump_compare.sh).
+// verbose dump instead (see tree_dump_compare.sh).  The colour sets are
+// propagated on N threads (default 1).
 
 #include <sys/resource.h>
 
@@ -71,9 +72,20 @@ int32_t recordsIn(const PoolAlloc& pool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool dump = argc == 5 && strcmp(argv[4], "--dump") == 0;
-    if (argc != 4 && !dump) {
-        fputs("usage: tree_bench FASTA ENTRIES WINDOW [--dump]\n", stderr);
+    bool dump = false;
+    int threads = 1;
+    bool wrongArguments = argc < 4;
+    for (int a = 4; a < argc && !wrongArguments; ++a) {
+        if (strcmp(argv[a], "--dump") == 0) {
+            dump = true;
+        } else if (strcmp(argv[a], "--threads") == 0 && a + 1 < argc && atoi(argv[a + 1]) > 0) {
+            threads = atoi(argv[++a]);
+        } else {
+            wrongArguments = true;
+        }
+    }
+    if (wrongArguments) {
+        fputs("usage: tree_bench FASTA ENTRIES WINDOW [--dump] [--threads N]\n", stderr);
         return 1;
     }
     const int entries = atoi(argv[2]);
@@ -92,7 +104,7 @@ int main(int argc, char** argv) {
     Noeud* root = Construction_Arbre(texts[0].data(), window);
     for (size_t k = 1; k < texts.size(); ++k) root = AjouteSequence(root, texts[k].data(), window);
     const auto built = std::chrono::steady_clock::now();
-    UpdateBit_TabForAllTree(root);
+    UpdateBit_TabForAllTree(root, threads);
     const auto end = std::chrono::steady_clock::now();
     const std::chrono::duration<double> elapsed = end - start;
     const std::chrono::duration<double> colouring = end - built;

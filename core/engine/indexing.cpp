@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
 
 #include "alphabet.h"
 #include "barre.h"
@@ -11,6 +12,7 @@
 #include "construction.h"
 #include "global.h"
 #include "global_fonctions.h"
+#include "memory_batches.h"
 #include "memory_guard.h"
 #include "quorum.h"
 #include "run.h"
@@ -34,6 +36,20 @@ Noeud* buildSuffixTree(const char* textAlphabet, int n, int window) {
     progressNote("\n");
     return root;
 }
+
+// Makes the calling thread's huge batches come from a supplier (null: none) until the scope ends.
+class SuppliedBatches {
+  public:
+    explicit SuppliedBatches(BatchSupplier* supplier) : before_(batchSupplierInUse) {
+        batchSupplierInUse = supplier;
+    }
+    SuppliedBatches(const SuppliedBatches&) = delete;
+    SuppliedBatches& operator=(const SuppliedBatches&) = delete;
+    ~SuppliedBatches() { batchSupplierInUse = before_; }
+
+  private:
+    BatchSupplier* before_;
+};
 
 }  // namespace
 
@@ -90,8 +106,13 @@ IndexedRun loadAndIndex(Criteres* cr, const RunInputs& in, const DriverMessages&
     }
     if (in.options.bothStrands) run.texts = addReverseStrands(loaded);
     if (!in.buildTree) return run;
+    // On several threads, one makes the tree's memory resident ahead of the construction, and all colour it.
+    const int threads = extractionThreads(in.options);
+    std::optional<BatchSupplier> supplier;
+    if (threads > 1) supplier.emplace();
+    const SuppliedBatches supplied(supplier ? &*supplier : nullptr);
     run.root = buildSuffixTree(run.textAlphabet, run.texts, in.window);
     freeFastaRecords(loaded);
-    UpdateBit_TabForAllTree(run.root);
+    UpdateBit_TabForAllTree(run.root, threads);
     return run;
 }

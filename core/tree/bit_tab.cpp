@@ -93,6 +93,18 @@ class FinalSetBlocks {
         return after != blocks_.begin() && a < std::prev(after)->start + std::prev(after)->size;
     }
 
+    // Takes over the blocks of other (which is left empty); sets keep being carved from this one's own.
+    void adopt(FinalSetBlocks& other) {
+        for (const Block& b : other.blocks_) {
+            blocks_.insert(firstAfter(blocks_, b.start), b);
+            lowest_ = std::min(lowest_, b.start);
+            highest_ = std::max(highest_, b.start + b.size);
+        }
+        taken_ += other.taken_;
+        other.blocks_.clear();
+        other.release();
+    }
+
     void release() {
         for (const Block& b : blocks_) free(reinterpret_cast<void*>(b.start));
         blocks_.clear();
@@ -275,8 +287,12 @@ bool isSharedSingleton(const unsigned char* bt) {
 // own, where the allocator may reuse the room that sets freed as they grew while the tree was built.
 constexpr size_t kCarvedUnionMax = 256;
 
+// The pool of a thread that takes part in a shared colour propagation (FinalSetPools), else null.
+constinit thread_local FinalSetBlocks* ownFinalSets = nullptr;
+
 unsigned char* newUnion(size_t size) {
-    return size <= kCarvedUnionMax ? blocks().finalSets.take(size) : checkedMalloc(size);
+    if (size > kCarvedUnionMax) return checkedMalloc(size);
+    return ownFinalSets != nullptr ? ownFinalSets->take(size) : blocks().finalSets.take(size);
 }
 
 bool isShared(const unsigned char* bt) {
@@ -592,6 +608,23 @@ int32_t uniteShortLists(BitTab* dest, const BitTab* sources, int32_t n) {
 }
 
 }  // namespace
+
+struct FinalSetPools::Pools {
+    std::vector<FinalSetBlocks> pools;
+};
+
+FinalSetPools::FinalSetPools(int count) : pools_(new Pools) {
+    pools_->pools.resize(static_cast<size_t>(count));
+}
+
+FinalSetPools::~FinalSetPools() {
+    ownFinalSets = nullptr;
+    for (FinalSetBlocks& pool : pools_->pools) blocks().finalSets.adopt(pool);
+}
+
+void FinalSetPools::use(int p) {
+    ownFinalSets = p < 0 ? nullptr : &pools_->pools[static_cast<size_t>(p)];
+}
 
 int32_t uniteColourSets(BitTab* dest, const BitTab* sources, int32_t n) {
     if (const int32_t k = uniteShortLists(dest, sources, n); k >= 0) return k;

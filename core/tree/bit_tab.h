@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 
 // Colour set: a set of sequence numbers in one heap byte string, either a
 // short list (dynamic form, top bit of byte 0 set, 15-bit big-endian count
@@ -30,6 +31,24 @@ extern constinit thread_local ColourSetStore* colourSetsInUse;
 inline ColourSetStore& colourSetStore() {
     return *colourSetsInUse;
 }
+
+// The final sets of a colour propagation that several threads share: while a thread uses pool p, the unions
+// it makes are carved from that pool alone, so that the threads never share a carving.  The store takes all
+// the pools over when they are destroyed, by the thread bound to it, once the other threads are done with
+// them; until then the sets they hold are only read.
+class FinalSetPools {
+  public:
+    explicit FinalSetPools(int count);
+    FinalSetPools(const FinalSetPools&) = delete;
+    FinalSetPools& operator=(const FinalSetPools&) = delete;
+    ~FinalSetPools();
+    // The calling thread carves from pool p from now on; -1: from the store again.
+    void use(int p);
+
+  private:
+    struct Pools;
+    std::unique_ptr<Pools> pools_;
+};
 
 // Sets NB_SEQUENCE, SIZE_STATIC_BIT_TAB and CHANGE_LIMITE; call before any set exists.
 void initBitTab(int32_t n);

@@ -1,11 +1,14 @@
 #include "construction.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -1011,29 +1014,94 @@ void uniteChildColours(Noeud* node) {
                        : uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
 }
 
-// Colours the subtrees `levels` node levels below node one after the other, then the nodes above them: the
-// propagation's lists then take a fraction of the memory they would for the whole tree, memory that every
-// subtree uses again.
-void colourBelow(Noeud* node, int32_t levels, ColourPropagation& propagation) {
+// The subtrees `levels` node levels below node, which are coloured apart (their lists then take a fraction
+// of the memory they would for the whole tree, memory that every subtree uses again), in tree order.
+void subtreesBelow(Noeud* node, int32_t levels, std::vector<Noeud*>& subtrees) {
     if (levels == 0) {
-        propagation.colour(node);
+        subtrees.push_back(node);
         return;
     }
     for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
         if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
-            colourBelow(asNoeud(node->fils[k]), levels - 1, propagation);
+            subtreesBelow(asNoeud(node->fils[k]), levels - 1, subtrees);
+}
+
+// Colours the nodes above the subtrees `levels` node levels below node, once those are coloured.
+void colourAbove(Noeud* node, int32_t levels) {
+    if (levels == 0) return;
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
+            colourAbove(asNoeud(node->fils[k]), levels - 1);
     uniteChildColours(node);
+}
+
+// Colours the subtrees with `threads` threads (the calling one among them), each taking the next subtree
+// left.  A subtree's nodes are written by its thread alone, and each thread carves its sets from its own
+// pool; the first failure of any thread is the run's, once all are done.
+void colourSubtrees(const std::vector<Noeud*>& subtrees, int threads) {
+    if (threads <= 1 || subtrees.size() <= 1) {
+        ColourPropagation propagation;
+        for (Noeud* subtree : subtrees) propagation.colour(subtree);
+        return;
+    }
+    threads = std::min(threads, static_cast<int>(subtrees.size()));
+    FinalSetPools pools(threads);
+    std::atomic<size_t> next{0};
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
+    TreeState* tree = treeInUse;
+    ColourSetStore* colourSets = colourSetsInUse;
+    auto work = [&](int t) {
+        TreeState* const treeBefore = treeInUse;
+        ColourSetStore* const setsBefore = colourSetsInUse;
+        treeInUse = tree;
+        colourSetsInUse = colourSets;
+        try {
+            pools.use(t);
+            ColourPropagation propagation;
+            for (size_t i = next++; i < subtrees.size(); i = next++) propagation.colour(subtrees[i]);
+        } catch (...) {
+            failures[static_cast<size_t>(t)] = std::current_exception();
+            next = subtrees.size();
+        }
+        pools.use(-1);
+        treeInUse = treeBefore;
+        colourSetsInUse = setsBefore;
+    };
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) helpers.emplace_back(work, t);
+    work(0);
+    for (std::thread& h : helpers) h.join();
+    for (const std::exception_ptr& f : failures)
+        if (f) std::rethrow_exception(f);
+}
+
+// How many node levels below the root the subtrees coloured apart start: two on one thread (on DNA some
+// twenty subtrees), more on several, until there are some eight subtrees per thread to share out.
+int32_t colouringLevels(Noeud* root, int threads) {
+    constexpr int32_t kSingleThreadLevels = 2;
+    constexpr int32_t kMostLevels = 6;
+    constexpr size_t kSubtreesPerThread = 8;
+    int32_t levels = kSingleThreadLevels;
+    if (threads <= 1) return levels;
+    std::vector<Noeud*> subtrees;
+    for (; levels < kMostLevels; ++levels) {
+        subtrees.clear();
+        subtreesBelow(root, levels, subtrees);
+        if (subtrees.size() >= kSubtreesPerThread * static_cast<size_t>(threads)) break;
+    }
+    return levels;
 }
 
 }  // namespace
 
-void UpdateBit_TabForAllTree(void* x) {
+void UpdateBit_TabForAllTree(void* x, int threads) {
     if (x == nullptr || isFeuille(x)) return;
-    // Two levels: on DNA, some twenty subtrees.
-    constexpr int32_t kSubtreeLevels = 2;
     try {
-        ColourPropagation propagation;
-        colourBelow(asNoeud(x), kSubtreeLevels, propagation);
+        const int32_t levels = colouringLevels(asNoeud(x), threads);
+        std::vector<Noeud*> subtrees;
+        subtreesBelow(asNoeud(x), levels, subtrees);
+        colourSubtrees(subtrees, threads);
+        colourAbove(asNoeud(x), levels);
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }

@@ -15,8 +15,9 @@ Noeud* Construction_Arbre(char* text, int32_t taille_fenetre);
 // failures as Construction_Arbre, plus more sequences than Init_All announced.
 Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre);
 // Fills every node's colour set with the union of its children's and caches
-// its cardinal in nb_seq.  Iterative: the depth is bounded only by the window.
-void UpdateBit_TabForAllTree(void* x);
+// its cardinal in nb_seq.  Iterative: the depth is bounded only by the window.  With threads > 1 the
+// subtrees are coloured by that many threads at once; the sets are the same.
+void UpdateBit_TabForAllTree(void* x, int threads = 1);
 
 // Phases of the online construction, sharing the active list of open leaves.
 // Premiere_Phase: prefixes shorter than the window, from end index i.

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "bit_tab.h"
@@ -307,4 +309,39 @@ TEST(MemoryBatches, SizeAndAlignmentFollowWhatIsHeldAndNeeded) {
         memset(batch, 1, size);  // the whole batch is usable
         free(batch);
     }
+}
+
+// A supplier's thread makes huge batches ready, aligned and whole; with the supplier in use, huge batches are
+// its own or, when none is ready, allocated as without it, and small ones and larger needs never its own.
+// The batches it still holds go with it (the sanitizer build checks that none leaks).
+TEST(MemoryBatches, ASupplierHandsOutReadyHugeBatches) {
+    constexpr size_t kM = 1024 * 1024;
+    BatchSupplier supplier;
+    std::vector<void*> batches;
+    for (int wait = 0; wait < 2000 && batches.size() < 2; ++wait) {
+        if (void* b = supplier.take(); b != nullptr)
+            batches.push_back(b);
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(batches.size(), 2u) << "the supplier made no batch ready in 2 s";
+    EXPECT_NE(batches[0], batches[1]);
+    BatchSupplier* const before = batchSupplierInUse;
+    batchSupplierInUse = &supplier;
+    const struct {
+        size_t needed, taken, size;
+    } cases[] = {{0, 8 * kM, 2 * kM}, {2 * kM, 9 * kM, 2 * kM}, {0, 0, 256 * 1024}, {3 * kM, 9 * kM, 4 * kM}};
+    for (const auto& c : cases) {
+        size_t size = 0;
+        batches.push_back(allocateBatch(c.needed, c.taken, &size));
+        ASSERT_NE(batches.back(), nullptr);
+        EXPECT_EQ(size, c.size) << "needed " << c.needed << ", taken " << c.taken;
+        if (c.size >= 2 * kM) {
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(batches.back()) % (2 * kM), 0u);
+        }
+        memset(batches.back(), 1, size);
+    }
+    batchSupplierInUse = before;
+    for (size_t i = 0; i < 2; ++i) memset(batches[i], 2, 2 * kM);
+    for (void* b : batches) free(b);
 }

@@ -617,7 +617,8 @@ int wrongNodeColours(void* x, int* nodes) {
 
 // Node colour sets keep the exact bytes of the child-by-child union (form,
 // member order, the static form taken where the list overflows) on trees of
-// tens to hundreds of texts, where sets of both forms meet.
+// tens to hundreds of texts, where sets of both forms meet; coloured again on
+// one thread or on several (the subtrees then shared out among them).
 TEST_F(ConstructionTest, NodeColourSetsAreTheChildByChildUnion) {
     std::mt19937 rng(4242);
     const std::string letters = "ACGT";
@@ -633,9 +634,9 @@ TEST_F(ConstructionTest, NodeColourSetsAreTheChildByChildUnion) {
         }
         const int w = round % 4 == 0 ? 2147483647 : 2 + static_cast<int>(rng() % 12);
         Noeud* root = build(texts, w, letters.substr(0, alphabetSize) + "$");
-        // Every other tree is coloured a second time: the sets of the first colouring are released and
-        // the same ones made again.
-        if (round % 2 == 1) UpdateBit_TabForAllTree(root);
+        // Most trees are coloured a second time, on 1 to 4 threads: the sets of the first colouring are
+        // released and the same ones made again.
+        if (round % 5 != 0) UpdateBit_TabForAllTree(root, round % 4 + 1);
         int nodes = 0;
         EXPECT_EQ(wrongNodeColours(root, &nodes), 0) << "round " << round << ", " << describe(texts, w);
         EXPECT_GT(nodes, 1);

@@ -1,0 +1,82 @@
+#include "memory_batches.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+constinit thread_local BatchSupplier* batchSupplierInUse = nullptr;
+
+namespace {
+
+// Batches held ready at once: enough for the construction not to wait between two, little memory.
+constexpr size_t kReadyBatches = 4;
+
+// A huge batch whose pages are resident, or null.
+void* residentBatch() {
+    void* batch = aligned_alloc(kHugeBatch, kHugeBatch);
+    if (batch == nullptr) return nullptr;
+    madvise(batch, kHugeBatch, MADV_HUGEPAGE);
+#ifdef MADV_POPULATE_WRITE
+    if (madvise(batch, kHugeBatch, MADV_POPULATE_WRITE) == 0) return batch;
+#endif
+    // One write per small page makes each resident (a huge page at the first).
+    auto* bytes = static_cast<volatile unsigned char*>(batch);
+    for (size_t at = 0; at < kHugeBatch; at += 4096) bytes[at] = 0;
+    return batch;
+}
+
+}  // namespace
+
+struct BatchSupplier::State {
+    std::mutex mutex;
+    std::condition_variable wanted;  // a batch was taken, or the supplier stops
+    std::deque<void*> ready;
+    bool stopping = false;
+    std::thread maker;
+
+    void makeBatches() {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!stopping) {
+            if (ready.size() >= kReadyBatches) {
+                wanted.wait(lock);
+                continue;
+            }
+            lock.unlock();
+            void* batch = residentBatch();
+            lock.lock();
+            if (batch == nullptr) {
+                wanted.wait(lock);  // no memory now: try again once one is taken
+                continue;
+            }
+            ready.push_back(batch);
+        }
+    }
+};
+
+BatchSupplier::BatchSupplier() : state_(new State) {
+    state_->maker = std::thread([this] { state_->makeBatches(); });
+}
+
+BatchSupplier::~BatchSupplier() {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->wanted.notify_one();
+    state_->maker.join();
+    for (void* batch : state_->ready) free(batch);
+}
+
+void* BatchSupplier::take() {
+    void* batch = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        if (state_->ready.empty()) return nullptr;
+        batch = state_->ready.front();
+        state_->ready.pop_front();
+    }
+    state_->wanted.notify_one();
+    return batch;
+}
