@@ -9,8 +9,9 @@
 #   D  the same template in motbox-delta with Delta 2, on the first 500 of those promoters
 #   R  motbox, one box of 8, no substitution, quorum 70 %, on the first 10 000 upstream regions (21 Mbp)
 #   W  R on the whole upstream set (26 454 regions, 53 Mbp), for the time per input character
+#   B  the tree of R's input with a window of 20 alone: one box of 20, quorum 200 %, which no model reaches
 # The inputs are cut from the whole dm3 upstream set, DM3_ALL (default ../shared/data/dm3_upstream2000.fa;
-# ../shared/data/get-dm3-all.sh writes it).  CASES selects workloads (default "T D R W"); WORK is the
+# ../shared/data/get-dm3-all.sh writes it).  CASES selects workloads (default "T D R W"; B on request); WORK is the
 # scratch directory (default a fresh one under TMPDIR, removed at the end).  OLD_OPTIONS and NEW_OPTIONS are
 # passed to each build before its positional arguments: "-t 1" for a single-threaded comparison, or the same
 # build twice with OLD_OPTIONS="-t 1" NEW_OPTIONS="-t 2" to measure the threads.  OLD_LAUNCH and NEW_LAUNCH
@@ -104,6 +105,7 @@ for c in $cases; do
         D) cut_set 500 185 "$work/D.fa"; compare D motbox-delta "$work/D.fa" $delta_template ;;
         R) cut_set 10000 0 "$work/R.fa"; compare R motbox "$work/R.fa" 70 1 8 8 0 ;;
         W) compare W motbox "$dm3" 70 1 8 8 0 ;;
+        B) cut_set 10000 0 "$work/R.fa"; compare B motbox "$work/R.fa" 200 1 20 20 0 ;;
         *) echo "$0: unknown case $c" >&2; exit 1 ;;
     esac
 done

@@ -5,13 +5,16 @@
 # one another, on alphabets of 2 to 5 letters, and the first entries of the
 # Drosophila upstream set, each with several windows.
 #
-# Usage: bench/tree_dump_compare.sh OLD_BUILD_DIR NEW_BUILD_DIR [RANDOM_CASES]
+# Usage: [NEW_THREADS=N] bench/tree_dump_compare.sh OLD_BUILD_DIR NEW_BUILD_DIR [RANDOM_CASES]
+# NEW_THREADS colours the new build's trees on N threads (the same build twice then compares the threads).
 # Both builds need -DMOTBOX_BENCH=ON.  Exits 1 at the first difference.
 set -euo pipefail
 
 old=$1/bench/tree_bench
 new=$2/bench/tree_bench
 cases=${3:-200}
+new_options=()
+[ -n "${NEW_THREADS:-}" ] && new_options=(--threads "$NEW_THREADS")
 fasta=${FASTA:-/work/shared/data/dm3_upstream2000_first1000.fa}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,7 +53,7 @@ random_fasta() {
 
 same_tree() {  # FASTA ENTRIES WINDOW
     "$old" "$1" "$2" "$3" --dump | sed -E 's/0x[0-9a-f]+/P/g' >"$work/old"
-    "$new" "$1" "$2" "$3" --dump | sed -E 's/0x[0-9a-f]+/P/g' >"$work/new"
+    "$new" "$1" "$2" "$3" --dump ${new_options[@]+"${new_options[@]}"} | sed -E 's/0x[0-9a-f]+/P/g' >"$work/new"
     if ! cmp -s "$work/old" "$work/new"; then
         echo "trees differ: $1 (entries $2, window $3); kept in $work.kept" >&2
         cp -r "$work" "$work.kept"
