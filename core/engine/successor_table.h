@@ -102,7 +102,6 @@ class SuccessorTable {
             data_ = grown;
             capacity_ = capacity;
         }
-        void append(const Successor& s) { data_[size_++] = s; }
         // The storage itself, for a writer that keeps its own cursor (see Collector); resize stays within
         // the capacity.
         Successor* data() { return data_; }
@@ -412,9 +411,6 @@ class SuccessorTable {
         b->groups = groups;
         const size_t slots = static_cast<size_t>(alphabetTables().nbSymbSeq) * static_cast<size_t>(groups);
         b->tallies.assign(slots, LetterTally{});
-        // A block that does not tell groups apart has its unions cleared at once (each letter is met in
-        // nearly every block, and a first-meeting test would be mispredicted); one that does, which may
-        // hold 32 times as many, clears each when first met.
         b->unions.resize(2 * slots * colourWords());
         if (groups > 1) b->letterGroups.assign(static_cast<size_t>(alphabetTables().nbSymbSeq), 0);
         return b;
@@ -457,6 +453,7 @@ class SuccessorTable {
             const bool substitutable = !limits_.refuseSubstitution(s->occ, multibloc_);
             size_t slot = static_cast<size_t>(p.symbol);
             if constexpr (Grouped) slot = slot * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
+            // A letter's unions are cleared when it is first met.
             if (tallies_[slot].exactCount == 0) {
                 uint64_t* cleared = unions_ + 2 * slot * words_;
                 std::fill(cleared, cleared + 2 * words_, 0);

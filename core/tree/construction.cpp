@@ -1014,6 +1014,13 @@ void uniteChildColours(Noeud* node) {
                        : uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
 }
 
+// Calls f on each child of node that is a node, in letter order.
+template <typename F>
+void forEachNodeChild(Noeud* node, F f) {
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
+        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k])) f(asNoeud(node->fils[k]));
+}
+
 // The subtrees `levels` node levels below node, which are coloured apart (their lists then take a fraction
 // of the memory they would for the whole tree, memory that every subtree uses again), in tree order.
 void subtreesBelow(Noeud* node, int32_t levels, std::vector<Noeud*>& subtrees) {
@@ -1021,17 +1028,13 @@ void subtreesBelow(Noeud* node, int32_t levels, std::vector<Noeud*>& subtrees) {
         subtrees.push_back(node);
         return;
     }
-    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
-            subtreesBelow(asNoeud(node->fils[k]), levels - 1, subtrees);
+    forEachNodeChild(node, [&](Noeud* child) { subtreesBelow(child, levels - 1, subtrees); });
 }
 
 // Colours the nodes above the subtrees `levels` node levels below node, once those are coloured.
 void colourAbove(Noeud* node, int32_t levels) {
     if (levels == 0) return;
-    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k]))
-            colourAbove(asNoeud(node->fils[k]), levels - 1);
+    forEachNodeChild(node, [&](Noeud* child) { colourAbove(child, levels - 1); });
     uniteChildColours(node);
 }
 
@@ -1048,13 +1051,7 @@ void colourSubtrees(const std::vector<Noeud*>& subtrees, int threads) {
     FinalSetPools pools(threads);
     std::atomic<size_t> next{0};
     std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    TreeState* tree = treeInUse;
-    ColourSetStore* colourSets = colourSetsInUse;
     auto work = [&](int t) {
-        TreeState* const treeBefore = treeInUse;
-        ColourSetStore* const setsBefore = colourSetsInUse;
-        treeInUse = tree;
-        colourSetsInUse = colourSets;
         try {
             pools.use(t);
             ColourPropagation propagation;
@@ -1064,32 +1061,43 @@ void colourSubtrees(const std::vector<Noeud*>& subtrees, int threads) {
             next = subtrees.size();
         }
         pools.use(-1);
-        treeInUse = treeBefore;
-        colourSetsInUse = setsBefore;
     };
+    // The helpers work on the calling thread's tree and colour sets.
+    TreeState* const tree = treeInUse;
+    ColourSetStore* const colourSets = colourSetsInUse;
     std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) helpers.emplace_back(work, t);
+    for (int t = 1; t < threads; ++t)
+        helpers.emplace_back([&, t] {
+            treeInUse = tree;
+            colourSetsInUse = colourSets;
+            work(t);
+        });
     work(0);
     for (std::thread& h : helpers) h.join();
     for (const std::exception_ptr& f : failures)
         if (f) std::rethrow_exception(f);
 }
 
-// How many node levels below the root the subtrees coloured apart start: two on one thread (on DNA some
-// twenty subtrees), more on several, until there are some eight subtrees per thread to share out.
-int32_t colouringLevels(Noeud* root, int threads) {
+// Where the colouring splits the tree: the subtrees `levels` node levels below the root.  Two levels on one
+// thread (on DNA some twenty subtrees), more on several, until there are some eight subtrees per thread to
+// share out.
+struct ColouringSplit {
+    int32_t levels;
+    std::vector<Noeud*> subtrees;
+};
+
+ColouringSplit colouringSplit(Noeud* root, int threads) {
     constexpr int32_t kSingleThreadLevels = 2;
     constexpr int32_t kMostLevels = 6;
     constexpr size_t kSubtreesPerThread = 8;
-    int32_t levels = kSingleThreadLevels;
-    if (threads <= 1) return levels;
-    std::vector<Noeud*> subtrees;
-    for (; levels < kMostLevels; ++levels) {
-        subtrees.clear();
-        subtreesBelow(root, levels, subtrees);
-        if (subtrees.size() >= kSubtreesPerThread * static_cast<size_t>(threads)) break;
+    ColouringSplit split{kSingleThreadLevels, {}};
+    for (;; ++split.levels) {
+        split.subtrees.clear();
+        subtreesBelow(root, split.levels, split.subtrees);
+        if (threads <= 1 || split.levels == kMostLevels ||
+            split.subtrees.size() >= kSubtreesPerThread * static_cast<size_t>(threads))
+            return split;
     }
-    return levels;
 }
 
 }  // namespace
@@ -1097,11 +1105,9 @@ int32_t colouringLevels(Noeud* root, int threads) {
 void UpdateBit_TabForAllTree(void* x, int threads) {
     if (x == nullptr || isFeuille(x)) return;
     try {
-        const int32_t levels = colouringLevels(asNoeud(x), threads);
-        std::vector<Noeud*> subtrees;
-        subtreesBelow(asNoeud(x), levels, subtrees);
-        colourSubtrees(subtrees, threads);
-        colourAbove(asNoeud(x), levels);
+        const ColouringSplit split = colouringSplit(asNoeud(x), threads);
+        colourSubtrees(split.subtrees, threads);
+        colourAbove(asNoeud(x), split.levels);
     } catch (const std::bad_alloc&) {
         treeOutOfMemory();
     }

@@ -15,9 +15,8 @@ constexpr size_t kReadyBatches = 4;
 
 // A huge batch whose pages are resident, or null.
 void* residentBatch() {
-    void* batch = aligned_alloc(kHugeBatch, kHugeBatch);
+    void* batch = hugePageBatch(kHugeBatch);
     if (batch == nullptr) return nullptr;
-    madvise(batch, kHugeBatch, MADV_HUGEPAGE);
 #ifdef MADV_POPULATE_WRITE
     if (madvise(batch, kHugeBatch, MADV_POPULATE_WRITE) == 0) return batch;
 #endif

@@ -15,6 +15,14 @@ constexpr size_t kSmallBatch = 256 * 1024;
 constexpr size_t kHugeBatch = 2 * 1024 * 1024;
 constexpr size_t kHugeFrom = 8 * 1024 * 1024;
 
+// size bytes (a multiple of kHugeBatch) aligned to a huge page and asked to be huge pages; null when the
+// allocation fails.
+inline void* hugePageBatch(size_t size) {
+    void* batch = aligned_alloc(kHugeBatch, size);
+    if (batch != nullptr) madvise(batch, size, MADV_HUGEPAGE);  // advice only: refused, pages stay small
+    return batch;
+}
+
 // Huge batches made ready ahead by a thread of their own: the system clears a page when it is first
 // written, which in a large tree's construction is a fifth of the time.  While a supplier is in use by the
 // constructing thread (a run on several threads), that clearing is done by the supplier's thread on the few
@@ -50,8 +58,5 @@ inline void* allocateBatch(size_t needed, size_t taken, size_t* size) {
     }
     const size_t unit = huge ? kHugeBatch : kSmallBatch;
     *size = std::max(unit, (needed + unit - 1) / unit * unit);
-    void* batch = huge ? aligned_alloc(kHugeBatch, *size) : malloc(*size);
-    if (batch != nullptr && huge)
-        madvise(batch, *size, MADV_HUGEPAGE);  // advice only: refused, pages stay small
-    return batch;
+    return huge ? hugePageBatch(*size) : malloc(*size);
 }

@@ -637,6 +637,8 @@ TEST_F(ConstructionTest, NodeColourSetsAreTheChildByChildUnion) {
         // Most trees are coloured a second time, on 1 to 4 threads: the sets of the first colouring are
         // released and the same ones made again.
         if (round % 5 != 0) UpdateBit_TabForAllTree(root, round % 4 + 1);
+        // And some a third time on one thread, which releases the sets the threads carved in their pools.
+        if (round % 4 == 2) UpdateBit_TabForAllTree(root, 1);
         int nodes = 0;
         EXPECT_EQ(wrongNodeColours(root, &nodes), 0) << "round " << round << ", " << describe(texts, w);
         EXPECT_GT(nodes, 1);
