@@ -2,5 +2,5 @@
 #include "run.h"
 
 int main(int argc, char** argv) {
-    return runProgramInARun(motboxDeltaRun, argc, argv);
+    return runProgramAsTheProcess(motboxDeltaRun, argc, argv);
 }

@@ -2,5 +2,5 @@
 #include "run.h"
 
 int main(int argc, char** argv) {
-    return runProgramInARun(motboxRun, argc, argv);
+    return runProgramAsTheProcess(motboxRun, argc, argv);
 }

@@ -3,6 +3,18 @@
 #include "allocateurs.h"
 #include "run_exit.h"
 
+// AddressSanitizer's leak check reports what a process leaves allocated at its exit.
+#if defined(__SANITIZE_ADDRESS__)
+#define MOTBOX_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(leak_sanitizer)
+#define MOTBOX_LEAK_CHECKED 1
+#endif
+#endif
+#ifndef MOTBOX_LEAK_CHECKED
+#define MOTBOX_LEAK_CHECKED 0
+#endif
+
 namespace {
 
 constinit thread_local Run* currentRun = nullptr;
@@ -66,4 +78,14 @@ int runProgramInARun(int (*body)(int, char**), int argc, char** argv) {
     Run run;
     RunBinding bound(&run);
     return runProgram(body, argc, argv);
+}
+
+int runProgramAsTheProcess(int (*body)(int, char**), int argc, char** argv) {
+#if MOTBOX_LEAK_CHECKED
+    return runProgramInARun(body, argc, argv);
+#else
+    Run* run = new Run;  // never deleted: the process ends with it
+    RunBinding bound(run);
+    return runProgram(body, argc, argv);
+#endif
 }

@@ -135,7 +135,6 @@ Noeud* Alloc_Noeud() {
     n->fin = 0;
     n->nodeChildren = 0;
     n->lien_suffixe = nullptr;
-    n->fils = reinterpret_cast<void**>(reinterpret_cast<char*>(n) + sizeof(Noeud));
     memset(n->fils, 0, slot - sizeof(Noeud));
     // Filled only by the colour propagation, which allocates it at its final size.
     n->bit_tab = SharedEmptyBitTab();

@@ -17,7 +17,7 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child);
 // A node's child slots follow its record in its pool slot (Alloc_Noeud): their address needs no read of the
 // record, so a walk can ask for both at once.
 inline void** childSlotsOf(const void* node) {
-    return reinterpret_cast<void**>(const_cast<char*>(static_cast<const char*>(node)) + sizeof(Noeud));
+    return const_cast<Noeud*>(static_cast<const Noeud*>(node))->fils;
 }
 // Slots whose kind (node or leaf) a node records in nodeChildren.
 constexpr int32_t kMaskedSlots = 32;

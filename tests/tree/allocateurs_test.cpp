@@ -105,7 +105,6 @@ TEST_F(PoolTest, NodeIsInitialised) {
     EXPECT_EQ(n->num_seq, 2);
     EXPECT_EQ(n->fin, 0);
     EXPECT_EQ(n->lien_suffixe, nullptr);
-    ASSERT_NE(n->fils, nullptr);
     for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], nullptr) << k;
     ASSERT_TRUE(isDynamicBitTab(n->bit_tab));
     EXPECT_EQ(nbSequenceInBitTab(n->bit_tab), 0);
