@@ -45,6 +45,7 @@ namespace {
 
 constexpr int kCases = 500;
 constexpr int kStrandCases = 300;
+constexpr int kWideCases = 40;
 constexpr long kVisitCap = 60000;  // brute-force visits; bigger random cases are drawn again
 
 struct Symbol {
@@ -314,7 +315,10 @@ class BruteForce {
 
 class CaseMaker {
   public:
-    explicit CaseMaker(unsigned seed, bool bothStrands = false) : rng_(seed), bothStrands_(bothStrands) {}
+    // A wide alphabet has 33 to 61 models symbols, so that the children of a place are taken more than 32
+    // at a time.
+    CaseMaker(unsigned seed, bool bothStrands, bool wideAlphabet)
+        : rng_(seed), bothStrands_(bothStrands), wide_(wideAlphabet) {}
 
     Case make() {
         Case c;
@@ -325,8 +329,11 @@ class CaseMaker {
             c.seqs.push_back(s);
         }
         c.nbbloc = chance(0.4) ? 1 : chance(0.65) ? 2 : 3;
-        const bool pal = c.nbbloc > 1 && chance(0.3);
-        makeAlphabet(c, pal);
+        const bool pal = !wide_ && c.nbbloc > 1 && chance(0.3);  // bracketed symbols have no complement
+        if (wide_)
+            makeWideAlphabet(c);
+        else
+            makeAlphabet(c, pal);
         if (bothStrands_) readBothStrands(c);
         makeLengths(c);
         makeQuorum(c, n);
@@ -351,6 +358,22 @@ class CaseMaker {
             c.symbols.push_back({"AG", "R"});
             c.symbols.push_back({"CT", "Y"});
         }
+        if (chance(0.45)) c.symbols.push_back({"*", "N", true});
+        std::shuffle(c.symbols.begin(), c.symbols.end(), rng_);
+    }
+
+    // The four bases, maybe the joker, and many symbols of several bases, each of which prints as its line
+    // in brackets: every order of the sets of two to four bases but {A, G} and {C, T}, whose names would
+    // become R and Y and clash.
+    void makeWideAlphabet(Case& c) {
+        std::vector<std::string> lines;
+        for (std::string set : {"AC", "AT", "CG", "GT", "ACG", "ACT", "AGT", "CGT", "ACGT"})
+            do lines.push_back(set);
+            while (std::next_permutation(set.begin(), set.end()));
+        std::shuffle(lines.begin(), lines.end(), rng_);
+        lines.resize(static_cast<size_t>(pick(29, static_cast<int>(lines.size()))));
+        for (const char* base : {"A", "C", "G", "T"}) c.symbols.push_back({base, base});
+        for (const std::string& l : lines) c.symbols.push_back({l, "[" + l + "]"});
         if (chance(0.45)) c.symbols.push_back({"*", "N", true});
         std::shuffle(c.symbols.begin(), c.symbols.end(), rng_);
     }
@@ -382,7 +405,7 @@ class CaseMaker {
         c.maxerr = chance(0.15) ? -1 : pick(0, 2);
         if (c.nbbloc == 1) {
             c.minlong = pick(0, 3);
-            c.maxlong = chance(0.1) ? 0 : pick(1, 5);
+            c.maxlong = wide_ ? pick(1, 2) : chance(0.1) ? 0 : pick(1, 5);
             return;
         }
         for (int b = 0; b < c.nbbloc; ++b) {
@@ -394,6 +417,7 @@ class CaseMaker {
         }
         c.minlong = pick(0, 4);
         c.maxlong = chance(0.2) ? 0 : pick(2, 7);
+        if (wide_) c.maxlong = pick(2, 3);  // with so many symbols a longer model has too many spellings
     }
 
     // A percentage halfway below the wanted count, so that rounding cannot move the quorum.
@@ -430,6 +454,7 @@ class CaseMaker {
 
     std::mt19937 rng_;
     const bool bothStrands_;
+    const bool wide_;
 };
 
 // ---- Running the program -----------------------------------------------------------------------
@@ -505,9 +530,9 @@ std::string recordText(const ModelRecord& r) {
 
 // Checks `cases` random cases drawn from `seed` with `threads` extraction threads, then that the
 // generator really covered the features and did not only produce empty runs.
-void checkRandomCases(unsigned seed, int cases, bool bothStrands, int threads) {
+void checkRandomCases(unsigned seed, int cases, bool bothStrands, int threads, bool wideAlphabet = false) {
     const std::string dir = makeTempDir();
-    CaseMaker maker(seed, bothStrands);
+    CaseMaker maker(seed, bothStrands, wideAlphabet);
     int checked = 0, withModels = 0, multiBox = 0, withJoker = 0, withPal = 0, withCompo = 0;
     int degenerate = 0, lowerCase = 0, minusStrand = 0;
     long totalModels = 0;
@@ -531,6 +556,9 @@ void checkRandomCases(unsigned seed, int cases, bool bothStrands, int threads) {
         EXPECT_EQ(got.maxProf, want.maxProf) << c.describe();
         EXPECT_EQ(got.maxBox, want.maxBox) << c.describe();
 
+        if (wideAlphabet) {
+            EXPECT_GT(c.symbols.size(), 32u) << c.describe();
+        }
         ++checked;
         totalModels += static_cast<long>(want.models.size());
         withModels += !want.models.empty();
@@ -552,7 +580,9 @@ void checkRandomCases(unsigned seed, int cases, bool bothStrands, int threads) {
     EXPECT_GT(withModels, cases / 2);
     EXPECT_GT(multiBox, cases / 3);
     EXPECT_GT(withJoker, cases / 4);
-    EXPECT_GT(withPal, cases / 20);
+    if (!wideAlphabet) {
+        EXPECT_GT(withPal, cases / 20);
+    }
     EXPECT_GT(withCompo, cases / 5);
     if (bothStrands) {
         printf("both strands: degenerate texts %d, lower-case texts %d, occurrences on the - strand %d\n",
@@ -581,5 +611,14 @@ TEST_P(SpellBothStrandsDifferential, EngineAgreesWithBruteForceOnRandomCases) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Threads, SpellBothStrandsDifferential, testing::Values(1, 3));
+
+// More than 32 models symbols: the children of a place are collected 32 at a time.
+class SpellWideAlphabetDifferential : public testing::TestWithParam<int> {};
+
+TEST_P(SpellWideAlphabetDifferential, EngineAgreesWithBruteForceOnRandomCases) {
+    checkRandomCases(20261210u, kWideCases, false, GetParam(), true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, SpellWideAlphabetDifferential, testing::Values(1, 3));
 
 }  // namespace
