@@ -367,8 +367,8 @@ class CaseMaker {
     // become R and Y and clash.
     void makeWideAlphabet(Case& c) {
         std::vector<std::string> lines;
-        for (std::string set : {"AC", "AT", "CG", "GT", "ACG", "ACT", "AGT", "CGT", "ACGT"})
-            do lines.push_back(set);
+        for (std::string set : {"AC", "AT", "CG", "GT", "ACG", "ACT", "AGT", "CGT", "ACGT"}) do
+                lines.push_back(set);
             while (std::next_permutation(set.begin(), set.end()));
         std::shuffle(lines.begin(), lines.end(), rng_);
         lines.resize(static_cast<size_t>(pick(29, static_cast<int>(lines.size()))));
