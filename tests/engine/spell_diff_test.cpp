@@ -367,9 +367,11 @@ class CaseMaker {
     // become R and Y and clash.
     void makeWideAlphabet(Case& c) {
         std::vector<std::string> lines;
-        for (std::string set : {"AC", "AT", "CG", "GT", "ACG", "ACT", "AGT", "CGT", "ACGT"}) do
+        for (std::string set : {"AC", "AT", "CG", "GT", "ACG", "ACT", "AGT", "CGT", "ACGT"}) {
+            do {
                 lines.push_back(set);
-            while (std::next_permutation(set.begin(), set.end()));
+            } while (std::next_permutation(set.begin(), set.end()));
+        }
         std::shuffle(lines.begin(), lines.end(), rng_);
         lines.resize(static_cast<size_t>(pick(29, static_cast<int>(lines.size()))));
         for (const char* base : {"A", "C", "G", "T"}) c.symbols.push_back({base, base});
