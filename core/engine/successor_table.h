@@ -437,20 +437,23 @@ class SuccessorTable {
         [[gnu::always_inline]] void add(const Occ& from, bool substitution, const Place& p, int32_t g) {
             const Edge& e = p.edge;
             Successor* s = cursor_++;
-            s->occ = from;
+            // Made in registers, then stored: a field read back from the successor just stored had to
+            // wait for the store.
+            Occ o = from;
             const int32_t counted = substitution ? 1 : 0;
-            s->occ.nberr += counted;
-            if (multibloc_) s->occ.nberrbloc += counted;
-            s->occ.noeudpere = p.noeudpere;
-            s->occ.lettre = p.lettre;
-            s->occ.pos = p.pos;
-            if (!multibloc_) s->occ.longsaut = s->occ.codesaut = 0;
+            o.nberr += counted;
+            if (multibloc_) o.nberrbloc += counted;
+            o.noeudpere = p.noeudpere;
+            o.lettre = p.lettre;
+            o.pos = p.pos;
+            if (!multibloc_) o.longsaut = o.codesaut = 0;
+            s->occ = o;
             s->colours = e.colours;
             s->record = e.record;
             s->label = e.label;
             s->length = e.length;
             s->symbol = p.symbol;
-            const bool substitutable = !limits_.refuseSubstitution(s->occ, multibloc_);
+            const bool substitutable = !limits_.refuseSubstitution(o, multibloc_);
             size_t slot = static_cast<size_t>(p.symbol);
             if constexpr (Grouped) slot = slot * static_cast<size_t>(b_->groups) + static_cast<size_t>(g);
             // A letter's unions are cleared when it is first met.
