@@ -178,8 +178,11 @@ class SuccessorTable {
         const unsigned char* accepts = alphabetTables().TabSymb[s];
         uint32_t kept = 0;
         for (const Successor& st : r->successors) {
-            out[kept] = st.occ;
-            kept += applyMove(out[kept], accepts[st.symbol] == 0, limits, multibloc) ? 1 : 0;
+            // Moved in registers: the next write's place must not wait for this one's read back.
+            Occ o = st.occ;
+            const bool keep = applyMove(o, accepts[st.symbol] == 0, limits, multibloc);
+            out[kept] = o;
+            kept += keep ? 1 : 0;
         }
         dest->nbocc += kept;
     }
