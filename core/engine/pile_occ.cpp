@@ -48,8 +48,7 @@ int32_t precedingDummy(const PileOcc* p) {
 int32_t printOneOcc(FILE* flot, const Occ& o, int32_t prof, const Criteres* cr) {
     if (o.noeudpere == nullptr) return 0;
     // prof + longsaut is the occurrence's depth; minus pos, the depth of its noeudpere.
-    return recAfficheOcc(flot, o.noeudpere->fils[o.lettre], prof + o.longsaut - o.pos, cr, o.codesaut,
-                         prof + o.longsaut);
+    return recAfficheOcc(flot, childOf(o), prof + o.longsaut - o.pos, cr, o.codesaut, prof + o.longsaut);
 }
 
 }  // namespace
@@ -170,7 +169,7 @@ int32_t recAfficheOcc(FILE* flot, void* record, int32_t d, const Criteres* cr, i
         const int32_t below = p.d + node->fin - node->debut;
         // Pushed from the last letter down, so that the children come off in letter order.
         for (int32_t i = alphabetTables().nbSymbSeq; i >= 0; --i)
-            if (node->fils[i] != nullptr) pending.push_back({node->fils[i], below});
+            if (void* child = childIn(node, i); child != nullptr) pending.push_back({child, below});
     }
     return lines;
 }

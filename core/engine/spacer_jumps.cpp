@@ -29,7 +29,7 @@ int32_t sauteSymbole(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
     // Along one edge the landings follow each other character by character; the recursion is kept for
     // the branching at nodes only, so that long spacers do not make the stack deep.
     const int32_t maxSaut = cr->sauts[b].max;
-    void* child = noeudpere->fils[lettre];
+    void* child = childIn(noeudpere, lettre);
     const int32_t longueur = seg_taille(child);
     int32_t landings = 0;
     for (;; ++pos, ++lgsaut) {
@@ -43,7 +43,7 @@ int32_t sauteSymbole(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
     if (isFeuille(child)) return landings;
     auto* node = static_cast<Noeud*>(child);
     for (int32_t m = 0; m < alphabetTables().nbSymbSeq; ++m)
-        if (node->fils[m] != nullptr) landings += sauteSymbole(node, 1, m, from, dest, cr, b, lgsaut + 1);
+        if (node->fils[m] != kNoRecord) landings += sauteSymbole(node, 1, m, from, dest, cr, b, lgsaut + 1);
     return landings;
 }
 
@@ -53,7 +53,7 @@ int32_t sauteBranche(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
                      const Criteres* cr, int b, int32_t dist) {
     const int32_t minSaut = spacerMin(cr, b);
     const int32_t need = minSaut - dist;
-    void* child = noeudpere->fils[lettre];
+    void* child = childIn(noeudpere, lettre);
     const int32_t longueur = seg_taille(child);
     if (pos < longueur) {
         const int32_t rest = longueur - pos;
@@ -65,7 +65,7 @@ int32_t sauteBranche(Noeud* noeudpere, int32_t pos, int32_t lettre, const Origin
     auto* node = static_cast<Noeud*>(child);
     int32_t landings = 0;
     for (int32_t m = 0; m < alphabetTables().nbSymbSeq; ++m) {
-        void* grandchild = node->fils[m];
+        void* grandchild = childIn(node, m);
         if (grandchild == nullptr) continue;
         const int32_t gL = seg_taille(grandchild);
         if (need < gL)  // need 0 lands on the node itself, bound to edge m
@@ -118,7 +118,7 @@ int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t p
                   PileOcc* dest, const Criteres* cr, int b) {
     const int min = cr->sauts[b].min;
     const int need = min - dist;
-    void* child = noeudpere->fils[lettre];
+    void* child = childIn(noeudpere, lettre);
     int32_t L = seg_taille(child);
     if (pos < L) {
         if (L - pos > need) {
@@ -132,7 +132,7 @@ int saute2MinSaut(const Occ& origin, Noeud* noeudpere, int32_t lettre, int32_t p
     Noeud* node = static_cast<Noeud*>(child);
     int count = 0;
     for (int m = 0; m < alphabetTables().nbSymbSeq; m++) {
-        void* g = node->fils[m];
+        void* g = childIn(node, m);
         if (g == nullptr) continue;
         int32_t gL = seg_taille(g);
         if (need < gL) {
@@ -162,7 +162,7 @@ int sauteSymbole(const Occ& o, int l, PileOcc* dest, const Criteres* cr, int b) 
     Noeud* node = static_cast<Noeud*>(child);
     int count = 0;
     for (int m = 0; m < alphabetTables().nbSymbSeq; m++) {
-        if (node->fils[m] == nullptr) continue;
+        if (node->fils[m] == kNoRecord) continue;
         ajouteOcc2Pile(dest, node, m, 1, o.nberr, o.nberrbloc, o.longsaut + 1,
                        addSaut2Code(o.nberrbloc, l, b, cr));
         count++;

@@ -359,8 +359,9 @@ class SuccessorTable {
     struct TreeReading {
         const AlphabetTables* alphabet;
         char* const* texts;
+        const char* records;  // start of the record range the child references point into
     };
-    static TreeReading readingTree() { return {&alphabetTables(), treeState().Sequence}; }
+    static TreeReading readingTree() { return {&alphabetTables(), treeState().Sequence, recordBase()}; }
 
     // The places one text character beyond occurrence o, which stands on edge e, in the order the moves
     // push them; returns their number.
@@ -379,14 +380,15 @@ class SuccessorTable {
         int n = 0;
         const int32_t letters = tree.alphabet->nbSymbSeq;
         for (int32_t m = 0; m < letters; ++m) {
-            const void* g = node->fils[m];
-            if (g != nullptr)
-                places[n++] = {
-                    node,
-                    m,
-                    1,
-                    m,
-                    {g, colourRef(colourSet(g)), tree.texts[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
+            const RecordRef r = node->fils[m];
+            if (r == kNoRecord) continue;
+            const void* g = recordAt(tree.records, r);
+            places[n++] = {
+                node,
+                m,
+                1,
+                m,
+                {g, colourRef(colourSet(g)), tree.texts[numSeqOf(g)] + labelStart(g), seg_taille(g)}};
         }
         return n;
     }

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "liste_pos.h"
-#include "memory_batches.h"
 #include "run_exit.h"
 
 namespace {
@@ -17,31 +16,16 @@ uint32_t pageSize() {
     return static_cast<uint32_t>(getpagesize());
 }
 
-// Pages are obtained a batch at a time (see memory_batches.h): one allocation per page made the allocator
-// sort its free lists at every page, a fifth of the construction.
-
-// A new batch for the pool; returns its number of pages.
-int32_t openBatch(PoolAlloc& pool) {
-    size_t size = 0;
-    pool.lot = static_cast<char*>(allocateBatch(0, static_cast<size_t>(pool.octets_lots), &size));
-    if (pool.lot == nullptr) treeOutOfMemory();
-    pool.octets_lots += static_cast<int64_t>(size);
-    return static_cast<int32_t>(size / pageSize());
-}
-
-// A page carved from the pool's current batch (a new batch when it is used up);
-// the first page of a batch owns its block.
-CelluleAlloc* batchPage(PoolAlloc& pool, uint32_t record_size) {
+// A page of the tree's record range for the pool.
+CelluleAlloc* rangePage(uint32_t record_size) {
     auto* page = static_cast<CelluleAlloc*>(malloc(sizeof(CelluleAlloc)));
     if (page == nullptr) treeOutOfMemory();
-    page->bloc_propre = 0;
-    if (pool.pages_du_lot == 0) {
-        pool.pages_du_lot = openBatch(pool);
-        page->bloc_propre = 1;
+    page->bloc = treeState().records.takePage();
+    if (page->bloc == nullptr) {
+        free(page);
+        treeOutOfMemory();
     }
-    page->bloc = pool.lot;
-    pool.lot += pageSize();
-    --pool.pages_du_lot;
+    page->bloc_propre = 0;
     page->suivante = nullptr;
     page->nb_pris = 0;
     page->nb_max = static_cast<int32_t>(pageSize() / record_size);
@@ -52,7 +36,7 @@ CelluleAlloc* batchPage(PoolAlloc& pool, uint32_t record_size) {
 // Opens a first page for a pool that has none (a fresh run, or a use after Free_Arbre).
 void ensurePool(PoolAlloc& pool, uint32_t record_size) {
     if (pool.courante != nullptr) return;
-    pool.premiere = pool.courante = batchPage(pool, record_size);
+    pool.premiere = pool.courante = rangePage(record_size);
 }
 
 // Next free slot of a pool; a full page is chained to a new one.
@@ -61,7 +45,7 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
     CelluleAlloc* page = pool.courante;
     // A page serves one slot size: an alphabet changed since it was opened gets a new page.
     if (page->nb_pris >= page->nb_max || page->taille_case != record_size) {
-        CelluleAlloc* fresh = batchPage(pool, record_size);
+        CelluleAlloc* fresh = rangePage(record_size);
         page->suivante = fresh;
         pool.courante = page = fresh;
     }
@@ -73,13 +57,12 @@ void* takeSlot(PoolAlloc& pool, uint32_t record_size) {
 // A node's child array follows it in its slot, so that a descent finds the
 // record and its children together instead of in two separate allocations.
 uint32_t nodeSlotSize() {
-    return static_cast<uint32_t>(
-        sizeof(Noeud) +
-        static_cast<size_t>(treeState().ALPHA_CARD > 0 ? treeState().ALPHA_CARD : 0) * sizeof(void*));
+    const size_t slots = static_cast<size_t>(treeState().ALPHA_CARD > 0 ? treeState().ALPHA_CARD : 0);
+    const size_t bytes = sizeof(Noeud) + slots * sizeof(RecordRef);
+    return static_cast<uint32_t>((bytes + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment);
 }
 
-// The records' fields are released before any block: a batch's block goes with
-// its first page while later pages of the batch still hold records.
+// The records' fields are released before any page.
 template <typename Record, typename ReleaseFields>
 void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
     for (CelluleAlloc* page = pool.premiere; page != nullptr; page = page->suivante) {
@@ -95,9 +78,6 @@ void releasePool(PoolAlloc& pool, ReleaseFields releaseFields) {
         page = next;
     }
     pool.premiere = pool.courante = nullptr;
-    pool.lot = nullptr;
-    pool.pages_du_lot = 0;
-    pool.octets_lots = 0;
 }
 
 }  // namespace
@@ -134,7 +114,7 @@ Noeud* Alloc_Noeud() {
     n->num_seq = treeState().current_sequence;
     n->fin = 0;
     n->nodeChildren = 0;
-    n->lien_suffixe = nullptr;
+    n->lien_suffixe = kNoRecord;
     memset(n->fils, 0, slot - sizeof(Noeud));
     // Filled only by the colour propagation, which allocates it at its final size.
     n->bit_tab = SharedEmptyBitTab();
@@ -181,6 +161,7 @@ void Free_All_Liste_Cell() {
 void Free_Arbre() {
     releasePool<Noeud>(treeState().Noeud_Alloc, [](Noeud& n) { FreeBitTab(n.bit_tab); });
     releasePool<Feuille>(treeState().Feuille_Alloc, [](Feuille& f) { FreeBitTab(f.bit_tab); });
+    treeState().records.release();
     releaseFinalBitTabs();  // the nodes' colour sets
     // The position list and the recycled list cells belong to the released
     // tree as well; dropping them lets the same process start another run.

@@ -12,11 +12,13 @@
 // Opens one empty page in each pool and empties FREE_LISTE; a tree still held
 // from an earlier run in this process is released first (as by Free_Arbre).
 void Init_Allocateurs();
-// A new empty page holding getpagesize() / record_size records, in a block of its own.
+// A new empty page holding getpagesize() / record_size records, in a block of its own (outside the record
+// range: no tree reference can name its records).
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size);
 // Next node slot: label 0..0 of current_sequence, no suffix link, ALPHA_CARD
 // empty child slots (held in the slot, right after the record), the shared empty colour set
-// (SharedEmptyBitTab). A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(void*)) nodes.
+// (SharedEmptyBitTab). A node page holds getpagesize() / (sizeof(Noeud) + ALPHA_CARD * sizeof(RecordRef),
+// rounded up to 8 bytes) nodes.  Both pools take their pages from the tree's record range.
 Noeud* Alloc_Noeud();
 // Next leaf slot: start 0 (leaf mark set), empty chain, colour set {current_sequence} (SingletonBitTab).
 Feuille* Alloc_Feuille();

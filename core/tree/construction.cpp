@@ -84,7 +84,7 @@ bool validText(const char* text) {
 }
 
 void linkPending(Step& st, void* target) {
-    if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(target);
+    if (st.attente != nullptr) setSuffixLink(st.attente, asNoeud(target));
     st.attente = nullptr;
 }
 
@@ -100,8 +100,8 @@ void afterSplit(Step& st) {
     Noeud* m = asNoeud(st.pere);
     st.attente = m;
     st.etat = -(seg_taille(m) + 1);
-    st.courant = m->lien_suffixe;
-    m->lien_suffixe = nullptr;
+    st.courant = suffixLinkOf(m);
+    m->lien_suffixe = kNoRecord;
 }
 
 void* listedRecord(const Liste* cell) {
@@ -132,12 +132,12 @@ void dropHead(const Working& w) {
 // there is one, else the whole word from the root.
 void* extensionStart(const Working& w, const Step& st, int32_t j, int32_t i, int32_t* index) {
     void* c = st.courant;
-    if (c == nullptr || c == w.arbre || isFeuille(c) || asNoeud(c)->lien_suffixe == nullptr) {
+    if (c == nullptr || c == w.arbre || isFeuille(c) || asNoeud(c)->lien_suffixe == kNoRecord) {
         *index = j;
         return w.arbre;
     }
     *index = i + st.etat;
-    return asNoeud(c)->lien_suffixe;
+    return suffixLinkOf(asNoeud(c));
 }
 
 // Extension step of phase i for suffix j.  A new leaf is opened and joins the active list.
@@ -160,7 +160,7 @@ Extension extend(const Working& w, Step& st, int32_t j, int32_t i, bool sliding)
         return Extension::Inserted;
     }
     if (st.etat < 0) {
-        if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(r);
+        if (st.attente != nullptr) setSuffixLink(st.attente, asNoeud(r));
         return Extension::Present;
     }
     st.attente = nullptr;
@@ -215,7 +215,7 @@ void closeAllOpenLeaves(const Working& w, int32_t end) {
 // an explicit node is made at its end.
 void splitAtEnd(Step& st, void* r, void* child, int32_t end) {
     Noeud* m = Alloc_Noeud();
-    if (st.attente != nullptr) st.attente->lien_suffixe = m;
+    if (st.attente != nullptr) setSuffixLink(st.attente, m);
     m->debut = end + st.etat;
     m->fin = end;
     if (isFeuille(child))
@@ -360,7 +360,7 @@ Feuille* finalWordLeaf(Noeud* root, void** n, int32_t* d, int32_t k, int32_t end
     const char* text = treeState().Sequence[treeState().current_sequence];
     if (treeState().Sequence[asFeuille(rec)->num_seq][labelStart(rec) + seg_taille(rec) - 1] != text[end - 1])
         return nullptr;
-    Noeud* link = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
+    Noeud* link = pere == root ? nullptr : suffixLinkOf(asNoeud(pere));
     *n = link != nullptr ? link : root;
     *d = link != nullptr ? seg_taille(rec) : end - k - 1;
     return asFeuille(rec);
@@ -412,7 +412,7 @@ struct WordLookup {
 void* childInSlot(const void* node, char c) {
     const unsigned char letter = treeState().Translation_Table[static_cast<unsigned char>(c)];
     if (letter >= treeState().ALPHA_CARD) return nullptr;
-    return childSlotsOf(node)[letter];
+    return childIn(static_cast<const Noeud*>(node), letter);
 }
 
 void fetchRecord(const void* record) {
@@ -564,14 +564,14 @@ class ColourPropagation {
     // until takeLeafSets.
     void listBreadthFirst(Noeud* root) {
         constexpr size_t kRecordAhead = 8;
+        const char* const base = recordBase();
         nodes_.push_back(root);
         for (size_t next = 0; next < nodes_.size(); ++next) {
             if (next + kRecordAhead < nodes_.size()) fetchRecord(nodes_[next + kRecordAhead]);
             Noeud* node = asNoeud(nodes_[next]);
-            void* const* slots = childSlotsOf(node);
             uint16_t count = 0;
             for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) {
-                void* child = slots[k];
+                void* child = childIn(node, k, base);
                 if (child == nullptr) continue;
                 ++count;
                 const bool isNode = isNodeChild(node, k, child);
@@ -872,7 +872,7 @@ Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t t
         void* r = Add_Fast_String(n, e + st.etat, e, &st.etat, &st.pere);
         n = r;
         if (st.etat < 0) {
-            if (st.attente != nullptr) st.attente->lien_suffixe = asNoeud(r);
+            if (st.attente != nullptr) setSuffixLink(st.attente, asNoeud(r));
             break;
         }
         Noeud* parent = asNoeud(st.pere);
@@ -895,20 +895,20 @@ Noeud* CaseTreeAddSequence(Noeud* root, void* n, int32_t a, int32_t e, int32_t t
         ++j;
         if (st.etat == 3) {
             st.attente = parent;
-            Noeud* held = parent->lien_suffixe;
-            parent->lien_suffixe = nullptr;
+            Noeud* held = suffixLinkOf(parent);
+            parent->lien_suffixe = kNoRecord;
             if (held == root) {
                 n = root;
                 st.etat = -seg_taille(parent);
             } else {
-                n = held->lien_suffixe;
+                n = suffixLinkOf(held);
                 st.etat = -seg_taille(parent) - 1;
             }
         } else if (parent == root) {
             n = root;
             st.etat = 0;
         } else {
-            n = parent != nullptr ? parent->lien_suffixe : nullptr;
+            n = parent != nullptr ? suffixLinkOf(parent) : nullptr;
             st.etat = -1;
         }
         // Without a suffix link the next suffix is spelled from the root.
@@ -981,7 +981,7 @@ Noeud* AjouteSequence(Noeud* root, char* text, int32_t taille_fenetre) {
             if (isFeuille(rec)) recordWindowWord(asFeuille(rec), i);
             d = seg_taille(rec) + 1;
             ++i;
-            n = pere == root ? nullptr : asNoeud(pere)->lien_suffixe;
+            n = pere == root ? nullptr : suffixLinkOf(asNoeud(pere));
             if (n == nullptr) {
                 d = window;
                 n = root;
@@ -1008,7 +1008,7 @@ namespace {
 void uniteChildColours(Noeud* node) {
     std::vector<BitTab> sets;
     for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr) sets.push_back(colourSet(node->fils[k]));
+        if (void* child = childIn(node, k); child != nullptr) sets.push_back(colourSet(child));
     node->nb_seq = sets.empty()
                        ? nbSequenceInBitTab(node->bit_tab)
                        : uniteColourSets(&node->bit_tab, sets.data(), static_cast<int32_t>(sets.size()));
@@ -1018,7 +1018,8 @@ void uniteChildColours(Noeud* node) {
 template <typename F>
 void forEachNodeChild(Noeud* node, F f) {
     for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k)
-        if (node->fils[k] != nullptr && isNodeChild(node, k, node->fils[k])) f(asNoeud(node->fils[k]));
+        if (void* child = childIn(node, k); child != nullptr && isNodeChild(node, k, child))
+            f(asNoeud(child));
 }
 
 // The subtrees `levels` node levels below node, which are coloured apart (their lists then take a fraction

@@ -82,7 +82,7 @@ void* splitEdge(Noeud* n, void* child, int32_t s, int32_t e, void** pere) {
     m->debut = childStart;
     m->num_seq = isFeuille(child) ? asFeuille(child)->num_seq : asNoeud(child)->num_seq;
     m->fin = split;
-    m->lien_suffixe = n;  // parent of the split edge, read by the next extension
+    setSuffixLink(m, n);  // parent of the split edge, read by the next extension
     if (isFeuille(child))
         setLeafStart(asFeuille(child), split);
     else
@@ -122,7 +122,7 @@ void printNodeHeader(Noeud* node, const char* indent) {
     fputs(") [", stdout);
     printBitTab(node->bit_tab);
     printf("]{%d}\n%s       sl : %p\n%s       fils :\n", nbSequenceInBitTab(node->bit_tab), indent,
-           static_cast<void*>(node->lien_suffixe), indent);
+           static_cast<void*>(suffixLinkOf(node)), indent);
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ void Ajoute_Fils_Au_Noeud(void* parent, void* child) {
     // A character outside the alphabet has no slot; writing it would land past the array.
     if (letter >= treeState().ALPHA_CARD) return;
     Noeud* node = asNoeud(parent);
-    node->fils[letter] = child;
+    setChild(node, letter, child);
     if (letter < kMaskedSlots) {
         const uint32_t bit = 1u << letter;
         node->nodeChildren = isFeuille(child) ? node->nodeChildren & ~bit : node->nodeChildren | bit;
@@ -162,7 +162,7 @@ void* Get_Child_Start_Letter(void* node, int32_t p) {
     const unsigned char letter = letterOf(currentText()[p]);
     if (letter == kNoLetter || letter >= treeState().ALPHA_CARD || node == nullptr || isFeuille(node))
         return nullptr;
-    return asNoeud(node)->fils[letter];
+    return childIn(asNoeud(node), letter);
 }
 
 Noeud* makeSuperRacine(Noeud* racine) {
@@ -173,7 +173,7 @@ Noeud* makeSuperRacine(Noeud* racine) {
     racine->num_seq = 0;
     // The root hangs in the slot of "$", whatever its label now reads.
     const unsigned char slot = treeState().Translation_Table[static_cast<unsigned char>('$')];
-    superRacine->fils[slot] = racine;
+    setChild(superRacine, slot, racine);
     if (slot < kMaskedSlots) superRacine->nodeChildren |= 1u << slot;
     return superRacine;
 }
@@ -189,8 +189,7 @@ void* Add_Fast_String(void* n, int32_t s, int32_t e, int32_t* etat, void** pere)
         if (isFeuille(n)) return reachLeaf(asFeuille(n), s, e, etat);
         Noeud* node = asNoeud(n);
         const unsigned char letter = letterOf(text[s]);
-        void** slots = childSlotsOf(node);
-        void* child = letter < treeState().ALPHA_CARD ? slots[letter] : nullptr;
+        void* child = letter < treeState().ALPHA_CARD ? childIn(node, letter) : nullptr;
         if (child == nullptr) {
             *etat = 1;
             Feuille* leaf = newLeaf(s, e);
@@ -231,8 +230,8 @@ void Print_Tree(void* root, int verbose, int stats) {
             "nombre de Noeud   (%d + %d) : %d \nnombre de Feuille (%d)      : %d \n"
             "nombre de fils              : %d \nnombre de fils/Noeud        : %f \n"
             "cardinal de l'alphabet      : %d \n",
-            static_cast<int>(sizeof(Noeud)), static_cast<int>(treeState().ALPHA_CARD * sizeof(void*)), nodes,
-            static_cast<int>(sizeof(Feuille)), leaves, children,
+            static_cast<int>(sizeof(Noeud)), static_cast<int>(treeState().ALPHA_CARD * sizeof(RecordRef)),
+            nodes, static_cast<int>(sizeof(Feuille)), leaves, children,
             static_cast<double>(children) / static_cast<double>(nodes), treeState().ALPHA_CARD);
     free(indent);
 }
@@ -259,7 +258,7 @@ void Print_Tree_Indent(void* x, int* nodes, int* leaves, int* children, char* in
         }
     }
     for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) {
-        void* child = node->fils[k];
+        void* child = childIn(node, k);
         if (child == nullptr) continue;
         ++*children;
         if (verbose) printf("%s--> %c :", indent, labelText(child)[labelStart(child)]);
@@ -282,7 +281,7 @@ void Print_BTTree_Debug(void* x, int* counter) {
     printBitTab(colours);
     putchar('\n');
     if (isFeuille(x)) return;
-    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) Print_BTTree_Debug(asNoeud(x)->fils[k], counter);
+    for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) Print_BTTree_Debug(childIn(asNoeud(x), k), counter);
 }
 
 void Print_Liste(Liste* cell) {

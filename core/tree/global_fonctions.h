@@ -16,7 +16,7 @@ void Init_All(const char* alphabet, int flag, int32_t n);
 void Ajoute_Fils_Au_Noeud(void* parent, void* child);
 // A node's child slots follow its record in its pool slot (Alloc_Noeud): their address needs no read of the
 // record, so a walk can ask for both at once.
-inline void** childSlotsOf(const void* node) {
+inline RecordRef* childSlotsOf(const void* node) {
     return const_cast<Noeud*>(static_cast<const Noeud*>(node))->fils;
 }
 // Slots whose kind (node or leaf) a node records in nodeChildren.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bit_tab.h"
+#include "record_arena.h"
 
 // Records of the generalised suffix tree and the process-wide tree globals.
 
@@ -10,18 +11,19 @@ constexpr int32_t MARQUE_FEUILLE = static_cast<int32_t>(0x80000000u);
 
 struct Noeud;
 
-// Internal node (the root is one).
+// Internal node (the root is one).  Its children and suffix link are references into the tree's record
+// range (see record_arena.h), read through childIn and suffixLinkOf.
 struct Noeud {
-    int32_t debut;          // start of the entering edge label in Sequence[num_seq]
-    int32_t num_seq;        // sequence whose text holds the label
-    int32_t fin;            // one past the label's end; -1 = open (up to global_indice)
-    uint32_t nodeChildren;  // bit k set: slot k holds a node (slots 0 to 31; kept by Ajoute_Fils_Au_Noeud)
-    Noeud* lien_suffixe;    // suffix link (briefly the parent of a fresh split node)
-    BitTab bit_tab;         // colour set, filled by UpdateBit_TabForAllTree
-    int32_t nb_seq;         // cached cardinal of bit_tab
+    int32_t debut;           // start of the entering edge label in Sequence[num_seq]
+    int32_t num_seq;         // sequence whose text holds the label
+    int32_t fin;             // one past the label's end; -1 = open (up to global_indice)
+    uint32_t nodeChildren;   // bit k set: slot k holds a node (slots 0 to 31; kept by Ajoute_Fils_Au_Noeud)
+    RecordRef lien_suffixe;  // suffix link (briefly the parent of a fresh split node)
+    int32_t nb_seq;          // cached cardinal of bit_tab
+    BitTab bit_tab;          // colour set, filled by UpdateBit_TabForAllTree
     // ALPHA_CARD child slots, indexed by letter number, in the node's own pool slot right after the record
-    // (a pointer to them would cost 8 bytes a node, a twelfth of its slot on DNA).
-    void* fils[];
+    // (a pointer to them would cost 8 bytes a node).
+    RecordRef fils[];
 };
 
 // Leaf: its first word is negative (debut carries MARQUE_FEUILLE).
@@ -56,16 +58,13 @@ struct CelluleAlloc {
     int32_t nb_pris;
     int32_t nb_max;
     uint32_t taille_case;  // bytes per record slot
-    int32_t bloc_propre;   // 1: bloc is a block of its own, freed with the page; 0: carved from a batch
+    int32_t bloc_propre;  // 1: bloc is a block of its own, freed with the page; 0: a page of the record range
 };
 
 // Page-sized pools for tree records.
 struct PoolAlloc {
     CelluleAlloc* premiere;
     CelluleAlloc* courante;
-    char* lot;             // next unused page of the current batch
-    int32_t pages_du_lot;  // pages of the batch not handed out yet
-    int64_t octets_lots;   // bytes of all the batches obtained since the pool opened
 };
 
 // The tree of one run: its letters, the texts it indexes, its record pools and the construction's state.
@@ -77,8 +76,9 @@ struct TreeState {
     int32_t current_sequence = 0;
     int32_t global_indice = 0;
     ListePositions* Liste_positions_fin = nullptr;
-    PoolAlloc Noeud_Alloc = {nullptr, nullptr, nullptr, 0, 0};
-    PoolAlloc Feuille_Alloc = {nullptr, nullptr, nullptr, 0, 0};
+    RecordArena records;  // where both pools take their pages
+    PoolAlloc Noeud_Alloc = {nullptr, nullptr};
+    PoolAlloc Feuille_Alloc = {nullptr, nullptr};
     Liste* FREE_LISTE = nullptr;
     // Leaves whose colour set takes their sequence once the current one is added.
     std::vector<Feuille*> pendingColourAdds;
@@ -92,6 +92,27 @@ inline TreeState& treeState() {
 }
 // Frees the array of texts (the texts stay: they are the driver's).
 void freeTreeTexts();
+
+// Start of the calling thread's record range, for walks that decode many references.
+inline const char* recordBase() {
+    return treeState().records.base();
+}
+// The child in node's slot k; null when there is none.
+inline void* childIn(const Noeud* node, int32_t k, const char* base = recordBase()) {
+    const RecordRef r = node->fils[k];
+    return r == kNoRecord ? nullptr : recordAt(base, r);
+}
+inline void setChild(Noeud* node, int32_t k, const void* child) {
+    node->fils[k] = refOf(recordBase(), child);
+}
+// Node's suffix link; null when it has none.
+inline Noeud* suffixLinkOf(const Noeud* node) {
+    const RecordRef r = node->lien_suffixe;
+    return r == kNoRecord ? nullptr : static_cast<Noeud*>(recordAt(recordBase(), r));
+}
+inline void setSuffixLink(Noeud* node, const Noeud* target) {
+    node->lien_suffixe = refOf(recordBase(), target);
+}
 
 // Field readers that hide whether a record is a node or a leaf (the two keep their fields at different
 // offsets), for the walks that follow occurrences through the tree.

@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 constinit thread_local BatchSupplier* batchSupplierInUse = nullptr;
 
@@ -26,18 +27,35 @@ void* residentBatch() {
     return batch;
 }
 
+// Faults in the pages of a writable range without changing what they hold; nothing where the system cannot
+// (the pages then get their memory when they are first written).
+void makeResident([[maybe_unused]] void* start, [[maybe_unused]] size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    madvise(start, size, MADV_POPULATE_WRITE);
+#endif
+}
+
 }  // namespace
 
 struct BatchSupplier::State {
     std::mutex mutex;
     std::condition_variable wanted;  // a batch was taken, or the supplier stops
     std::deque<void*> ready;
+    std::deque<std::pair<void*, size_t>> toPopulate;
     bool stopping = false;
     std::thread maker;
 
     void makeBatches() {
         std::unique_lock<std::mutex> lock(mutex);
         while (!stopping) {
+            if (!toPopulate.empty()) {
+                const auto [start, size] = toPopulate.front();
+                toPopulate.pop_front();
+                lock.unlock();
+                makeResident(start, size);
+                lock.lock();
+                continue;
+            }
             if (ready.size() >= kReadyBatches) {
                 wanted.wait(lock);
                 continue;
@@ -66,6 +84,14 @@ BatchSupplier::~BatchSupplier() {
     state_->wanted.notify_one();
     state_->maker.join();
     for (void* batch : state_->ready) free(batch);
+}
+
+void BatchSupplier::populate(void* start, size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->toPopulate.emplace_back(start, size);
+    }
+    state_->wanted.notify_one();
 }
 
 void* BatchSupplier::take() {

@@ -37,6 +37,9 @@ class BatchSupplier {
     ~BatchSupplier();
     // A ready batch of kHugeBatch bytes, or null when none is.
     void* take();
+    // Asks the thread to make the writable pages of [start, start + size) resident, before it makes more
+    // batches.  Their contents are left as they are: the caller may already write there.
+    void populate(void* start, size_t size);
 
   private:
     struct State;

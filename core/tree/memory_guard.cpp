@@ -13,13 +13,13 @@ namespace {
 
 // Calibration, on the Release build, of the peak resident memory of `motbox ALPHABET FASTA /dev/null 200 1
 // W W 0` (the tree only) over Drosophila upstream regions of 2000 bases, one strand and both; the estimate
-// lies 1.17 to 1.30 times above the peak for 100, 1000, 10 000 and all 26 454 regions, windows 20 and
+// lies 1.18 to 1.34 times above the peak for 100, 1000, 10 000 and all 26 454 regions, windows 20 and
 // unlimited (bench/README.md, "The memory guard").  Bytes per input character, for 1000 sequences:
 // - whatever the window: the texts, the FASTA records and the positions of the leaves;
 constexpr double kBytesPerCharAnyWindow = 12;
 // - once the window is deep enough for most words of that length to be distinct (window 15 and beyond
 //   with DNA): the nodes and leaves of the tree with their colour sets;
-constexpr double kBytesPerCharFullTree = 60;
+constexpr double kBytesPerCharFullTree = 50;
 // - a window as long as the longest sequence adds this much, growing roughly with window / longest.
 constexpr double kBytesPerCharWholeSequences = 17;
 // The colour sets grow with the number of sequences (both strands of one count once): this much per

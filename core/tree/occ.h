@@ -17,7 +17,7 @@ struct Occ {
 
 // The tree record below the edge that o stands on.
 inline void* childOf(const Occ& o) {
-    return o.noeudpere->fils[o.lettre];
+    return childIn(o.noeudpere, o.lettre);
 }
 
 // Resets occ to the unused state (null noeudpere, pos/nberr/nberrbloc/lettre -1, 0 elsewhere); returns occ.

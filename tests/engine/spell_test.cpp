@@ -67,7 +67,7 @@ class SpellEngine : public testing::Test {
         if (record == nullptr || isFeuille(record)) return;
         auto* node = static_cast<Noeud*>(record);
         node->nb_seq = count;
-        for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) setNodeCounts(node->fils[k], count);
+        for (int32_t k = 0; k < treeState().ALPHA_CARD; ++k) setNodeCounts(childIn(node, k), count);
     }
 
     void releaseTree() {

@@ -14,6 +14,7 @@
 #include "bit_tab.h"
 #include "liste_pos.h"
 #include "memory_batches.h"
+#include "record_arena.h"
 
 namespace {
 
@@ -31,6 +32,10 @@ class PoolTest : public testing::Test {
         Init_Allocateurs();
     }
 
+    // Bytes of a node slot: the record and its child references, rounded up to 8.
+    static uint32_t nodeSlot(int letters) {
+        return static_cast<uint32_t>((sizeof(Noeud) + letters * sizeof(RecordRef) + 7) / 8 * 8);
+    }
     static int pageCount(const PoolAlloc& pool) {
         int pages = 0;
         for (CelluleAlloc* c = pool.premiere; c != nullptr; c = c->suivante) ++pages;
@@ -47,8 +52,7 @@ TEST_F(PoolTest, InitOpensOneEmptyPagePerPool) {
     }
     const auto page = static_cast<uint32_t>(getpagesize());
     // A node slot holds the record and its ALPHA_CARD (5) child slots.
-    EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_max,
-              static_cast<int32_t>(page / (sizeof(Noeud) + 5 * sizeof(void*))));
+    EXPECT_EQ(treeState().Noeud_Alloc.premiere->nb_max, static_cast<int32_t>(page / nodeSlot(5)));
     EXPECT_EQ(treeState().Feuille_Alloc.premiere->nb_max, static_cast<int32_t>(page / sizeof(Feuille)));
     EXPECT_EQ(treeState().FREE_LISTE, nullptr);
 }
@@ -73,8 +77,7 @@ TEST_F(PoolTest, NodesFillAPageContiguouslyThenOpenTheNext) {
     std::vector<Noeud*> nodes;
     for (int32_t i = 0; i < perPage; ++i) nodes.push_back(Alloc_Noeud());
     for (int32_t i = 0; i < perPage; ++i)
-        EXPECT_EQ(static_cast<void*>(nodes[i]),
-                  static_cast<char*>(first->bloc) + i * (sizeof(Noeud) + 5 * sizeof(void*)));
+        EXPECT_EQ(static_cast<void*>(nodes[i]), static_cast<char*>(first->bloc) + i * nodeSlot(5));
     EXPECT_EQ(first->nb_pris, perPage);
     EXPECT_EQ(treeState().Noeud_Alloc.courante, first);
 
@@ -104,8 +107,8 @@ TEST_F(PoolTest, NodeIsInitialised) {
     EXPECT_EQ(n->debut, 0);
     EXPECT_EQ(n->num_seq, 2);
     EXPECT_EQ(n->fin, 0);
-    EXPECT_EQ(n->lien_suffixe, nullptr);
-    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], nullptr) << k;
+    EXPECT_EQ(n->lien_suffixe, kNoRecord);
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(n->fils[k], kNoRecord) << k;
     ASSERT_TRUE(isDynamicBitTab(n->bit_tab));
     EXPECT_EQ(nbSequenceInBitTab(n->bit_tab), 0);
     EXPECT_FALSE(isFeuille(n));
@@ -194,7 +197,7 @@ TEST_F(PoolTest, RepeatedRunsStartFromFreshPages) {
         }
         for (int i = 0; i < 300; ++i) {
             Noeud* n = Alloc_Noeud();
-            n->fils[treeState().ALPHA_CARD - 1] = n;  // every slot of this run's alphabet is usable
+            setChild(n, treeState().ALPHA_CARD - 1, n);  // every slot of this run's alphabet is usable
             Alloc_Feuille();
         }
         treeState().Liste_positions_fin = Alloc_ListePositions(5);
@@ -221,20 +224,20 @@ TEST_F(PoolTest, ChildArraysFollowTheirNodeAndNeverOverlap) {
         treeState().ALPHA_CARD = letters;
         std::vector<Noeud*> nodes;
         for (int i = 0; i < 200; ++i) nodes.push_back(Alloc_Noeud());
-        EXPECT_EQ(treeState().Noeud_Alloc.courante->taille_case, sizeof(Noeud) + letters * sizeof(void*));
-        std::set<void**> seen;
+        EXPECT_EQ(treeState().Noeud_Alloc.courante->taille_case, nodeSlot(letters));
+        std::set<RecordRef*> seen;
         for (Noeud* n : nodes) {
             EXPECT_EQ(reinterpret_cast<char*>(n->fils), reinterpret_cast<char*>(n) + sizeof(Noeud));
             for (int k = 0; k < letters; ++k) {
-                EXPECT_EQ(n->fils[k], nullptr);
+                EXPECT_EQ(n->fils[k], kNoRecord);
                 EXPECT_TRUE(seen.insert(&n->fils[k]).second);
             }
-            for (int k = 0; k < letters; ++k) n->fils[k] = n;  // writes land in n's own slot only
+            for (int k = 0; k < letters; ++k) setChild(n, k, n);  // writes land in n's own slot only
         }
         for (Noeud* n : nodes) {
-            EXPECT_EQ(n->lien_suffixe, nullptr);
+            EXPECT_EQ(n->lien_suffixe, kNoRecord);
             EXPECT_TRUE(isDynamicBitTab(n->bit_tab));
-            for (int k = 0; k < letters; ++k) EXPECT_EQ(n->fils[k], n);
+            for (int k = 0; k < letters; ++k) EXPECT_EQ(childIn(n, k), n);
         }
     }
 }
@@ -243,17 +246,18 @@ TEST_F(PoolTest, ChildArraysFollowTheirNodeAndNeverOverlap) {
 
 namespace {
 
-// Pages come in batches, small ones first and 2 MB ones once a pool is large:
-// past several batches of both kinds, every page still holds getpagesize() /
-// slot records laid out one after the other, no two pages overlap, each batch
-// is owned by exactly one page, and Free_Arbre releases it all (the sanitizer
-// build checks the frees).
-TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
+// Both pools take their pages from the tree's record range, in small steps first and 2 MB ones once the
+// range is large: past steps of both kinds, every page still holds getpagesize() / slot records laid out
+// one after the other, no two pages overlap, no page owns a block, every record (of either pool) is named
+// by a reference that leads back to it, and Free_Arbre releases it all (the sanitizer build checks the
+// frees).
+TEST_F(PoolTest, PagesOfTheRecordRangeStayWholeAndDistinct) {
     const auto page = static_cast<uintptr_t>(getpagesize());
-    const uint32_t slot = sizeof(Noeud) + 5 * sizeof(void*);
+    const uint32_t slot = nodeSlot(5);
     std::vector<Noeud*> nodes;
     for (int i = 0; i < 140000; ++i) nodes.push_back(Alloc_Noeud());  // about 12 MB
-    for (int i = 0; i < 1000; ++i) Alloc_Feuille();
+    std::vector<Feuille*> leaves;
+    for (int i = 0; i < 1000; ++i) leaves.push_back(Alloc_Feuille());
 
     std::vector<uintptr_t> starts;
     int owners = 0;
@@ -265,8 +269,17 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
         records += c->nb_pris;
     }
     EXPECT_EQ(records, 140000);
-    EXPECT_GE(owners, 3);
-    EXPECT_LT(owners, static_cast<int>(starts.size()) / 8);
+    EXPECT_EQ(owners, 0);
+    const char* base = recordBase();
+    std::set<RecordRef> refs;
+    for (const void* r :
+         {static_cast<const void*>(nodes.front()), static_cast<const void*>(nodes.back()),
+          static_cast<const void*>(leaves.front()), static_cast<const void*>(leaves.back())}) {
+        const RecordRef ref = refOf(base, r);
+        EXPECT_NE(ref, kNoRecord);
+        EXPECT_EQ(recordAt(base, ref), r);
+        EXPECT_TRUE(refs.insert(ref).second);
+    }
     std::sort(starts.begin(), starts.end());
     for (size_t i = 1; i < starts.size(); ++i) EXPECT_GE(starts[i] - starts[i - 1], page);
 
@@ -278,7 +291,8 @@ TEST_F(PoolTest, PagesFromBatchesStayWholeAndDistinct) {
                       static_cast<char*>(c->bloc) + static_cast<size_t>(r) * slot);
     for (Noeud* n : {nodes.front(), nodes.back()}) {
         EXPECT_EQ(n->bit_tab, SharedEmptyBitTab());
-        n->fils[4] = n;  // the last child slot is the slot's own
+        setChild(n, 4, n);  // the last child slot is the slot's own
+        EXPECT_EQ(childIn(n, 4), n);
     }
     EXPECT_EQ(pageCount(treeState().Feuille_Alloc), 1000 / static_cast<int>(page / sizeof(Feuille)) + 1);
 }
@@ -343,4 +357,43 @@ TEST(MemoryBatches, ASupplierHandsOutReadyHugeBatches) {
     batchSupplierInUse = before;
     for (size_t i = 0; i < 2; ++i) memset(batches[i], 2, 2 * kM);
     for (void* b : batches) free(b);
+}
+
+// The record range hands out its pages one after the other, zeroed, past its small steps and well into its
+// huge ones, with a supplier making them resident ahead or without one; what is written in a page stays
+// there however far the supplier runs ahead, no page has reference kNoRecord, and a released range is
+// reserved afresh.
+TEST(RecordArena, PagesFollowEachOtherZeroedAndKeepWhatIsWritten) {
+    const size_t page = static_cast<size_t>(getpagesize());
+    const size_t pages = 40 * 1024 * 1024 / page;
+    BatchSupplier supplier;
+    BatchSupplier* const before = batchSupplierInUse;
+    for (BatchSupplier* using_ : {static_cast<BatchSupplier*>(nullptr), &supplier}) {
+        batchSupplierInUse = using_;
+        RecordArena arena;
+        for (int round = 0; round < 2; ++round) {
+            std::vector<size_t*> taken;
+            for (size_t i = 0; i < pages; ++i) {
+                auto* p = static_cast<size_t*>(arena.takePage());
+                ASSERT_NE(p, nullptr) << i;
+                if (i > 0) {
+                    ASSERT_EQ(reinterpret_cast<char*>(p), reinterpret_cast<char*>(taken[0]) + i * page);
+                }
+                ASSERT_EQ(p[0] | p[page / sizeof(size_t) - 1], 0u) << i;
+                p[0] = i;
+                p[page / sizeof(size_t) - 1] = ~i;
+                taken.push_back(p);
+            }
+            EXPECT_NE(refOf(arena.base(), taken[0]), kNoRecord);
+            EXPECT_EQ(recordAt(arena.base(), refOf(arena.base(), taken.back())), taken.back());
+            EXPECT_EQ(arena.bytesTaken(), (pages + 1) * page);
+            for (size_t i = 0; i < pages; ++i) {
+                ASSERT_EQ(taken[i][0], i);
+                ASSERT_EQ(taken[i][page / sizeof(size_t) - 1], ~i);
+            }
+            arena.release();
+            EXPECT_EQ(arena.base(), nullptr);
+        }
+    }
+    batchSupplierInUse = before;
 }

@@ -167,7 +167,7 @@ class ContractChecker {
         std::set<int> below;
         int children = 0;
         for (int k = 0; k < treeState().ALPHA_CARD; ++k) {
-            void* child = node->fils[k];
+            void* child = childIn(node, k);
             if (child == nullptr) continue;
             ++children;
             const char first = treeState().Sequence[labelSeqOf(child)][labelStart(child)];
@@ -247,7 +247,8 @@ class ConstructionTest : public testing::Test {
     std::string contractFaults(Noeud* root, int w) { return ContractChecker(texts_, w).check(root); }
 
     static void* childFor(void* node, char c) {
-        return static_cast<Noeud*>(node)->fils[treeState().Translation_Table[static_cast<unsigned char>(c)]];
+        return childIn(static_cast<Noeud*>(node),
+                       treeState().Translation_Table[static_cast<unsigned char>(c)]);
     }
 
     // The record reached from the root by following the first letters of path's pieces.
@@ -598,7 +599,7 @@ int wrongNodeColours(void* x, int* nodes) {
     int wrong = 0;
     BitTab expected = nullptr;
     for (int k = 0; k < treeState().ALPHA_CARD; ++k) {
-        void* child = node->fils[k];
+        void* child = childIn(node, k);
         if (child == nullptr) continue;
         wrong += wrongNodeColours(child, nodes);
         if (expected == nullptr) {

@@ -39,7 +39,7 @@ class TreeOpsTest : public testing::Test {
     }
 
     static void* slot(Noeud* n, char c) {
-        return n->fils[treeState().Translation_Table[static_cast<unsigned char>(c)]];
+        return childIn(n, treeState().Translation_Table[static_cast<unsigned char>(c)]);
     }
 
     void useTexts(std::vector<const char*> texts) {
@@ -106,7 +106,7 @@ TEST_F(TreeOpsTest, AjouteFilsHangsAChildByTheLetterOfItsFirstCharacter) {
     EXPECT_EQ(slot(parent, 'A'), other);
     EXPECT_EQ(slot(parent, 'T'), node);
     int children = 0;
-    for (int k = 0; k < treeState().ALPHA_CARD; ++k) children += parent->fils[k] != nullptr;
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) children += parent->fils[k] != kNoRecord;
     EXPECT_EQ(children, 2);
 }
 
@@ -114,7 +114,7 @@ TEST_F(TreeOpsTest, AjouteFilsIgnoresAChildOutsideTheAlphabet) {
     useTexts({"GANC$"});
     Noeud* parent = nodeOf(0, 0);
     Ajoute_Fils_Au_Noeud(parent, leafOf(0, 2, 3));  // "N" has no slot
-    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(parent->fils[k], nullptr);
+    for (int k = 0; k < treeState().ALPHA_CARD; ++k) EXPECT_EQ(parent->fils[k], kNoRecord);
 }
 
 TEST_F(TreeOpsTest, GetChildStartLetterReadsTheCurrentText) {
@@ -174,7 +174,7 @@ TEST_F(TreeOpsTest, AddFastStringInsertsTheLastCharacterOfAWord) {
     EXPECT_EQ(slot(root, 'A'), split);
     EXPECT_EQ(split->debut, 0);
     EXPECT_EQ(split->fin, 1);
-    EXPECT_EQ(split->lien_suffixe, root);  // the parent, until the next extension reads it
+    EXPECT_EQ(suffixLinkOf(split), root);  // the parent, until the next extension reads it
     EXPECT_EQ(slot(split, 'C'), ac);
     EXPECT_EQ(labelStart(ac), 1);
     EXPECT_EQ(slot(split, 'G'), r);
@@ -258,7 +258,7 @@ TEST_F(DumpTest, PrintTreeWritesEveryRecordWithItsChainAndColours) {
              "nombre de Noeud   (%d + %d) : 2 \nnombre de Feuille (%d)      : 4 \n"
              "nombre de fils              : 5 \nnombre de fils/Noeud        : 2.500000 \n"
              "cardinal de l'alphabet      : 5 \n",
-             static_cast<int>(sizeof(Noeud)), static_cast<int>(5 * sizeof(void*)),
+             static_cast<int>(sizeof(Noeud)), static_cast<int>(5 * sizeof(RecordRef)),
              static_cast<int>(sizeof(Feuille)));
     EXPECT_EQ(dumpOf([&] { Print_Tree(root, 1, 0); }), expected);
     EXPECT_EQ(dumpOf([&] { Print_Tree(root, 1, 1); }), expected + stats);
@@ -269,12 +269,12 @@ TEST_F(DumpTest, PrintTreeWritesEveryRecordWithItsChainAndColours) {
 
 TEST_F(DumpTest, LeafChainsMarkTheChangeOfSequenceAndOpenEnds) {
     Noeud* root = build({"AGA$", "GAG$"}, 2);
-    void* dollar = root->fils[4];
+    void* dollar = childIn(root, 4);
     int leaves = 0;
     EXPECT_EQ(dumpOf([&] { Print_Tree_Indent(dollar, nullptr, &leaves, nullptr, nullptr, 1); }),
               "Feuille (P): 3->(4,-,4,) [s:0,1,] {2}= ($)\n");
     // An open end is written as minus the current end and the label runs up to it.
-    auto* ag = static_cast<Feuille*>(static_cast<Noeud*>(root->fils[0])->fils[2]);
+    auto* ag = static_cast<Feuille*>(childIn(static_cast<Noeud*>(childIn(root, 0)), 2));
     setLeafEnd(ag, -1);
     treeState().global_indice = 4;
     EXPECT_EQ(dumpOf([&] { Print_Tree_Indent(ag, nullptr, &leaves, nullptr, nullptr, 1); }),

@@ -1,0 +1,84 @@
+#include "record_arena.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "memory_batches.h"
+
+namespace {
+
+// Addresses reserved for one tree: all that a reference reaches, or less where the system refuses that much
+// (a limit on the address space), down to a size below which a run could not do much.  Reserving takes no
+// memory.
+constexpr size_t kMostAddresses = size_t{1} << 35;
+constexpr size_t kFewestAddresses = size_t{1} << 28;
+// Huge steps made writable ahead of the page in use while a supplier makes them resident, so that the
+// construction meets pages that are already there.
+constexpr size_t kStepsAhead = 4;
+
+size_t pageBytes() {
+    return static_cast<size_t>(getpagesize());
+}
+
+}  // namespace
+
+RecordArena::~RecordArena() {
+    release();
+}
+
+bool RecordArena::reserve() {
+    for (size_t size = kMostAddresses; size >= kFewestAddresses; size /= 2) {
+        const size_t mapped = size + kHugeBatch;  // room to start the range on a huge page
+        void* m = mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (m == MAP_FAILED) continue;
+        mapping_ = m;
+        mappingSize_ = mapped;
+        const uintptr_t start =
+            (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
+        base_ = reinterpret_cast<char*>(start);
+        reserved_ = size;
+        committed_ = 0;
+        taken_ = pageBytes();  // offset 0 is kNoRecord
+        return true;
+    }
+    return false;
+}
+
+// Makes the range writable up to end (or as near as the system allows); false when it stops short of it.
+// Small steps while the tree is small, so that it keeps a small footprint; huge pages beyond.
+bool RecordArena::commitUpTo(size_t end) {
+    end = std::min(end, reserved_);
+    while (committed_ < end) {
+        const bool huge = committed_ >= kHugeFrom;
+        const size_t step = std::min(huge ? kHugeBatch : kSmallBatch, reserved_ - committed_);
+        char* at = base_ + committed_;
+        if (mprotect(at, step, PROT_READ | PROT_WRITE) != 0) return false;
+        if (huge) {
+            madvise(at, step, MADV_HUGEPAGE);  // advice only: refused, pages stay small
+            if (batchSupplierInUse != nullptr) batchSupplierInUse->populate(at, step);
+        }
+        committed_ += step;
+    }
+    return true;
+}
+
+void* RecordArena::takePage() {
+    if (base_ == nullptr && !reserve()) return nullptr;
+    const size_t end = taken_ + pageBytes();
+    if (end > reserved_) return nullptr;
+    const size_t ahead = taken_ >= kHugeFrom && batchSupplierInUse != nullptr ? kStepsAhead * kHugeBatch : 0;
+    if (end + ahead > committed_ && !commitUpTo(end + ahead) && committed_ < end) return nullptr;
+    void* page = base_ + taken_;
+    taken_ = end;
+    return page;
+}
+
+void RecordArena::release() {
+    if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
+    mapping_ = nullptr;
+    mappingSize_ = 0;
+    base_ = nullptr;
+    reserved_ = committed_ = taken_ = 0;
+}
