@@ -370,7 +370,7 @@ TEST(RecordArena, PagesFollowEachOtherZeroedAndKeepWhatIsWritten) {
     BatchSupplier* const before = batchSupplierInUse;
     for (BatchSupplier* using_ : {static_cast<BatchSupplier*>(nullptr), &supplier}) {
         batchSupplierInUse = using_;
-        RecordArena arena;
+        RecordArena arena;  // released at the end of each round
         for (int round = 0; round < 2; ++round) {
             std::vector<size_t*> taken;
             for (size_t i = 0; i < pages; ++i) {
