@@ -1,6 +1,7 @@
 #include "record_arena.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,11 +23,10 @@
 
 namespace {
 
-// Addresses reserved for one tree: all that a reference reaches, or less where the system refuses that much
-// (a limit on the address space), down to a size below which a run could not do much.  Reserving takes no
-// memory.
+// Addresses reserved for one tree: all that a reference reaches, or less where the system refuses that much,
+// down to a size below which a run could not do much.  Reserving takes no memory.
 constexpr size_t kMostAddresses = size_t{1} << 35;
-constexpr size_t kFewestAddresses = size_t{1} << 28;
+constexpr size_t kFewestAddresses = size_t{1} << 24;
 // Huge steps made writable ahead of the page in use while a supplier makes them resident, so that the
 // construction meets pages that are already there.
 constexpr size_t kStepsAhead = 4;
@@ -35,10 +35,20 @@ size_t pageBytes() {
     return static_cast<size_t>(getpagesize());
 }
 
+// Under a limit on the address space the range takes about the share of it that records take of a tree's
+// memory (three fifths; colour sets, position lists and texts take the rest), so that it does not leave too
+// little for the other allocations.
+size_t addressesToReserve() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMostAddresses;
+    const size_t share = static_cast<size_t>(limit.rlim_cur) / 5 * 3 / kHugeBatch * kHugeBatch;
+    return std::clamp(share, kFewestAddresses, kMostAddresses);
+}
+
 }  // namespace
 
 bool RecordArena::reserve() {
-    for (size_t size = kMostAddresses; size >= kFewestAddresses; size /= 2) {
+    for (size_t size = addressesToReserve(); size >= kFewestAddresses; size /= 2) {
         const size_t mapped = size + kHugeBatch;  // room to start the range on a huge page
         void* m = mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (m == MAP_FAILED) continue;
