@@ -16,21 +16,27 @@ uint32_t pageSize() {
     return static_cast<uint32_t>(getpagesize());
 }
 
-// A page of the tree's record range for the pool.
-CelluleAlloc* rangePage(uint32_t record_size) {
+// The record of a page whose block, bloc, holds getpagesize() / record_size records; own: the block is
+// freed with the page.  A null block is a want of memory.
+CelluleAlloc* pageFor(void* bloc, uint32_t record_size, int32_t own) {
+    if (bloc == nullptr) treeOutOfMemory();
     auto* page = static_cast<CelluleAlloc*>(malloc(sizeof(CelluleAlloc)));
-    if (page == nullptr) treeOutOfMemory();
-    page->bloc = treeState().records.takePage();
-    if (page->bloc == nullptr) {
-        free(page);
+    if (page == nullptr) {
+        if (own != 0) free(bloc);
         treeOutOfMemory();
     }
-    page->bloc_propre = 0;
     page->suivante = nullptr;
+    page->bloc = bloc;
     page->nb_pris = 0;
     page->nb_max = static_cast<int32_t>(pageSize() / record_size);
     page->taille_case = record_size;
+    page->bloc_propre = own;
     return page;
+}
+
+// A page of the tree's record range for a pool.
+CelluleAlloc* rangePage(uint32_t record_size) {
+    return pageFor(treeState().records.takePage(), record_size, 0);
 }
 
 // Opens a first page for a pool that has none (a fresh run, or a use after Free_Arbre).
@@ -95,16 +101,7 @@ void Init_Allocateurs() {
 }
 
 CelluleAlloc* Alloc_Alloc_Cell(uint32_t record_size) {
-    auto* page = static_cast<CelluleAlloc*>(malloc(sizeof(CelluleAlloc)));
-    if (page == nullptr) treeOutOfMemory();
-    page->bloc = malloc(pageSize());
-    if (page->bloc == nullptr) treeOutOfMemory();
-    page->suivante = nullptr;
-    page->nb_pris = 0;
-    page->nb_max = static_cast<int32_t>(pageSize() / record_size);
-    page->taille_case = record_size;
-    page->bloc_propre = 1;
-    return page;
+    return pageFor(malloc(pageSize()), record_size, 1);
 }
 
 Noeud* Alloc_Noeud() {

@@ -99,16 +99,14 @@ inline const char* recordBase() {
 }
 // The child in node's slot k; null when there is none.
 inline void* childIn(const Noeud* node, int32_t k, const char* base = recordBase()) {
-    const RecordRef r = node->fils[k];
-    return r == kNoRecord ? nullptr : recordAt(base, r);
+    return recordOrNull(base, node->fils[k]);
 }
 inline void setChild(Noeud* node, int32_t k, const void* child) {
     node->fils[k] = refOf(recordBase(), child);
 }
 // Node's suffix link; null when it has none.
 inline Noeud* suffixLinkOf(const Noeud* node) {
-    const RecordRef r = node->lien_suffixe;
-    return r == kNoRecord ? nullptr : static_cast<Noeud*>(recordAt(recordBase(), r));
+    return static_cast<Noeud*>(recordOrNull(recordBase(), node->lien_suffixe));
 }
 inline void setSuffixLink(Noeud* node, const Noeud* target) {
     node->lien_suffixe = refOf(recordBase(), target);

@@ -14,25 +14,25 @@ namespace {
 // Batches held ready at once: enough for the construction not to wait between two, little memory.
 constexpr size_t kReadyBatches = 4;
 
+// Faults in the pages of a writable range without changing what they hold; false where the system cannot
+// (the pages then get their memory when they are first written).
+bool makeResident([[maybe_unused]] void* start, [[maybe_unused]] size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    return madvise(start, size, MADV_POPULATE_WRITE) == 0;
+#else
+    return false;
+#endif
+}
+
 // A huge batch whose pages are resident, or null.
 void* residentBatch() {
     void* batch = hugePageBatch(kHugeBatch);
     if (batch == nullptr) return nullptr;
-#ifdef MADV_POPULATE_WRITE
-    if (madvise(batch, kHugeBatch, MADV_POPULATE_WRITE) == 0) return batch;
-#endif
-    // One write per small page makes each resident (a huge page at the first).
+    if (makeResident(batch, kHugeBatch)) return batch;
+    // One write per small page makes each resident (a huge page at the first): the batch is no one's yet.
     auto* bytes = static_cast<volatile unsigned char*>(batch);
     for (size_t at = 0; at < kHugeBatch; at += 4096) bytes[at] = 0;
     return batch;
-}
-
-// Faults in the pages of a writable range without changing what they hold; nothing where the system cannot
-// (the pages then get their memory when they are first written).
-void makeResident([[maybe_unused]] void* start, [[maybe_unused]] size_t size) {
-#ifdef MADV_POPULATE_WRITE
-    madvise(start, size, MADV_POPULATE_WRITE);
-#endif
 }
 
 }  // namespace

@@ -53,7 +53,6 @@ bool RecordArena::reserve() {
         void* m = mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (m == MAP_FAILED) continue;
         mapping_ = m;
-        mappingSize_ = mapped;
         const uintptr_t start =
             (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
         base_ = reinterpret_cast<char*>(start);
@@ -102,9 +101,8 @@ void RecordArena::release() {
 #ifdef MOTBOX_RANGE_DECLARED
     __lsan_unregister_root_region(base_, reserved_);
 #endif
-    munmap(mapping_, mappingSize_);
+    munmap(mapping_, reserved_ + kHugeBatch);
     mapping_ = nullptr;
-    mappingSize_ = 0;
     base_ = nullptr;
     reserved_ = committed_ = taken_ = 0;
 }

@@ -13,6 +13,10 @@ constexpr size_t kRecordAlignment = 8;
 inline void* recordAt(const char* base, RecordRef r) {
     return const_cast<char*>(base) + (static_cast<size_t>(r) << 3);
 }
+// The record that r names, or null for kNoRecord.
+inline void* recordOrNull(const char* base, RecordRef r) {
+    return r == kNoRecord ? nullptr : recordAt(base, r);
+}
 // The reference of a record of a range starting at base; null gives kNoRecord.
 inline RecordRef refOf(const char* base, const void* record) {
     if (record == nullptr) return kNoRecord;
@@ -46,9 +50,8 @@ class RecordArena {
     bool commitUpTo(size_t end);
 
     char* base_ = nullptr;
-    size_t reserved_ = 0;   // bytes of addresses
-    size_t committed_ = 0;  // bytes from base_ that may be written
-    size_t taken_ = 0;      // bytes from base_ handed out
-    void* mapping_ = nullptr;
-    size_t mappingSize_ = 0;
+    size_t reserved_ = 0;      // bytes of addresses
+    size_t committed_ = 0;     // bytes from base_ that may be written
+    size_t taken_ = 0;         // bytes from base_ handed out
+    void* mapping_ = nullptr;  // the reservation, reserved_ bytes and the room to align base_ on a huge page
 };
