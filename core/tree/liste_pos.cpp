@@ -95,14 +95,20 @@ size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
     return static_cast<size_t>(p - out);
 }
 
+// The parts of an occurrence line are short: each is copied by a fixed number of bytes (its buffer and
+// the line's have room for them), then the line's end moves by its length.  A copy of variable length is
+// a library call, and there are three per line.
+constexpr size_t kShortPart = 32;
+
 // Both strands: the line end of each strand, its spacer columns followed by "\t+" or "\t-".
 struct StrandLineEnds {
-    char text[2][kMaxSuffix + 2];
+    char text[2][kMaxSuffix + 2 + kShortPart];
     size_t length[2];
 
     StrandLineEnds(const Criteres* cr, int32_t r) {
         for (int strand = 0; strand < 2; ++strand) {
             char* p = text[strand];
+            memset(p, 0, kShortPart);
             p += formatLineEnd(p, cr, r) - 1;  // over its line feed
             *p++ = '\t';
             *p++ = strand == 0 ? '+' : '-';
@@ -110,6 +116,51 @@ struct StrandLineEnds {
             length[strand] = static_cast<size_t>(p - text[strand]);
         }
     }
+};
+
+char* appendPart(char* out, const char* part, size_t length) {
+    if (length <= kShortPart)
+        memcpy(out, part, kShortPart);
+    else
+        memcpy(out, part, length);
+    return out + length;
+}
+
+// "Seq %5d   Pos " for sequence number v: the part of an occurrence line that changes only where the
+// chain crosses into another sequence.  Returns its length; out holds 2 * kShortPart bytes.
+size_t formatSequencePrefix(char* out, int32_t v) {
+    memcpy(out, "Seq ", 4);
+    char* p = appendDecimalWidth(out + 4, v, 5);
+    memcpy(p, "   Pos ", 7);
+    return static_cast<size_t>(p + 7 - out);
+}
+
+// Occurrence lines of one chain gathered before they reach the stream: output-heavy runs write tens of
+// millions of them, and one stream call per line cost more than building it.
+class ChainLines {
+  public:
+    explicit ChainLines(FILE* flot) : flot_(flot) {}
+    ChainLines(const ChainLines&) = delete;
+    ChainLines& operator=(const ChainLines&) = delete;
+    ~ChainLines() { flush(); }
+
+    // Room for one more line of at most kMaxLine bytes, flushing what is gathered when needed.
+    char* line() {
+        if (static_cast<size_t>(text_ + sizeof text_ - end_) < kMaxLine) flush();
+        return end_;
+    }
+    void wrote(char* lineEnd) { end_ = lineEnd; }
+
+  private:
+    static constexpr size_t kMaxLine = 64 + kMaxSuffix + 2 + kShortPart;
+    void flush() {
+        if (end_ != text_) fwrite_unlocked(text_, 1, static_cast<size_t>(end_ - text_), flot_);
+        end_ = text_;
+    }
+
+    FILE* flot_;
+    char text_[16384];
+    char* end_ = text_;
 };
 
 // Writes the lines of a leaf's chain.  With Strands, the texts are strand pairs: each line names the
@@ -123,37 +174,37 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
     if (c == FIN_CHAINE || !validCell(l, c)) return 0;
     const int32_t distance = l->valeurs[c] - labelStart(leaf) + d;
     Cursor seq(leaf->bit_tab);
-    char end[kMaxSuffix];
+    char end[kMaxSuffix + kShortPart];
+    memset(end, 0, kShortPart);
     const size_t endLength = Strands ? 0 : formatLineEnd(end, cr, r);
     std::optional<StrandLineEnds> strandEnds;
     if constexpr (Strands) strandEnds.emplace(cr, r);
-    // Occurrence lines dominate output-heavy runs: each is built in place and
-    // handed to the stream in one call rather than parsed by printf.
-    char line[64 + kMaxSuffix + 2];
+    ChainLines out(flot);
+    char prefix[2 * kShortPart] = {};
+    size_t prefixLength = 0;
+    bool newSequence = true;
     int32_t lines = 0;
     for (;;) {
-        char* p = line;
-        memcpy(p, "Seq ", 4);
         const int32_t t = seq.current();
+        if (newSequence) prefixLength = formatSequencePrefix(prefix, Strands ? sequenceOfText(t) : t);
+        newSequence = false;
+        char* p = appendPart(out.line(), prefix, prefixLength);
         const int32_t start = l->valeurs[c] - distance;
         if constexpr (Strands) {
             const int strand = isReverseText(t) ? 1 : 0;
-            p = appendDecimalWidth(p + 4, sequenceOfText(t), 5);
-            memcpy(p, "   Pos ", 7);
-            p = appendDecimalWidth(p + 7, t < 0 ? start : positionInSequence(t, start, span), 5);
-            memcpy(p, strandEnds->text[strand], strandEnds->length[strand]);
-            p += strandEnds->length[strand];
+            p = appendDecimalWidth(p, t < 0 ? start : positionInSequence(t, start, span), 5);
+            p = appendPart(p, strandEnds->text[strand], strandEnds->length[strand]);
         } else {
-            p = appendDecimalWidth(p + 4, t, 5);
-            memcpy(p, "   Pos ", 7);
-            p = appendDecimalWidth(p + 7, start, 5);
-            memcpy(p, end, endLength);
-            p += endLength;
+            p = appendDecimalWidth(p, start, 5);
+            p = appendPart(p, end, endLength);
         }
-        fwrite_unlocked(line, 1, static_cast<size_t>(p - line), flot);
+        out.wrote(p);
         ++lines;
         const int32_t link = l->suivants[c];
-        if ((link & MARQUE_CHANGE_SEQ) != 0) seq.previous();
+        if ((link & MARQUE_CHANGE_SEQ) != 0) {
+            seq.previous();
+            newSequence = true;
+        }
         c = link & ~MARQUE_CHANGE_SEQ;
         if (c == FIN_CHAINE || !validCell(l, c)) return lines;
     }
@@ -182,6 +233,16 @@ char* appendDecimal(char* out, int32_t v) {
 }
 
 char* appendDecimalWidth(char* out, int32_t v, int width) {
+    // Sequence numbers and positions nearly always fit five columns: written right to left in place.
+    if (width == 5 && static_cast<uint32_t>(v) < 100000u) {
+        uint32_t u = static_cast<uint32_t>(v);
+        out[4] = static_cast<char>('0' + u % 10);
+        for (int i = 3; i >= 0; --i) {
+            u /= 10;
+            out[i] = u != 0 ? static_cast<char>('0' + u % 10) : ' ';
+        }
+        return out + 5;
+    }
     char text[11];
     const int n = static_cast<int>(appendDecimal(text, v) - text);
     for (int i = n; i < width; ++i) *out++ = ' ';

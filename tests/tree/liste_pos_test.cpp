@@ -254,6 +254,35 @@ TEST_F(PrintPositionsTest, SpacerColumns) {
     }
 }
 
+// A chain of many lines reaches the stream in several pieces, and long spacer columns or wide positions
+// do not fit the few bytes a line's parts are copied by: the text must still be printf's, line for line.
+TEST_F(PrintPositionsTest, LongChainsWideValuesAndLongSpacerColumns) {
+    constexpr int kSpacers = 12;
+    int row[kSpacers];
+    for (int j = 0; j < kSpacers; ++j) row[j] = 100 + 77 * j;
+    int* table[] = {row};
+    spacerCodes().code2Sauts = table;
+    std::vector<std::pair<int, int>> occurrences;
+    for (int seq = 0; seq < 1000; ++seq)
+        for (int k = 0; k < 3; ++k) occurrences.push_back({seq, 99990 + 7 * k + 13 * seq});
+    buildLeaf(1000, false, occurrences, occurrences.back().second - 4);
+    Criteres cr{};
+    for (signed char nbbloc : {1, 2, kSpacers + 1}) {
+        cr.nbbloc = nbbloc;
+        std::string end = nbbloc == 1 ? "" : "\t";
+        for (int j = 0; j + 1 < nbbloc; ++j) end += std::to_string(row[j]) + " ";
+        std::string expected;
+        char line[64];
+        for (auto it = occurrences.rbegin(); it != occurrences.rend(); ++it) {
+            snprintf(line, sizeof line, "Seq %5d   Pos %5d", it->first, it->second - 4);
+            expected += line + end + "\n";
+        }
+        auto [out, lines] = print(0, &cr, 0);
+        EXPECT_EQ(lines, static_cast<int32_t>(occurrences.size()));
+        EXPECT_EQ(out, expected) << int(nbbloc) << " boxes";
+    }
+}
+
 TEST_F(PrintPositionsTest, SingleOccurrenceAndEmptyChain) {
     initBitTab(3);
     leaf_.bit_tab = AllocBitTab();
