@@ -77,12 +77,19 @@ class StaticSequenceCursor {
     int32_t bit_;
 };
 
-// The spacer columns of a multi-box run are the same on every line of a
-// chain, so they are formatted once: "\t" then "%d " per spacer, then "\n".
-// Returns the length written into out, which holds kMaxSuffix bytes.
 constexpr size_t kMaxSuffix = 1 + 12 * 127 + 1;  // nbbloc is a signed char
 
+// The parts of an occurrence line are short: each is copied by a fixed number of bytes (its buffer and
+// the line's have room for them), then the line's end moves by its length.  A copy of variable length is
+// a library call, and there are three per line.
+constexpr size_t kShortPart = 32;
+
+// The spacer columns of a multi-box run are the same on every line of a
+// chain, so they are formatted once: "\t" then "%d " per spacer, then "\n".
+// Returns the length written into out, which holds kMaxSuffix + kShortPart bytes; its first kShortPart
+// bytes are all set, so that appendPart may copy them whole.
 size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
+    memset(out, 0, kShortPart);
     char* p = out;
     if (cr != nullptr && cr->nbbloc != 1) {
         *p++ = '\t';
@@ -95,11 +102,6 @@ size_t formatLineEnd(char* out, const Criteres* cr, int32_t r) {
     return static_cast<size_t>(p - out);
 }
 
-// The parts of an occurrence line are short: each is copied by a fixed number of bytes (its buffer and
-// the line's have room for them), then the line's end moves by its length.  A copy of variable length is
-// a library call, and there are three per line.
-constexpr size_t kShortPart = 32;
-
 // Both strands: the line end of each strand, its spacer columns followed by "\t+" or "\t-".
 struct StrandLineEnds {
     char text[2][kMaxSuffix + 2 + kShortPart];
@@ -108,7 +110,6 @@ struct StrandLineEnds {
     StrandLineEnds(const Criteres* cr, int32_t r) {
         for (int strand = 0; strand < 2; ++strand) {
             char* p = text[strand];
-            memset(p, 0, kShortPart);
             p += formatLineEnd(p, cr, r) - 1;  // over its line feed
             *p++ = '\t';
             *p++ = strand == 0 ? '+' : '-';
@@ -175,7 +176,6 @@ int32_t printChain(FILE* flot, const Feuille* leaf, int32_t d, const Criteres* c
     const int32_t distance = l->valeurs[c] - labelStart(leaf) + d;
     Cursor seq(leaf->bit_tab);
     char end[kMaxSuffix + kShortPart];
-    memset(end, 0, kShortPart);
     const size_t endLength = Strands ? 0 : formatLineEnd(end, cr, r);
     std::optional<StrandLineEnds> strandEnds;
     if constexpr (Strands) strandEnds.emplace(cr, r);
