@@ -1,13 +1,28 @@
 #include "liste_pos.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "allocateurs.h"
 #include "criteres.h"
+#include "memory_batches.h"
 #include "strands.h"
+
+// The two arrays of a large list, each in addresses reserved for the most cells an index reaches: the list
+// grows in place, without the copy of a reallocation, on huge pages (with small pages a table of hundreds of
+// megabytes takes a fault every 4 KB it grows).  While a supplier is in use (a run on several threads), the
+// supplier's thread makes the pages resident a little ahead of the appends.
+struct CellRanges {
+    void* mappings[2] = {};     // as reserved, each array's start rounded up to a huge page
+    int32_t* arrays[2] = {};    // valeurs, suivants
+    size_t committedBytes = 0;  // writable from each array's start
+    size_t residentCells = 0;   // cells of each array the supplier was asked to make resident
+};
 
 namespace {
 
@@ -16,6 +31,66 @@ namespace {
 int32_t grownCapacity(int32_t taille) {
     const int64_t grown = static_cast<int64_t>(taille) + std::max<int64_t>(50, taille / 2);
     return static_cast<int32_t>(std::min<int64_t>(grown, INT32_MAX));
+}
+
+constexpr size_t kCellBytes = sizeof(int32_t);
+// Bytes of one array of the most cells an index reaches, in whole huge pages.
+constexpr size_t kRangeBytes =
+    (static_cast<size_t>(INT32_MAX) * kCellBytes + kHugeBatch - 1) / kHugeBatch * kHugeBatch;
+constexpr size_t kCellsPerHugePage = kHugeBatch / kCellBytes;
+// Cells made resident ahead of the next append while a supplier is in use.
+constexpr size_t kResidentAheadCells = 2 * kCellsPerHugePage;
+constexpr int32_t kNoResidentMark = INT32_MAX;
+
+size_t roundUp(size_t n, size_t unit) {
+    return (n + unit - 1) / unit * unit;
+}
+
+// Whether a list of n cells is large enough for ranges of its own.
+bool wantsRanges(int32_t n) {
+    return static_cast<size_t>(n) * kCellBytes >= kHugeFrom;
+}
+
+void unmapRanges(CellRanges* r) {
+    for (void* m : r->mappings)
+        if (m != nullptr) munmap(m, kRangeBytes + kHugeBatch);
+    delete r;
+}
+
+// Makes the first `cells` cells of both arrays writable; false when the system refuses.
+bool commitCells(CellRanges& r, int32_t cells) {
+    const size_t bytes = roundUp(static_cast<size_t>(cells) * kCellBytes, kHugeBatch);
+    if (bytes <= r.committedBytes) return true;
+    for (int32_t* array : r.arrays) {
+        char* at = reinterpret_cast<char*>(array) + r.committedBytes;
+        if (mprotect(at, bytes - r.committedBytes, PROT_READ | PROT_WRITE) != 0) return false;
+        madvise(at, bytes - r.committedBytes, MADV_HUGEPAGE);  // advice only: refused, pages stay small
+    }
+    r.committedBytes = bytes;
+    return true;
+}
+
+// Ranges with room for `cells` writable cells, or null where the system refuses the addresses or the memory.
+CellRanges* reserveRanges(int32_t cells) {
+    auto* r = new (std::nothrow) CellRanges;
+    if (r == nullptr) return nullptr;
+    for (int k = 0; k < 2; ++k) {
+        void* m = mmap(nullptr, kRangeBytes + kHugeBatch, PROT_NONE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (m == MAP_FAILED) {
+            unmapRanges(r);
+            return nullptr;
+        }
+        r->mappings[k] = m;
+        const uintptr_t start =
+            (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
+        r->arrays[k] = reinterpret_cast<int32_t*>(start);
+    }
+    if (!commitCells(*r, cells)) {
+        unmapRanges(r);
+        return nullptr;
+    }
+    return r;
 }
 
 int32_t* allocCells(int32_t n) {
@@ -250,25 +325,87 @@ char* appendDecimalWidth(char* out, int32_t v, int width) {
     return out + n;
 }
 
+namespace {
+
+void useRanges(ListePositions* l, CellRanges* r) {
+    l->ranges = r;
+    l->valeurs = r->arrays[0];
+    l->suivants = r->arrays[1];
+    l->residentMark = l->nb_elements;  // the next append asks for the pages ahead
+}
+
+// Moves a list's heap arrays into ranges of their own with room for `cells` cells; false, the list
+// unchanged, when the system refuses.
+bool moveToRanges(ListePositions* l, int32_t cells) {
+    CellRanges* r = reserveRanges(cells);
+    if (r == nullptr) return false;
+    const size_t bytes = static_cast<size_t>(l->taille) * kCellBytes;
+    memcpy(r->arrays[0], l->valeurs, bytes);
+    memcpy(r->arrays[1], l->suivants, bytes);
+    free(l->valeurs);
+    free(l->suivants);
+    useRanges(l, r);
+    return true;
+}
+
+[[gnu::noinline]] void growList(ListePositions* l) {
+    const int32_t taille = grownCapacity(l->taille);
+    if (taille <= l->taille) treeOutOfMemory();  // no int32 index is left
+    if (l->ranges != nullptr) {
+        if (!commitCells(*l->ranges, taille)) treeOutOfMemory();
+        l->residentMark = l->nb_elements;
+    } else if (!wantsRanges(taille) || !moveToRanges(l, taille)) {
+        l->valeurs = growCells(l->valeurs, taille);
+        l->suivants = growCells(l->suivants, taille);
+    }
+    l->taille = taille;
+}
+
+// Asks the supplier in use, if any, to make resident the pages of both arrays up to kResidentAheadCells
+// past the next cell, in whole huge pages, and sets the cell at which to ask again: halfway through those,
+// or once the list has grown.
+[[gnu::noinline]] void askResidentAhead(ListePositions* l) {
+    CellRanges& r = *l->ranges;
+    const size_t next = static_cast<size_t>(l->nb_elements);
+    const size_t committedCells = r.committedBytes / kCellBytes;
+    if (batchSupplierInUse == nullptr) {
+        l->residentMark = kNoResidentMark;
+        return;
+    }
+    r.residentCells = std::max(r.residentCells, next / kCellsPerHugePage * kCellsPerHugePage);
+    const size_t wanted = std::min(committedCells, roundUp(next + kResidentAheadCells, kCellsPerHugePage));
+    if (wanted > r.residentCells) {
+        for (int32_t* array : r.arrays)
+            batchSupplierInUse->populate(array + r.residentCells, (wanted - r.residentCells) * kCellBytes);
+        r.residentCells = wanted;
+    }
+    const size_t mark =
+        r.residentCells < committedCells ? r.residentCells - kResidentAheadCells / 2 : committedCells;
+    l->residentMark = static_cast<int32_t>(std::clamp<size_t>(mark, next + 1, kNoResidentMark));
+}
+
+}  // namespace
+
 ListePositions* Alloc_ListePositions(int32_t n) {
     auto* l = static_cast<ListePositions*>(malloc(sizeof(ListePositions)));
     if (l == nullptr) treeOutOfMemory();
-    l->valeurs = allocCells(n);
-    l->suivants = allocCells(n);
     l->nb_elements = 0;
     l->taille = n;
+    l->residentMark = kNoResidentMark;
+    l->ranges = nullptr;
+    if (CellRanges* r = wantsRanges(n) ? reserveRanges(n) : nullptr; r != nullptr) {
+        useRanges(l, r);
+        return l;
+    }
+    l->valeurs = allocCells(n);
+    l->suivants = allocCells(n);
     return l;
 }
 
 int32_t Ajoute_Position_Liste(ListePositions* l, int32_t* head, int32_t v, int flag) {
     if (l == nullptr) return -2;
-    if (l->nb_elements >= l->taille) {
-        const int32_t taille = grownCapacity(l->taille);
-        if (taille <= l->taille) treeOutOfMemory();  // no int32 index is left
-        l->valeurs = growCells(l->valeurs, taille);
-        l->suivants = growCells(l->suivants, taille);
-        l->taille = taille;
-    }
+    if (l->nb_elements >= l->taille) growList(l);
+    if (l->nb_elements >= l->residentMark) askResidentAhead(l);
     const int32_t n = l->nb_elements;
     l->valeurs[n] = v;
     l->suivants[n] = FIN_CHAINE;
@@ -302,8 +439,12 @@ int32_t ChercheDerniereCelluleDansListe(const ListePositions* l, int32_t i) {
 
 void Free_ListePositions(ListePositions* l) {
     if (l == nullptr) return;
-    free(l->valeurs);
-    free(l->suivants);
+    if (l->ranges != nullptr) {
+        unmapRanges(l->ranges);
+    } else {
+        free(l->valeurs);
+        free(l->suivants);
+    }
     free(l);
 }
 

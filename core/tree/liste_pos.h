@@ -11,11 +11,17 @@ struct Criteres;
 constexpr int32_t FIN_CHAINE = 0x0FFFFFFF;
 constexpr int32_t MARQUE_CHANGE_SEQ = static_cast<int32_t>(0x80000000u);
 
+struct CellRanges;
+
 struct ListePositions {
     int32_t* valeurs;   // end index (exclusive) of each occurrence; -1 = open
     int32_t* suivants;  // link to the next older cell, | MARQUE_CHANGE_SEQ across sequences
     int32_t nb_elements;
     int32_t taille;
+    // A large list's arrays lie in address ranges of their own (null: heap blocks), and the cell from which
+    // the append asks for the next pages to be made resident ahead.
+    int32_t residentMark;
+    CellRanges* ranges;
 };
 
 ListePositions* Alloc_ListePositions(int32_t n);

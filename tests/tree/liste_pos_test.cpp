@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "bit_tab.h"
 #include "criteres.h"
 #include "global_fonctions.h"
+#include "memory_batches.h"
 
 namespace {
 
@@ -83,6 +85,45 @@ TEST(ListePositions, GrowthByHalfKeepsEveryCell) {
         }
     }
     for (int32_t k = 0; k < 4; ++k) EXPECT_EQ(ChercheDerniereCelluleDansListe(o.l, heads[k]), k);
+}
+
+// A list that outgrows the heap moves to ranges of its own and grows there in place: from a small start and
+// from a large one, with a supplier making the pages resident ahead of the appends or without one, every
+// cell keeps its value and link, and the capacity grows by half as in the heap.
+TEST(ListePositions, LargeListsKeepEveryCellAcrossGrowth) {
+    constexpr int32_t kCells = 5'000'000;  // 20 MB an array, past the move to ranges at 8 MB
+    BatchSupplier supplier;
+    BatchSupplier* const before = batchSupplierInUse;
+    for (BatchSupplier* using_ : {static_cast<BatchSupplier*>(nullptr), &supplier}) {
+        for (const int32_t start : {3, 3'000'000}) {
+            SCOPED_TRACE(std::string(using_ != nullptr ? "supplier, " : "no supplier, ") + "start " +
+                         std::to_string(start));
+            batchSupplierInUse = using_;
+            OwnedList o(start);
+            std::vector<int32_t> heads(7, -1);
+            int32_t expectedSize = start;
+            int32_t wrongSize = 0;
+            for (int32_t i = 0; i < kCells; ++i) {
+                Ajoute_Position_Liste(o.l, &heads[i % 7], i ^ 0x5A5A5A, i % 5 == 0);
+                if (i >= expectedSize) expectedSize += std::max(50, expectedSize / 2);
+                wrongSize += o.l->taille != expectedSize ? 1 : 0;
+            }
+            batchSupplierInUse = before;
+            EXPECT_EQ(wrongSize, 0);
+            EXPECT_NE(o.l->ranges, nullptr);
+            int32_t wrongValues = 0;
+            int32_t wrongLinks = 0;
+            for (int32_t i = 0; i < kCells; ++i) {
+                wrongValues += getValue(o.l, i) != (i ^ 0x5A5A5A) ? 1 : 0;
+                const int32_t expectedLink =
+                    i < 7 ? FIN_CHAINE : (i - 7) | (i % 5 == 0 ? MARQUE_CHANGE_SEQ : 0);
+                wrongLinks += getIndiceSuivant(o.l, i) != expectedLink ? 1 : 0;
+            }
+            EXPECT_EQ(wrongValues, 0);
+            EXPECT_EQ(wrongLinks, 0);
+            EXPECT_EQ(ChercheDerniereCelluleDansListe(o.l, heads[3]), 3);
+        }
+    }
 }
 
 TEST(ListePositions, AccessorErrorCodes) {
