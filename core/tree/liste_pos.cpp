@@ -53,7 +53,7 @@ bool wantsRanges(int32_t n) {
 
 void unmapRanges(CellRanges* r) {
     for (void* m : r->mappings)
-        if (m != nullptr) munmap(m, kRangeBytes + kHugeBatch);
+        if (m != nullptr) releaseAlignedRange(m, kRangeBytes);
     delete r;
 }
 
@@ -75,15 +75,11 @@ CellRanges* reserveRanges(int32_t cells) {
     auto* r = new (std::nothrow) CellRanges;
     if (r == nullptr) return nullptr;
     for (int k = 0; k < 2; ++k) {
-        void* m = mmap(nullptr, kRangeBytes + kHugeBatch, PROT_NONE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (m == MAP_FAILED) {
+        char* start = reserveAlignedRange(kRangeBytes, &r->mappings[k]);
+        if (start == nullptr) {
             unmapRanges(r);
             return nullptr;
         }
-        r->mappings[k] = m;
-        const uintptr_t start =
-            (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
         r->arrays[k] = reinterpret_cast<int32_t*>(start);
     }
     if (!commitCells(*r, cells)) {
@@ -366,12 +362,12 @@ bool moveToRanges(ListePositions* l, int32_t cells) {
 // or once the list has grown.
 [[gnu::noinline]] void askResidentAhead(ListePositions* l) {
     CellRanges& r = *l->ranges;
-    const size_t next = static_cast<size_t>(l->nb_elements);
-    const size_t committedCells = r.committedBytes / kCellBytes;
     if (batchSupplierInUse == nullptr) {
         l->residentMark = kNoResidentMark;
         return;
     }
+    const size_t next = static_cast<size_t>(l->nb_elements);
+    const size_t committedCells = r.committedBytes / kCellBytes;
     r.residentCells = std::max(r.residentCells, next / kCellsPerHugePage * kCellsPerHugePage);
     const size_t wanted = std::min(committedCells, roundUp(next + kResidentAheadCells, kCellsPerHugePage));
     if (wanted > r.residentCells) {

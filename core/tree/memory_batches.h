@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 
@@ -21,6 +22,19 @@ inline void* hugePageBatch(size_t size) {
     void* batch = aligned_alloc(kHugeBatch, size);
     if (batch != nullptr) madvise(batch, size, MADV_HUGEPAGE);  // advice only: refused, pages stay small
     return batch;
+}
+
+// A range of `size` bytes of addresses, without memory, that starts on a huge page: its start, or null when
+// the system refuses.  *mapping receives what releaseAlignedRange(*mapping, size) gives back.
+inline char* reserveAlignedRange(size_t size, void** mapping) {
+    void* m = mmap(nullptr, size + kHugeBatch, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (m == MAP_FAILED) return nullptr;
+    *mapping = m;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
+    return reinterpret_cast<char*>(start);
+}
+inline void releaseAlignedRange(void* mapping, size_t size) {
+    munmap(mapping, size + kHugeBatch);
 }
 
 // Huge batches made ready ahead by a thread of their own: the system clears a page when it is first

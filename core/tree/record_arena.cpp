@@ -49,13 +49,8 @@ size_t addressesToReserve() {
 
 bool RecordArena::reserve() {
     for (size_t size = addressesToReserve(); size >= kFewestAddresses; size /= 2) {
-        const size_t mapped = size + kHugeBatch;  // room to start the range on a huge page
-        void* m = mmap(nullptr, mapped, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (m == MAP_FAILED) continue;
-        mapping_ = m;
-        const uintptr_t start =
-            (reinterpret_cast<uintptr_t>(m) + kHugeBatch - 1) & ~(uintptr_t{kHugeBatch} - 1);
-        base_ = reinterpret_cast<char*>(start);
+        base_ = reserveAlignedRange(size, &mapping_);
+        if (base_ == nullptr) continue;
         reserved_ = size;
         committed_ = 0;
         taken_ = pageBytes();  // offset 0 is kNoRecord
@@ -101,7 +96,7 @@ void RecordArena::release() {
 #ifdef MOTBOX_RANGE_DECLARED
     __lsan_unregister_root_region(base_, reserved_);
 #endif
-    munmap(mapping_, reserved_ + kHugeBatch);
+    releaseAlignedRange(mapping_, reserved_);
     mapping_ = nullptr;
     base_ = nullptr;
     reserved_ = committed_ = taken_ = 0;
